@@ -1,0 +1,114 @@
+// Move-only owners of platform resources, so every handle is released by its owner on
+// every path. None of them can be copied, so nothing is closed twice.
+#pragma once
+
+#include "base/Platform.h"
+
+#include <cstdio>
+#include <utility>
+
+
+// Owns a kernel handle; NULL and INVALID_HANDLE_VALUE both mean "none".
+class UniqueHandle {
+public:
+    UniqueHandle() = default;
+    explicit UniqueHandle(HANDLE h) : h_(h) {}
+    UniqueHandle(UniqueHandle&& other) noexcept : h_(other.release()) {}
+    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+        if (this != &other) reset(other.release());
+        return *this;
+    }
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+    ~UniqueHandle() { reset(); }
+
+    HANDLE get() const { return h_; }
+    bool valid() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
+    explicit operator bool() const { return valid(); }
+    HANDLE release() { return std::exchange(h_, nullptr); }
+    void reset(HANDLE h = nullptr) {
+        if (valid()) CloseHandle(h_);
+        h_ = h;
+    }
+
+private:
+    HANDLE h_ = nullptr;
+};
+
+// Owns an open registry key.
+class UniqueRegKey {
+public:
+    UniqueRegKey() = default;
+    UniqueRegKey(UniqueRegKey&& other) noexcept : k_(std::exchange(other.k_, nullptr)) {}
+    UniqueRegKey& operator=(UniqueRegKey&& other) noexcept {
+        if (this != &other) { reset(); k_ = std::exchange(other.k_, nullptr); }
+        return *this;
+    }
+    UniqueRegKey(const UniqueRegKey&) = delete;
+    UniqueRegKey& operator=(const UniqueRegKey&) = delete;
+    ~UniqueRegKey() { reset(); }
+
+    HKEY get() const { return k_; }
+    HKEY* put() { reset(); return &k_; } // for the out-parameter of RegOpenKeyExW
+    explicit operator bool() const { return k_ != nullptr; }
+    void reset() {
+        if (k_) RegCloseKey(k_);
+        k_ = nullptr;
+    }
+
+private:
+    HKEY k_ = nullptr;
+};
+
+// Owns a directory listing from FindFirstFileW.
+class UniqueFindHandle {
+public:
+    UniqueFindHandle() = default;
+    explicit UniqueFindHandle(HANDLE h) : h_(h) {}
+    UniqueFindHandle(UniqueFindHandle&& other) noexcept
+        : h_(std::exchange(other.h_, INVALID_HANDLE_VALUE)) {}
+    UniqueFindHandle& operator=(UniqueFindHandle&& other) noexcept {
+        if (this != &other) { reset(); h_ = std::exchange(other.h_, INVALID_HANDLE_VALUE); }
+        return *this;
+    }
+    UniqueFindHandle(const UniqueFindHandle&) = delete;
+    UniqueFindHandle& operator=(const UniqueFindHandle&) = delete;
+    ~UniqueFindHandle() { reset(); }
+
+    HANDLE get() const { return h_; }
+    bool valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
+    explicit operator bool() const { return valid(); }
+    void reset() {
+        if (valid()) FindClose(h_);
+        h_ = INVALID_HANDLE_VALUE;
+    }
+
+private:
+    HANDLE h_ = INVALID_HANDLE_VALUE;
+};
+
+// Owns a C runtime FILE*.
+class UniqueFile {
+public:
+    UniqueFile() = default;
+    explicit UniqueFile(FILE* f) : f_(f) {}
+    UniqueFile(UniqueFile&& other) noexcept : f_(std::exchange(other.f_, nullptr)) {}
+    UniqueFile& operator=(UniqueFile&& other) noexcept {
+        if (this != &other) { reset(); f_ = std::exchange(other.f_, nullptr); }
+        return *this;
+    }
+    UniqueFile(const UniqueFile&) = delete;
+    UniqueFile& operator=(const UniqueFile&) = delete;
+    ~UniqueFile() { reset(); }
+
+    FILE* get() const { return f_; }
+    explicit operator bool() const { return f_ != nullptr; }
+    void reset(FILE* f = nullptr) {
+        if (f_) fclose(f_);
+        f_ = f;
+    }
+
+private:
+    FILE* f_ = nullptr;
+};
+

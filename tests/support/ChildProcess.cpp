@@ -1,0 +1,117 @@
+#include "tests/support/ChildProcess.h"
+
+#include "base/ScopedWin.h"
+
+#include <map>
+#include <thread>
+
+static std::map<std::wstring, ChildBody>& Children()
+{
+    static std::map<std::wstring, ChildBody> children;
+    return children;
+}
+
+ChildRegistration::ChildRegistration(const wchar_t* name, ChildBody body)
+{
+    Children()[name] = body;
+}
+
+bool RunChildIfRequested(int argc, wchar_t** argv, int* status)
+{
+    static const std::wstring prefix = L"--kestova-child=";
+    if (argc < 2 || std::wstring(argv[1]).rfind(prefix, 0) != 0) return false;
+    std::wstring name = std::wstring(argv[1]).substr(prefix.size());
+    auto found = Children().find(name);
+    if (found == Children().end()) {
+        *status = 250;
+        return true;
+    }
+    std::vector<std::wstring> args(argv + 2, argv + argc);
+    *status = found->second(args);
+    return true;
+}
+
+std::wstring CurrentExePath()
+{
+    wchar_t buffer[32768];
+    DWORD n = GetModuleFileNameW(nullptr, buffer, 32768);
+    return std::wstring(buffer, n);
+}
+
+std::wstring CopySelfTo(const std::wstring& dir, const std::wstring& fileName)
+{
+    std::wstring target = dir + L"\\" + fileName;
+    if (!CopyFileW(CurrentExePath().c_str(), target.c_str(), FALSE)) return L"";
+    return target;
+}
+
+std::wstring QuoteArgument(const std::wstring& argument)
+{
+    if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos)
+        return argument;
+    std::wstring out = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        if (c == L'"') out.append(backslashes * 2 + 1, L'\\');
+        else out.append(backslashes, L'\\');
+        backslashes = 0;
+        out.push_back(c);
+    }
+    out.append(backslashes * 2, L'\\');
+    out.push_back(L'"');
+    return out;
+}
+
+ChildResult RunCommand(const std::wstring& commandLine, const std::wstring& currentDir, DWORD timeoutMs)
+{
+    ChildResult result;
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE readRaw = nullptr, writeRaw = nullptr;
+    if (!CreatePipe(&readRaw, &writeRaw, &inherit, 0)) return result;
+    UniqueHandle readEnd(readRaw), writeEnd(writeRaw);
+    SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = writeEnd.get();
+    si.hStdError = writeEnd.get();
+    PROCESS_INFORMATION pi{};
+    std::wstring line = commandLine;
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                        currentDir.empty() ? nullptr : currentDir.c_str(), &si, &pi))
+        return result;
+    result.started = true;
+    UniqueHandle process(pi.hProcess), thread(pi.hThread);
+    writeEnd.reset();
+
+    // Drain the output on a second thread, so a chatty child cannot block on a full pipe.
+    std::thread reader([&] {
+        char chunk[4096];
+        DWORD got = 0;
+        while (ReadFile(readEnd.get(), chunk, sizeof chunk, &got, nullptr) && got > 0)
+            result.output.append(chunk, got);
+    });
+    if (WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) {
+        result.timedOut = true;
+        TerminateProcess(process.get(), 255);
+        WaitForSingleObject(process.get(), 10000);
+    }
+    reader.join();
+    GetExitCodeProcess(process.get(), &result.exitCode);
+    return result;
+}
+
+ChildResult RunChild(const std::wstring& exe, const std::wstring& name,
+                     const std::vector<std::wstring>& args, DWORD timeoutMs)
+{
+    std::wstring line = QuoteArgument(exe) + L" --kestova-child=" + name;
+    for (const auto& a : args) line += L" " + QuoteArgument(a);
+    size_t cut = exe.find_last_of(L'\\');
+    return RunCommand(line, cut == std::wstring::npos ? L"" : exe.substr(0, cut), timeoutMs);
+}

@@ -1,0 +1,128 @@
+#include "tests/support/Scratch.h"
+
+#include <atomic>
+#include <cwchar>
+
+static std::wstring TempRoot()
+{
+    wchar_t buffer[MAX_PATH + 1];
+    DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
+    std::wstring root(buffer, n);
+    if (!root.empty() && root.back() == L'\\') root.pop_back();
+    return root;
+}
+
+ScratchDir::ScratchDir()
+{
+    static std::atomic<unsigned> counter{0};
+    std::wstring root = TempRoot();
+    for (;;) {
+        wchar_t name[64];
+        swprintf(name, 64, L"\\kestova-test-%lu-%u", GetCurrentProcessId(), counter.fetch_add(1));
+        path_ = root + name;
+        if (CreateDirectoryW(path_.c_str(), nullptr)) return;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) {
+            // Fall back to a folder beside the test program.
+            MakeDirs(path_);
+            return;
+        }
+    }
+}
+
+ScratchDir::~ScratchDir()
+{
+    RemoveTree(path_);
+}
+
+// Long-path form, so trees deeper than MAX_PATH can be removed too.
+static std::wstring Extended(const std::wstring& path)
+{
+    if (path.rfind(L"\\\\?\\", 0) == 0) return path;
+    return L"\\\\?\\" + path;
+}
+
+bool RemoveTree(const std::wstring& path)
+{
+    std::wstring full = Extended(path);
+    DWORD attributes = GetFileAttributesW(full.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        SetFileAttributesW(full.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return DeleteFileW(full.c_str()) != FALSE;
+
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = FindFirstFileW((full + L"\\*").c_str(), &entry);
+    if (listing != INVALID_HANDLE_VALUE) {
+        do {
+            if (wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0) continue;
+            RemoveTree(path + L"\\" + entry.cFileName);
+        } while (FindNextFileW(listing, &entry));
+        FindClose(listing);
+    }
+    return RemoveDirectoryW(full.c_str()) != FALSE;
+}
+
+bool MakeDirs(const std::wstring& path)
+{
+    if (path.empty() || IsDirectory(path)) return true;
+    size_t cut = path.find_last_of(L'\\');
+    if (cut != std::wstring::npos && cut > 0 && !MakeDirs(path.substr(0, cut))) return false;
+    return CreateDirectoryW(Extended(path).c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+bool WriteBytes(const std::wstring& path, const std::string& bytes)
+{
+    size_t cut = path.find_last_of(L'\\');
+    if (cut != std::wstring::npos) MakeDirs(path.substr(0, cut));
+    HANDLE file = CreateFileW(Extended(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    BOOL ok = bytes.empty() ||
+              WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    return ok && written == bytes.size();
+}
+
+bool ReadBytes(const std::wstring& path, std::string* bytes)
+{
+    HANDLE file = CreateFileW(Extended(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bytes->clear();
+    char chunk[65536];
+    DWORD got = 0;
+    BOOL ok;
+    while ((ok = ReadFile(file, chunk, sizeof chunk, &got, nullptr)) && got > 0) bytes->append(chunk, got);
+    CloseHandle(file);
+    return ok != FALSE;
+}
+
+bool PathExists(const std::wstring& path)
+{
+    return GetFileAttributesW(Extended(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsDirectory(const std::wstring& path)
+{
+    DWORD a = GetFileAttributesW(Extended(path).c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+DWORD CurrentHandleCount()
+{
+    DWORD count = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &count);
+    return count;
+}
+
+std::string Narrow(const std::wstring& text)
+{
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
+                                nullptr, nullptr);
+    std::string out(n, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), n,
+                        nullptr, nullptr);
+    return out;
+}
