@@ -1,0 +1,34 @@
+// One mirror run: the copy tool, verified by its digest, runs hidden from the chat data
+// directory into a slot; its output streams into logs.txt and the completion time it
+// prints last becomes the slot's stamp in config.ini.
+#pragma once
+
+#include "base/Platform.h"
+
+#include <cstddef>
+
+// Outcome statuses of a run (the lParam of the run's report).
+constexpr int RUN_FINISHED = 1;    // the tool ran to the end and reported success (0 to 7)
+constexpr int RUN_NOT_STARTED = 2; // the tool was not started; nothing was written
+constexpr int RUN_TOOL_FAILED = 3; // the tool ran but failed (code 8 or more, crash, unreadable)
+
+// Digest of the original copy tool file; installations that bring that file configure
+// the build with it.
+constexpr const char ORIGINAL_TOOL_DIGEST[] = "592be1ad0ed83c36d5e68ca7a014a510";
+
+// Room for the command line, terminator included.
+constexpr size_t COMMAND_LINE_CAPACITY = 4096;
+
+// Fills toolPath with the full path of robocopy.exe in the program directory when that
+// file's digest is the expected one; null otherwise.
+wchar_t* VerifyCopyTool(wchar_t* toolPath, size_t capacity);
+
+// Starts commandLine hidden, in a console of its own, with standard output and error
+// into a new pipe. Returns the process handle and sets *readEnd; on failure returns null
+// and sets *readEnd to INVALID_HANDLE_VALUE. currentDirectory may be null.
+HANDLE SpawnWithPipe(const wchar_t* commandLine, HANDLE* readEnd, const wchar_t* currentDirectory);
+
+// One run of "tool" "source" "target" /MIR. Returns 0 with *status RUN_FINISHED, or 1 with
+// RUN_NOT_STARTED or RUN_TOOL_FAILED. append chooses "ab" over "wb" for the log.
+int RunMirror(const wchar_t* toolPath, const wchar_t* sourceDir, const wchar_t* targetDir,
+              const wchar_t* logPath, bool append, int* status);

@@ -1,0 +1,11 @@
+// Resource and command identifiers, shared by the resource script and the code.
+#pragma once
+
+#define IDI_APP 101
+#define IDR_TRAYMENU 102
+#define IDI_TRAY 103
+
+#define IDM_EXIT 40001
+#define IDM_BACKUP_NOW 40002
+#define IDM_RESTORE 40003
+#define IDM_OPTIONS 40005
