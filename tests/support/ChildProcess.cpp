@@ -38,6 +38,14 @@ std::wstring CurrentExePath()
     return std::wstring(buffer, n);
 }
 
+std::wstring BuiltProgramPath(const std::wstring& fileName)
+{
+    std::wstring self = CurrentExePath();
+    std::wstring testsDir = self.substr(0, self.find_last_of(L'\\'));
+    std::wstring buildDir = testsDir.substr(0, testsDir.find_last_of(L'\\'));
+    return buildDir + L"\\bin\\" + fileName;
+}
+
 std::wstring CopySelfTo(const std::wstring& dir, const std::wstring& fileName)
 {
     std::wstring target = dir + L"\\" + fileName;

@@ -29,6 +29,10 @@ bool RunChildIfRequested(int argc, wchar_t** argv, int* status);
 // Full path of the running test program.
 std::wstring CurrentExePath();
 
+// Full path of a shipped program in the build's output folder (bin\ beside tests\),
+// such as BuiltProgramPath(L"robocopy.exe").
+std::wstring BuiltProgramPath(const std::wstring& fileName);
+
 // Copies the running test program into dir under fileName; returns the copy's path or an
 // empty text.
 std::wstring CopySelfTo(const std::wstring& dir, const std::wstring& fileName);
