@@ -1,0 +1,260 @@
+#include "backup/MirrorRun.h"
+
+#include "backup/BackupStore.h"
+#include "backup/CopyToolDigest.h"
+#include "base/Md5.h"
+#include "base/PathText.h"
+#include "base/ScopedWin.h"
+#include "base/Settings.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+
+// The digest is compared as text; a malformed build setting must not get this far.
+static_assert(sizeof EXPECTED_TOOL_DIGEST == 33, "the expected digest is 32 hex digits");
+static_assert(sizeof ORIGINAL_TOOL_DIGEST == 33, "the original digest is 32 hex digits");
+
+namespace {
+
+// Bytes asked for per read of the tool's output.
+constexpr DWORD READ_CHUNK_BYTES = 1024;
+// The output ends with the 24-character completion time and CR LF.
+constexpr size_t STAMP_TAIL_BYTES = 26;
+constexpr size_t STAMP_BYTES = 24;
+// Room for the stamp as wide text, terminator included; 24 bytes always fit.
+constexpr size_t STAMP_WIDE_CAPACITY = 32;
+// The tool's exit codes below this only report what it did (copied, extras, mismatches);
+// from 8 up some copies failed or the run was fatal.
+constexpr DWORD FIRST_FAILED_EXIT_CODE = 8;
+
+const wchar_t MIRROR_OPTION[] = L"/MIR";
+
+// A path that would leave its quotes in the command line: a quote ends the argument, and
+// a backslash before the closing quote escapes it, so the rest of the line would be read
+// as further arguments (another target for /MIR).
+bool BreaksQuoting(const wchar_t* path)
+{
+    size_t length = wcslen(path);
+    if (wmemchr(path, L'"', length)) return true;
+    return length > 0 && path[length - 1] == PATH_SEPARATOR;
+}
+
+// Appends text to the line at *used; false when it does not fit with the terminator.
+bool Append(wchar_t* line, size_t capacity, size_t* used, const wchar_t* text)
+{
+    size_t length = wcslen(text);
+    if (length >= capacity - *used) return false;
+    wmemcpy(line + *used, text, length + 1);
+    *used += length;
+    return true;
+}
+
+// "tool" "source" "target" /MIR, or null when it does not fit or a path is unsafe in it.
+wchar_t* FormMirrorCommandLine(wchar_t* line, size_t capacity, const wchar_t* toolPath,
+                               const wchar_t* sourceDir, const wchar_t* targetDir)
+{
+    const wchar_t* paths[] = {toolPath, sourceDir, targetDir};
+    size_t used = 0;
+    line[0] = L'\0';
+    for (const wchar_t* path : paths) {
+        if (BreaksQuoting(path)) return nullptr;
+        if (!Append(line, capacity, &used, L"\"") || !Append(line, capacity, &used, path) ||
+            !Append(line, capacity, &used, L"\" "))
+            return nullptr;
+    }
+    if (!Append(line, capacity, &used, MIRROR_OPTION)) return nullptr;
+    return line;
+}
+
+// "Target" and the slot directory's last component: "Target3" for ...\Backup_Data\3.
+wchar_t* JoinSection(wchar_t* section, size_t capacity, const wchar_t* slotName)
+{
+    size_t used = 0;
+    section[0] = L'\0';
+    if (!Append(section, capacity, &used, SLOT_SECTION_PREFIX)) return nullptr;
+    if (!Append(section, capacity, &used, slotName)) return nullptr;
+    return section;
+}
+
+// The last STAMP_TAIL_BYTES bytes of a stream, kept in order as chunks pass.
+struct OutputTail {
+    unsigned char bytes[STAMP_TAIL_BYTES];
+    size_t held;
+    uint64_t total;
+};
+
+void KeepTail(OutputTail* tail, const unsigned char* chunk, size_t size)
+{
+    tail->total += size;
+    if (size >= STAMP_TAIL_BYTES) {
+        memcpy(tail->bytes, chunk + size - STAMP_TAIL_BYTES, STAMP_TAIL_BYTES);
+        tail->held = STAMP_TAIL_BYTES;
+        return;
+    }
+    size_t keep = STAMP_TAIL_BYTES - size; // older bytes that stay
+    if (tail->held > keep) {
+        memmove(tail->bytes, tail->bytes + tail->held - keep, keep);
+        tail->held = keep;
+    }
+    memcpy(tail->bytes + tail->held, chunk, size);
+    tail->held += size;
+}
+
+bool IsControl(wchar_t c)
+{
+    // C0, DEL and C1: any of them could end or reshape the line in the settings file.
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F);
+}
+
+// The completion time from the output's tail as wide text, or null when the output is too
+// short or the text holds a control character.
+wchar_t* StampFromTail(const OutputTail* tail, wchar_t* stamp, size_t capacity)
+{
+    if (tail->total < STAMP_TAIL_BYTES) return nullptr;
+    char narrow[33] = {};
+    for (size_t i = 0; i < STAMP_BYTES; ++i) {
+        unsigned char byte = tail->bytes[i];
+        // Checked before conversion too: a zero byte would cut the text short unseen.
+        if (byte < 0x20 || byte == 0x7F) return nullptr;
+        narrow[i] = static_cast<char>(byte);
+    }
+    if (!AnsiToWide(stamp, capacity, narrow)) return nullptr;
+    for (const wchar_t* c = stamp; *c; ++c)
+        if (IsControl(*c)) return nullptr;
+    return stamp;
+}
+
+} // namespace
+
+wchar_t* VerifyCopyTool(wchar_t* toolPath, size_t capacity)
+{
+    if (!toolPath) return nullptr;
+    wchar_t dir[PATH_CAPACITY];
+    wchar_t path[PATH_CAPACITY];
+    if (!GetProgramDir(dir, PATH_CAPACITY)) return nullptr;
+    if (!JoinPath(path, PATH_CAPACITY, dir, COPY_TOOL_FILE_NAME)) return nullptr;
+
+    Md5Digest digest;
+    char hex[33];
+    if (!Md5File(path, &digest)) return nullptr;
+    if (!DigestToHex(&digest, hex, sizeof hex)) return nullptr;
+    if (memcmp(hex, EXPECTED_TOOL_DIGEST, 32) != 0) return nullptr;
+
+    size_t length = wcslen(path);
+    if (length + 1 > capacity) return nullptr;
+    wmemcpy(toolPath, path, length + 1);
+    return toolPath;
+}
+
+HANDLE SpawnWithPipe(const wchar_t* commandLine, HANDLE* readEnd, const wchar_t* currentDirectory)
+{
+    if (readEnd) *readEnd = INVALID_HANDLE_VALUE;
+    if (!commandLine || !readEnd) return nullptr;
+
+    // Neither end is inheritable as made; the child gets two inheritable copies of the
+    // write end only, so no stray copy of the read end keeps the pipe alive.
+    HANDLE readRaw = nullptr, writeRaw = nullptr;
+    if (!CreatePipe(&readRaw, &writeRaw, nullptr, 0)) return nullptr;
+    UniqueHandle pipeRead(readRaw), pipeWrite(writeRaw);
+
+    HANDLE self = GetCurrentProcess();
+    HANDLE outRaw = nullptr, errRaw = nullptr;
+    if (!DuplicateHandle(self, pipeWrite.get(), self, &outRaw, 0, TRUE, DUPLICATE_SAME_ACCESS))
+        return nullptr;
+    UniqueHandle childOut(outRaw);
+    if (!DuplicateHandle(self, childOut.get(), self, &errRaw, 0, TRUE, DUPLICATE_SAME_ACCESS))
+        return nullptr;
+    UniqueHandle childErr(errRaw);
+    pipeWrite.reset();
+
+    STARTUPINFOW startup;
+    memset(&startup, 0, sizeof startup);
+#if !defined(_WIN64)
+    static_assert(sizeof(STARTUPINFOW) == 68, "the 32-bit start-up record is 68 bytes");
+#endif
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+    startup.wShowWindow = SW_HIDE;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = childOut.get();
+    startup.hStdError = childErr.get();
+
+    // CreateProcessW may write into the command line, so it gets a copy of its own.
+    wchar_t line[COMMAND_LINE_CAPACITY];
+    size_t length = wcslen(commandLine);
+    if (length + 1 > COMMAND_LINE_CAPACITY) return nullptr;
+    wmemcpy(line, commandLine, length + 1);
+
+    PROCESS_INFORMATION process;
+    memset(&process, 0, sizeof process);
+    // A console of its own, never shown: the runner has none to share.
+    BOOL started = CreateProcessW(nullptr, line, nullptr, nullptr, TRUE, CREATE_NEW_CONSOLE,
+                                  nullptr, currentDirectory, &startup, &process);
+    // From here only the child (and whatever inherits from it) can write to the pipe, so
+    // the read end reports the end of the data when they have all ended.
+    if (started) CloseHandle(process.hThread);
+    childOut.reset();
+    childErr.reset();
+    if (!started) return nullptr;
+    *readEnd = pipeRead.release();
+    return process.hProcess;
+}
+
+int RunMirror(const wchar_t* toolPath, const wchar_t* sourceDir, const wchar_t* targetDir,
+              const wchar_t* logPath, bool append, int* status)
+{
+    int ignored = 0;
+    if (!status) status = &ignored;
+    *status = RUN_NOT_STARTED;
+    if (!toolPath || !sourceDir || !targetDir) return 1;
+
+    wchar_t commandLine[COMMAND_LINE_CAPACITY];
+    if (!FormMirrorCommandLine(commandLine, COMMAND_LINE_CAPACITY, toolPath, sourceDir, targetDir))
+        return 1;
+
+    HANDLE readRaw = INVALID_HANDLE_VALUE;
+    UniqueHandle process(SpawnWithPipe(commandLine, &readRaw, nullptr));
+    UniqueHandle readEnd(readRaw);
+    if (!process) return 1;
+
+    // Opened only now, so a tool that cannot start leaves the previous log as it was. A
+    // log that cannot be opened does not stop the run: the output is drained unwritten.
+    UniqueFile log(logPath ? _wfopen(logPath, append ? L"ab" : L"wb") : nullptr);
+
+    OutputTail tail{};
+    unsigned char chunk[READ_CHUNK_BYTES];
+    DWORD got = 0;
+    // The first failed read (ERROR_BROKEN_PIPE once every writer has gone) ends the output.
+    while (ReadFile(readEnd.get(), chunk, READ_CHUNK_BYTES, &got, nullptr)) {
+        if (got == 0) continue;
+        if (log) fwrite(chunk, 1, got, log.get());
+        KeepTail(&tail, chunk, got);
+    }
+
+    // The output has ended; the exit code tells whether the mirror is whole. A tool that
+    // failed, crashed (its code is then the exception's, far above 7) or whose code cannot
+    // be read must not stamp its slot as the newest generation.
+    DWORD exitCode = STILL_ACTIVE;
+    bool toolSucceeded = WaitForSingleObject(process.get(), INFINITE) == WAIT_OBJECT_0 &&
+                         GetExitCodeProcess(process.get(), &exitCode) &&
+                         exitCode < FIRST_FAILED_EXIT_CODE;
+
+    if (toolSucceeded) {
+        wchar_t stamp[STAMP_WIDE_CAPACITY];
+        wchar_t configPath[PATH_CAPACITY];
+        wchar_t section[PATH_CAPACITY];
+        if (StampFromTail(&tail, stamp, STAMP_WIDE_CAPACITY) && GetConfigPath(configPath, PATH_CAPACITY) &&
+            JoinSection(section, PATH_CAPACITY, LastComponent(targetDir))) {
+            // A failed write leaves the slot's previous stamp; the run still counts.
+            WriteSetting(configPath, section, KEY_ENDED, stamp);
+        }
+    }
+
+    readEnd.reset();
+    process.reset();
+    log.reset();
+    *status = toolSucceeded ? RUN_FINISHED : RUN_TOOL_FAILED;
+    return toolSucceeded ? 0 : 1;
+}
