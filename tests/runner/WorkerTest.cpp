@@ -2,8 +2,14 @@
 #include "runner/SharedState.h"
 #include "runner/Worker.h"
 #include "tests/runner/RunnerHarness.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/Scratch.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include <string>
 #include <tuple>
@@ -158,6 +164,57 @@ TEST_F(WorkerTest, NoChatDataEndsTheWorkerAndDropsItsQueue)
     EXPECT_TRUE(Ended());
     EXPECT_TRUE(RecordedMirrors().empty());
     EXPECT_EQ(recorder.processChecks, 0);
+}
+
+// One backup request served by a worker in a program copied elsewhere, so that the real
+// slot choice sees that copy's Backup_Data. Prints each report as "number wParam lParam".
+KESTOVA_CHILD(worker_job)
+{
+    InstallRecorders();
+    TestWindow window;
+    DWORD id = 0;
+    HANDLE worker = StartWorker(window.get(), &id);
+    if (!worker) return 2;
+    PostThreadMessageW(id, WM_BACKUP_REQUEST, REQUEST_MANUAL, 0);
+    PostThreadMessageW(id, WM_EXIT_REQUEST, 0, 0);
+    PumpState pump;
+    PumpUntil(nullptr, &pump, [&] { return !pump.reports.empty() && pump.reports.back().message == WM_WORKER_ENDED; });
+    for (const MSG& m : pump.reports)
+        std::printf("%u %d %d\n", m.message, static_cast<int>(m.wParam), static_cast<int>(m.lParam));
+    WaitForSingleObject(worker, 10000);
+    CloseHandle(worker);
+    for (const MirrorCall& run : RecordedMirrors()) std::printf("target %s\n", Narrow(run.target).c_str());
+    return 0;
+}
+
+TEST(WorkerSlot, IncrementalWhenTheSlotHoldsEntries)
+{
+    ScratchDir dir;
+    ASSERT_TRUE(WriteBytes(dir / L"Backup_Data\\1\\old.txt", "x"));
+    for (int n = 2; n <= 5; ++n) ASSERT_TRUE(MakeDirs(dir / (L"Backup_Data\\" + std::to_wstring(n))));
+    ASSERT_TRUE(MakeDirs(dir / L"prog"));
+    std::wstring exe = CopySelfTo(dir / L"prog", L"runner_test.exe");
+    ASSERT_FALSE(exe.empty());
+    ChildResult r = RunChild(exe, L"worker_job", {});
+    ASSERT_TRUE(r.started);
+    EXPECT_EQ(r.exitCode, 0u);
+    std::string target = "target " + Narrow(dir / L"Backup_Data\\1") + "\r\n";
+    EXPECT_EQ(r.output, "1030 0 0\r\n1029 0 1\r\n1032 0 0\r\n" + target);
+}
+
+TEST(WorkerSlot, NoSlotFromADriveRoot)
+{
+    const char* drive = std::getenv("KESTOVA_TEST_ROOT_DRIVE");
+    if (!drive) GTEST_SKIP() << "no empty drive for a program in a drive's root";
+    std::wstring root = std::wstring(drive, drive + std::strlen(drive)) + L"\\";
+    std::wstring name = L"runner_test_" + std::to_wstring(GetCurrentProcessId()) + L".exe";
+    std::wstring exe = CopySelfTo(root, name);
+    ASSERT_FALSE(exe.empty());
+    ChildResult r = RunChild(exe, L"worker_job", {});
+    DeleteFileW(exe.c_str());
+    ASSERT_TRUE(r.started);
+    EXPECT_EQ(r.exitCode, 0u);
+    EXPECT_EQ(r.output, "1029 1 7\r\n1032 0 0\r\n");
 }
 
 } // namespace
