@@ -1,0 +1,132 @@
+#include "runner/MainLoop.h"
+
+#include "runner/ControlMessages.h"
+#include "runner/RunnerSeams.h"
+#include "runner/Schedule.h"
+#include "runner/SharedState.h"
+
+static constexpr const wchar_t TITLE_NOTE[] = L"提示";
+static constexpr const wchar_t TITLE_ATTENTION[] = L"注意";
+static constexpr const wchar_t TIP_IDLE[] = L"Kestova";
+static constexpr const wchar_t TIP_BUSY[] = L"正在备份...";
+
+static void Balloon(const MainLoop* loop, const wchar_t* title, const wchar_t* text,
+                    const wchar_t* tooltip)
+{
+    runnerSeams.showBalloon(loop->window, title, text, tooltip);
+}
+
+static void OnCheckClient(MainLoop* loop)
+{
+    if (loop->checkPending) return;
+    if (PostThreadMessageW(loop->workerThreadId, WM_CHECK_CLIENT, 0, 0))
+        loop->checkPending = true;
+}
+
+static void OnClientState(MainLoop* loop, WPARAM wParam)
+{
+    loop->checkPending = false;
+    int state = static_cast<int>(static_cast<INT_PTR>(wParam));
+    if (state == 0 && loop->lastClientState == 1) {
+        Balloon(loop, TITLE_NOTE, L"QQ退出了，正在备份...\r\n请稍等", TIP_BUSY);
+        PostMessageW(loop->window, WM_BACKUP_REQUEST, REQUEST_MANUAL, 0);
+    }
+    loop->lastClientState = state;
+}
+
+static void OnBackupRequest(MainLoop* loop, WPARAM wParam)
+{
+    // The lock is held across the forward or the balloon, so the decision and its effect
+    // see the same flag.
+    AcquireStateLock();
+    if (runnerState.backupBusy == 0)
+        PostThreadMessageW(loop->workerThreadId, WM_BACKUP_REQUEST, REQUEST_MANUAL, 0);
+    else if ((wParam & 1) == 0) // scheduled requests are dropped silently
+        Balloon(loop, TITLE_NOTE, L"正在备份，不要太频繁！", TIP_BUSY);
+    ReleaseStateLock();
+}
+
+static void OnBackupDone(MainLoop* loop, WPARAM wParam)
+{
+    WriteBackupBusy(0);
+    if (wParam == 0) Balloon(loop, TITLE_NOTE, L"备份成功完成！", TIP_IDLE);
+    else if (wParam == 1) Balloon(loop, TITLE_ATTENTION, L"备份失败！", TIP_IDLE);
+}
+
+static void OnBackupStarted(MainLoop* loop, WPARAM wParam)
+{
+    WriteBackupBusy(1);
+    if (wParam == 0)
+        Balloon(loop, TITLE_NOTE, L"正在进行补充备份，通常只会用很短的时间。", TIP_BUSY);
+    else if (wParam == 1)
+        Balloon(loop, TITLE_NOTE,
+                L"正在进行完整的备份，花费的时间会较长。\r\n为了保证您的QQ聊天记录安全，一共要进行5次完整备份。",
+                TIP_BUSY);
+}
+
+static void OnExitRequest(MainLoop* loop)
+{
+    if (loop->workerEnded) {
+        PostMessageW(loop->window, WM_CLOSE, 0, 0);
+        return;
+    }
+    AcquireStateLock();
+    if (runnerState.backupBusy == 1)
+        Balloon(loop, TITLE_NOTE, L"正在备份！请备份完再退出。", TIP_BUSY);
+    else
+        PostThreadMessageW(loop->workerThreadId, WM_EXIT_REQUEST, 0, 0);
+    ReleaseStateLock();
+}
+
+static void OnWorkerEnded(MainLoop* loop, WPARAM wParam)
+{
+    if (wParam == WORKER_STOPPED) PostMessageW(loop->window, WM_CLOSE, 0, 0);
+    else if (wParam == WORKER_NO_CONFIG || wParam == WORKER_NO_DATA_DIR) loop->workerEnded = true;
+}
+
+bool TakeProtocolMessage(MainLoop* loop, const MSG& msg)
+{
+    switch (msg.message) {
+    case WM_CHECK_CLIENT: OnCheckClient(loop); return true;
+    case WM_CLIENT_STATE: OnClientState(loop, msg.wParam); return true;
+    case WM_BACKUP_REQUEST: OnBackupRequest(loop, msg.wParam); return true;
+    case WM_BACKUP_DONE: OnBackupDone(loop, msg.wParam); return true;
+    case WM_BACKUP_STARTED: OnBackupStarted(loop, msg.wParam); return true;
+    case WM_EXIT_REQUEST: OnExitRequest(loop); return true;
+    case WM_WORKER_ENDED: OnWorkerEnded(loop, msg.wParam); return true;
+    case WM_RESTORE_REQUEST: runnerSeams.launchCompanion(COMPANION_RESTORE); return true;
+    default: break;
+    }
+    // The registered numbers are tested after the fixed ones, reload before options and
+    // exit: when both registrations failed, 1025 means reload.
+    if (msg.message == configReloadMessage) {
+        // The same settings file that LoadSchedule names; start-up found it once.
+        LoadScheduleFrom(loop->configPath, &sharedSchedule);
+        ArmTimers(loop->window, loop->configPath);
+        return true;
+    }
+    if (msg.message == WM_OPTIONS_REQUEST) {
+        runnerSeams.launchCompanion(COMPANION_OPTIONS);
+        return true;
+    }
+    if (msg.message == exitMessage) {
+        PostMessageW(loop->window, WM_EXIT_REQUEST, 0, 0);
+        return true;
+    }
+    return false;
+}
+
+int RunMainLoop(HWND window, DWORD workerThreadId, int lastClientState, const wchar_t* configPath)
+{
+    MainLoop loop = {window, workerThreadId, configPath, lastClientState, false, false};
+    MSG msg;
+    for (;;) {
+        BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+        if (got == 0) return static_cast<int>(msg.wParam);
+        // -1 comes only with invalid arguments, which these are not; waiting again would spin.
+        if (got == -1) return 1;
+        if (TakeProtocolMessage(&loop, msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}

@@ -1,0 +1,181 @@
+#include "runner/Schedule.h"
+
+#include "backup/BackupStore.h"
+#include "base/PathText.h"
+#include "base/Settings.h"
+#include "runner/ControlMessages.h"
+#include "runner/RunnerSeams.h"
+
+#include <cstdlib>
+#include <cwchar>
+
+Schedule sharedSchedule = {MODE_NONE, 0, 0, 0};
+
+static constexpr size_t MODE_CAPACITY = 64;
+static constexpr size_t TIME_CAPACITY = 128;
+
+// Friday is spelled "FIR": the companion program writes it so.
+static const wchar_t* const DAY_NAMES[7] = {L"SUN", L"MON", L"TUE", L"WED", L"THU", L"FIR", L"SAT"};
+
+// _wtoi of `count` characters of text starting at `first`.
+static int NumberAt(const wchar_t* text, size_t first, size_t count)
+{
+    wchar_t part[4] = {};
+    wmemcpy(part, text + first, count);
+    return _wtoi(part);
+}
+
+void LoadScheduleFrom(const wchar_t* configPath, Schedule* record)
+{
+    record->mode = MODE_NONE;
+    if (!configPath) return;
+
+    wchar_t mode[MODE_CAPACITY];
+    if (!ReadSetting(configPath, SECTION_AUTOBACKUP, KEY_MODE, mode, MODE_CAPACITY)) return;
+    ToUpperAscii(mode);
+    int newMode;
+    if (wcscmp(mode, L"NONE") == 0) return;
+    if (wcscmp(mode, L"PRE_DAY") == 0) newMode = MODE_PRE_DAY;
+    else if (wcscmp(mode, L"PRE_WEEK") == 0) newMode = MODE_PRE_WEEK;
+    else return;
+
+    wchar_t time[TIME_CAPACITY];
+    if (!ReadSetting(configPath, SECTION_AUTOBACKUP, KEY_TIME, time, TIME_CAPACITY)) return;
+    size_t length = wcslen(time);
+    if (length < 5) return;
+    int hour = NumberAt(time, 0, 2);
+    int minute = NumberAt(time, 3, 2);
+
+    if (newMode == MODE_PRE_DAY) {
+        record->hour = hour;
+        record->minute = minute;
+        record->mode = newMode; // last, so a partial read never leaves a mode behind
+        return;
+    }
+    if (length < 9) return;
+    wchar_t day[4] = {};
+    wmemcpy(day, time + 6, 3);
+    ToUpperAscii(day);
+    for (int weekday = 0; weekday < 7; ++weekday) {
+        if (wcscmp(day, DAY_NAMES[weekday]) != 0) continue;
+        record->hour = hour;
+        record->minute = minute;
+        record->weekday = weekday;
+        record->mode = newMode;
+        return;
+    }
+}
+
+void LoadSchedule(Schedule* record)
+{
+    wchar_t configPath[PATH_CAPACITY];
+    LoadScheduleFrom(GetConfigPath(configPath, PATH_CAPACITY), record);
+}
+
+void ArmTimers(HWND window, const wchar_t* configPath)
+{
+    // SetTimer on a running id restarts its period; a failure leaves the trigger missing.
+    if (ReadSettingFlag(configPath, SECTION_AUTOBACKUP, KEY_AFTER_CLIENT_QUIT))
+        SetTimer(window, TIMER_CLIENT_WATCH, CLIENT_WATCH_PERIOD_MS, TimerTick);
+    if (sharedSchedule.mode != MODE_NONE)
+        SetTimer(window, TIMER_SCHEDULE, SCHEDULE_PERIOD_MS, TimerTick);
+}
+
+void CALLBACK TimerTick(HWND window, UINT, UINT_PTR id, DWORD)
+{
+    if (id == TIMER_CLIENT_WATCH) {
+        PostMessageW(window, WM_CHECK_CLIENT, 0, 0);
+        return;
+    }
+    if (id != TIMER_SCHEDULE || sharedSchedule.mode == MODE_NONE) return;
+    std::tm now;
+    if (!runnerSeams.localNow(&now)) return;
+    if (now.tm_hour != sharedSchedule.hour || now.tm_min != sharedSchedule.minute) return;
+    if (sharedSchedule.mode == MODE_PRE_DAY ||
+        (sharedSchedule.mode == MODE_PRE_WEEK && now.tm_wday == sharedSchedule.weekday))
+        PostMessageW(window, WM_BACKUP_REQUEST, REQUEST_SCHEDULED, 0);
+}
+
+// now's date moved back by daysBack days, at hour:minute:00; mktime normalises the day,
+// month and year, and finds the daylight-saving flag itself (tm_isdst -1).
+static long long ScheduledMoment(const std::tm& now, int daysBack, int hour, int minute)
+{
+    std::tm moment{};
+    moment.tm_year = now.tm_year;
+    moment.tm_mon = now.tm_mon;
+    moment.tm_mday = now.tm_mday - daysBack;
+    moment.tm_hour = hour;
+    moment.tm_min = minute;
+    moment.tm_sec = 0;
+    moment.tm_isdst = -1;
+    return static_cast<long long>(std::mktime(&moment));
+}
+
+bool IsScheduledRunMissed(const Schedule& schedule, long long latest, const std::tm& now)
+{
+    if (schedule.mode != MODE_PRE_DAY && schedule.mode != MODE_PRE_WEEK) return false;
+    if (schedule.hour < 0 || schedule.hour > 23 || schedule.minute < 0 || schedule.minute > 59)
+        return false;
+    std::tm nowCopy = now;
+    long long nowTime = static_cast<long long>(std::mktime(&nowCopy));
+    if (nowTime == -1) return false;
+
+    int daysBack = 0;
+    int period = 1;
+    if (schedule.mode == MODE_PRE_WEEK) {
+        if (schedule.weekday < 0 || schedule.weekday > 6) return false;
+        daysBack = (nowCopy.tm_wday - schedule.weekday + 7) % 7;
+        period = 7;
+    }
+    long long moment = ScheduledMoment(nowCopy, daysBack, schedule.hour, schedule.minute);
+    if (moment != -1 && moment > nowTime)
+        moment = ScheduledMoment(nowCopy, daysBack + period, schedule.hour, schedule.minute);
+    if (moment == -1) return false;
+    return latest < moment;
+}
+
+bool CheckMissedRunFrom(const wchar_t* configPath)
+{
+    if (!configPath) return false;
+    if (!ReadSettingFlag(configPath, SECTION_AUTOBACKUP, KEY_MISSED_AT_START)) return false;
+    Schedule schedule = {MODE_NONE, 0, 0, 0};
+    LoadScheduleFrom(configPath, &schedule);
+    if (schedule.mode == MODE_NONE) return false;
+
+    std::tm records[SLOT_COUNT];
+    long long times[SLOT_COUNT];
+    int latest = 0;
+    for (int n = 0; n < SLOT_COUNT; ++n) {
+        wchar_t section[16];
+        swprintf(section, 16, L"%ls%d", SLOT_SECTION_PREFIX, n + 1);
+        wchar_t stamp[STAMP_CAPACITY];
+        records[n] = ParseStamp(ReadSetting(configPath, section, KEY_ENDED, stamp, STAMP_CAPACITY));
+        std::tm normalised = records[n];
+        times[n] = static_cast<long long>(std::mktime(&normalised));
+        if (times[n] > times[latest]) latest = n; // equal times keep the lower slot
+    }
+
+    std::tm now;
+    if (!runnerSeams.localNow(&now)) return false;
+
+    // No slot holds a usable stamp: nothing was ever backed up, so a run is due whatever
+    // the schedule says.
+    std::tm never = DEFAULT_STAMP_TIME;
+    long long neverTime = static_cast<long long>(std::mktime(&never));
+    if (times[latest] == neverTime && neverTime != -1) return true;
+    if (times[latest] == -1) return false;
+    // A stamp is the copy tool's local wall-clock time. Parsed, it says "standard time"
+    // (daylight-saving flag 0), which puts a summer stamp an hour late; against the
+    // scheduled moment it is read as the wall-clock time it is.
+    std::tm completed = records[latest];
+    completed.tm_isdst = -1;
+    long long completedTime = static_cast<long long>(std::mktime(&completed));
+    if (completedTime == -1) return false;
+    return IsScheduledRunMissed(schedule, completedTime, now);
+}
+
+bool CheckMissedRun()
+{
+    wchar_t configPath[PATH_CAPACITY];
+    return CheckMissedRunFrom(GetConfigPath(configPath, PATH_CAPACITY));
+}

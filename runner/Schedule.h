@@ -1,0 +1,50 @@
+// The time-of-day schedule read from config.ini, the two window timers that drive the
+// client-exit and scheduled backups, and the start-up check for a missed scheduled run.
+#pragma once
+
+#include "base/Platform.h"
+
+#include <ctime>
+
+constexpr int MODE_NONE = 1;
+constexpr int MODE_PRE_DAY = 2;
+constexpr int MODE_PRE_WEEK = 3;
+
+constexpr UINT_PTR TIMER_CLIENT_WATCH = 1;
+constexpr UINT_PTR TIMER_SCHEDULE = 2;
+constexpr UINT CLIENT_WATCH_PERIOD_MS = 200;
+constexpr UINT SCHEDULE_PERIOD_MS = 45000;
+
+struct Schedule {
+    int mode;    // MODE_NONE, MODE_PRE_DAY or MODE_PRE_WEEK
+    int hour;    // as configured; any value is taken
+    int minute;  // as configured; any value is taken
+    int weekday; // MODE_PRE_WEEK only: Sunday 0 .. Saturday 6
+};
+
+// The schedule the timers follow. Main thread only (start-up, reload, timer ticks): no lock.
+extern Schedule sharedSchedule;
+
+// Reads "Mode" and "Time" of [AutoBackup] from config.ini beside the program. Anything
+// unreadable or malformed leaves MODE_NONE and the other fields as they were.
+void LoadSchedule(Schedule* record);
+// The same from a given settings file; a null path gives MODE_NONE.
+void LoadScheduleFrom(const wchar_t* configPath, Schedule* record);
+
+// Arms TIMER_CLIENT_WATCH when "AutobackupAfterQQuit" is set and TIMER_SCHEDULE when the
+// shared schedule has a mode. Never stops a timer.
+void ArmTimers(HWND window, const wchar_t* configPath);
+
+// The timers' callback: posts WM_CHECK_CLIENT, or WM_BACKUP_REQUEST (REQUEST_SCHEDULED)
+// when the local time is the scheduled minute.
+void CALLBACK TimerTick(HWND window, UINT message, UINT_PTR id, DWORD tickCount);
+
+// Whether a scheduled run was missed since the latest completion stamp, when
+// "BackupAtuOnce" asks for the check. Uses config.ini beside the program.
+bool CheckMissedRun();
+bool CheckMissedRunFrom(const wchar_t* configPath);
+
+// The rule: yes exactly when latest (seconds, as mktime gives them) is earlier than the
+// most recent scheduled moment at or before now. An hour or minute outside the clock
+// never comes, so it is never missed; a failed mktime gives no.
+bool IsScheduledRunMissed(const Schedule& schedule, long long latest, const std::tm& now);

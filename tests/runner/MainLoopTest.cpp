@@ -1,0 +1,338 @@
+#include "base/Settings.h"
+#include "runner/ControlMessages.h"
+#include "runner/MainLoop.h"
+#include "runner/Schedule.h"
+#include "runner/SharedState.h"
+#include "runner/Worker.h"
+#include "tests/runner/RunnerHarness.h"
+#include "tests/support/Scratch.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr const wchar_t CLIENT_EXIT_TEXT[] = L"QQ退出了，正在备份...\r\n请稍等";
+constexpr const wchar_t TOO_OFTEN_TEXT[] = L"正在备份，不要太频繁！";
+constexpr const wchar_t EXIT_BUSY_TEXT[] = L"正在备份！请备份完再退出。";
+constexpr const wchar_t FULL_TEXT[] =
+    L"正在进行完整的备份，花费的时间会较长。\r\n为了保证您的QQ聊天记录安全，一共要进行5次完整备份。";
+constexpr const wchar_t INCREMENTAL_TEXT[] = L"正在进行补充备份，通常只会用很短的时间。";
+
+using Forward = std::pair<UINT, WPARAM>;
+
+class MainLoopTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        InstallRecorders();
+        RegisterControlMessages();
+        savedSchedule_ = sharedSchedule;
+        loop_ = {window_.get(), worker_.id(), nullptr, 0, false, false};
+    }
+    void TearDown() override
+    {
+        sharedSchedule = savedSchedule_;
+        RegisterControlMessages();
+        RestoreRealSeams();
+    }
+    void Post(UINT message, WPARAM wParam = 0, LPARAM lParam = 0)
+    {
+        PostMessageW(window_.get(), message, wParam, lParam);
+    }
+    void Pump() { PumpPending(&loop_, &pump_); }
+    // What reached the worker's queue since the last call.
+    std::vector<Forward> Forwarded()
+    {
+        EXPECT_TRUE(worker_.Sync());
+        std::vector<Forward> all = worker_.Received();
+        std::vector<Forward> fresh(all.begin() + static_cast<ptrdiff_t>(seenForwards_), all.end());
+        seenForwards_ = all.size();
+        return fresh;
+    }
+    std::vector<std::wstring> BalloonTexts()
+    {
+        std::vector<std::wstring> texts;
+        for (const auto& b : recorder.balloons) texts.push_back(b.text);
+        recorder.balloons.clear();
+        return texts;
+    }
+
+    TestWindow window_;
+    RecordingWorker worker_;
+    MainLoop loop_{};
+    PumpState pump_;
+    size_t seenForwards_ = 0;
+    Schedule savedSchedule_{};
+};
+
+WPARAM State(int state) { return static_cast<WPARAM>(static_cast<INT_PTR>(state)); }
+
+TEST_F(MainLoopTest, ClientExitBecomesOneBackupRequest)
+{
+    struct Case {
+        int initial;
+        std::vector<int> states;
+        int requests;
+    } cases[] = {
+        {1, {0}, 1},
+        {0, {0}, 0},
+        {1, {-1, 0}, 0},     // a failed check breaks the pair
+        {0, {1, 0}, 1},      // start-up's -1 became 0
+        {1, {0, 0}, 1},
+        {1, {0, 1, 0}, 2},
+        {1, {1, -1}, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.states));
+        loop_.lastClientState = c.initial;
+        for (int s : c.states) Post(WM_CLIENT_STATE, State(s));
+        Pump();
+        std::vector<Forward> forwarded = Forwarded();
+        EXPECT_EQ(forwarded.size(), static_cast<size_t>(c.requests));
+        for (const auto& f : forwarded) EXPECT_EQ(f, Forward(WM_BACKUP_REQUEST, 0));
+        std::vector<std::wstring> balloons = BalloonTexts();
+        EXPECT_EQ(balloons, std::vector<std::wstring>(c.requests, CLIENT_EXIT_TEXT));
+        EXPECT_EQ(loop_.lastClientState, c.states.back()); // kept unchanged, -1 included
+    }
+}
+
+TEST_F(MainLoopTest, BackupRequestGoesOnOnlyWhileIdle)
+{
+    struct Case {
+        LONG busy;
+        WPARAM origin;
+        bool forwarded;
+        bool balloon;
+    } cases[] = {
+        {0, REQUEST_MANUAL, true, false},
+        {0, REQUEST_SCHEDULED, true, false},
+        {0, REQUEST_MISSED, true, false},
+        {1, REQUEST_MANUAL, false, true},
+        {1, REQUEST_SCHEDULED, false, false}, // dropped silently
+        {1, REQUEST_MISSED, false, true},     // only bit 0 silences
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "busy " << c.busy << " origin " << c.origin);
+        WriteBackupBusy(c.busy);
+        Post(WM_BACKUP_REQUEST, c.origin);
+        Pump();
+        std::vector<Forward> forwarded = Forwarded();
+        if (c.forwarded) EXPECT_EQ(forwarded, std::vector<Forward>{Forward(WM_BACKUP_REQUEST, 0)});
+        else EXPECT_TRUE(forwarded.empty());
+        ASSERT_EQ(recorder.balloons.size(), c.balloon ? 1u : 0u);
+        if (c.balloon) {
+            EXPECT_EQ(recorder.balloons[0].title, L"提示");
+            EXPECT_EQ(recorder.balloons[0].text, TOO_OFTEN_TEXT);
+            EXPECT_EQ(recorder.balloons[0].tooltip, L"正在备份...");
+        }
+        recorder.balloons.clear();
+    }
+    // A thread message with a protocol number is handled alike.
+    WriteBackupBusy(0);
+    PostThreadMessageW(GetCurrentThreadId(), WM_BACKUP_REQUEST, REQUEST_SCHEDULED, 0);
+    Pump();
+    EXPECT_EQ(Forwarded(), std::vector<Forward>{Forward(WM_BACKUP_REQUEST, 0)});
+}
+
+TEST_F(MainLoopTest, RunReportsSetTheFlagAndShowTheirBalloons)
+{
+    struct Case {
+        UINT message;
+        WPARAM wParam;
+        LPARAM lParam;
+        LONG busyAfter;
+        const wchar_t* title; // null: no balloon
+        const wchar_t* text;
+        const wchar_t* tooltip;
+    } cases[] = {
+        {WM_BACKUP_STARTED, 0, 0, 1, L"提示", INCREMENTAL_TEXT, L"正在备份..."},
+        {WM_BACKUP_STARTED, 1, 0, 1, L"提示", FULL_TEXT, L"正在备份..."},
+        {WM_BACKUP_STARTED, 5, 0, 1, nullptr, nullptr, nullptr},
+        {WM_BACKUP_DONE, 0, 1, 0, L"提示", L"备份成功完成！", L"Kestova"},
+        {WM_BACKUP_DONE, 1, 8, 0, L"注意", L"备份失败！", L"Kestova"},
+        {WM_BACKUP_DONE, 1, 3, 0, L"注意", L"备份失败！", L"Kestova"},
+        {WM_BACKUP_DONE, 3, 1, 0, nullptr, nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.message << " " << c.wParam);
+        WriteBackupBusy(c.busyAfter ? 0 : 1);
+        Post(c.message, c.wParam, c.lParam);
+        Pump();
+        EXPECT_EQ(ReadBackupBusy(), c.busyAfter);
+        if (!c.title) {
+            EXPECT_TRUE(recorder.balloons.empty());
+        } else {
+            ASSERT_EQ(recorder.balloons.size(), 1u);
+            EXPECT_EQ(recorder.balloons[0].title, c.title);
+            EXPECT_EQ(recorder.balloons[0].text, c.text);
+            EXPECT_EQ(recorder.balloons[0].tooltip, c.tooltip);
+        }
+        recorder.balloons.clear();
+    }
+    EXPECT_TRUE(Forwarded().empty());
+}
+
+TEST_F(MainLoopTest, ClientExitDuringARunIsRefused)
+{
+    WriteBackupBusy(1);
+    loop_.lastClientState = 1;
+    Post(WM_CLIENT_STATE, 0);
+    Pump();
+    EXPECT_EQ(BalloonTexts(), (std::vector<std::wstring>{CLIENT_EXIT_TEXT, TOO_OFTEN_TEXT}));
+    EXPECT_TRUE(Forwarded().empty());
+}
+
+TEST_F(MainLoopTest, ExitRequestWhileBusyIsRefusedElseForwarded)
+{
+    WriteBackupBusy(1);
+    Post(WM_EXIT_REQUEST);
+    Pump();
+    EXPECT_EQ(BalloonTexts(), std::vector<std::wstring>{EXIT_BUSY_TEXT});
+    EXPECT_TRUE(Forwarded().empty());
+    EXPECT_TRUE(IsWindow(window_.get()));
+
+    WriteBackupBusy(0);
+    PostMessageW(window_.get(), exitMessage, 0, 0); // the companion's exit message
+    Pump();
+    EXPECT_TRUE(BalloonTexts().empty());
+    EXPECT_EQ(Forwarded(), std::vector<Forward>{Forward(WM_EXIT_REQUEST, 0)});
+    EXPECT_TRUE(IsWindow(window_.get()));
+    EXPECT_FALSE(pump_.quit);
+}
+
+TEST_F(MainLoopTest, WorkerStoppedClosesTheWindow)
+{
+    Post(WM_WORKER_ENDED, WORKER_STOPPED);
+    PumpUntil(&loop_, &pump_, [] { return false; }, 2000);
+    EXPECT_TRUE(pump_.quit);
+    EXPECT_EQ(pump_.exitCode, 0);
+    EXPECT_FALSE(IsWindow(window_.get()));
+}
+
+TEST_F(MainLoopTest, ExitAfterTheWorkerEndedByItselfClosesTheWindow)
+{
+    for (WPARAM ending : {WORKER_NO_CONFIG, WORKER_NO_DATA_DIR}) {
+        SCOPED_TRACE(ending);
+        TestWindow window;
+        MainLoop loop = {window.get(), worker_.id(), nullptr, 0, false, false};
+        PumpState pump;
+        PostMessageW(window.get(), WM_WORKER_ENDED, ending, 0);
+        PumpPending(&loop, &pump);
+        EXPECT_TRUE(IsWindow(window.get())); // the ending itself changes nothing visible
+        EXPECT_FALSE(pump.quit);
+        PostMessageW(window.get(), WM_EXIT_REQUEST, 0, 0);
+        PumpUntil(&loop, &pump, [&] { return pump.quit; }, 5000);
+        EXPECT_TRUE(pump.quit);
+        EXPECT_EQ(pump.exitCode, 0);
+        EXPECT_FALSE(IsWindow(window.get()));
+        EXPECT_TRUE(Forwarded().empty());
+    }
+    // Any other ending number is no ending: exit requests still go to the worker.
+    Post(WM_WORKER_ENDED, 7);
+    Post(WM_EXIT_REQUEST);
+    Pump();
+    EXPECT_EQ(Forwarded(), std::vector<Forward>{Forward(WM_EXIT_REQUEST, 0)});
+    EXPECT_TRUE(IsWindow(window_.get()));
+}
+
+TEST_F(MainLoopTest, OneClientCheckWaitsAtATime)
+{
+    Post(WM_CHECK_CLIENT);
+    Post(WM_CHECK_CLIENT);
+    Post(WM_CHECK_CLIENT);
+    Pump();
+    EXPECT_EQ(Forwarded(), std::vector<Forward>{Forward(WM_CHECK_CLIENT, 0)});
+    WriteBackupBusy(1); // checks go on whatever the flag holds
+    Post(WM_CLIENT_STATE, 1);
+    Post(WM_CHECK_CLIENT);
+    Post(WM_CHECK_CLIENT);
+    Pump();
+    EXPECT_EQ(Forwarded(), std::vector<Forward>{Forward(WM_CHECK_CLIENT, 0)});
+    // The exit pair still fires on the first answer after the client ended.
+    Post(WM_CLIENT_STATE, 0);
+    Pump();
+    EXPECT_EQ(BalloonTexts(), (std::vector<std::wstring>{CLIENT_EXIT_TEXT, TOO_OFTEN_TEXT}));
+}
+
+TEST_F(MainLoopTest, CompanionRequests)
+{
+    Post(WM_OPTIONS_REQUEST);
+    Post(WM_RESTORE_REQUEST);
+    Post(WM_OPTIONS_REQUEST);
+    Pump();
+    EXPECT_EQ(recorder.companions,
+              (std::vector<CompanionMode>{COMPANION_OPTIONS, COMPANION_RESTORE, COMPANION_OPTIONS}));
+    EXPECT_TRUE(Forwarded().empty());
+}
+
+TEST_F(MainLoopTest, OtherNumbersAreDispatched)
+{
+    for (UINT number : {WM_TRAYICON, 1025u, 1033u, 1035u, 1037u, static_cast<UINT>(WM_TIMER)}) {
+        SCOPED_TRACE(number);
+        MSG msg{window_.get(), number, 0, 0, 0, {0, 0}};
+        EXPECT_FALSE(TakeProtocolMessage(&loop_, msg));
+    }
+}
+
+TEST_F(MainLoopTest, ReloadReadsTheScheduleAndArmsTimers)
+{
+    ScratchDir dir;
+    std::wstring ini = dir / L"reload.ini";
+    ASSERT_TRUE(WriteSetting(ini.c_str(), L"AutoBackup", L"Mode", L"PRE_DAY"));
+    ASSERT_TRUE(WriteSetting(ini.c_str(), L"AutoBackup", L"Time", L"21:30"));
+    loop_.configPath = ini.c_str();
+    // Both registrations yielded 0: both numbers are 1025, and 1025 is a reload.
+    configReloadMessage = RegisteredOrFallback(0);
+    exitMessage = RegisteredOrFallback(0);
+    sharedSchedule = {MODE_NONE, 0, 0, 0};
+    Post(1025);
+    Pump();
+    EXPECT_EQ(sharedSchedule.mode, MODE_PRE_DAY);
+    EXPECT_EQ(sharedSchedule.hour, 21);
+    EXPECT_TRUE(KillTimer(window_.get(), TIMER_SCHEDULE));
+    EXPECT_FALSE(KillTimer(window_.get(), TIMER_CLIENT_WATCH));
+    EXPECT_TRUE(Forwarded().empty()); // never taken as an exit
+    EXPECT_TRUE(IsWindow(window_.get()));
+}
+
+// The whole path through RunMainLoop and the real worker: a backup runs, an exit asked for
+// during it is refused, a second one after it ends the program with status 0.
+TEST(MainLoopShutdown, ExitDuringARunThenAfterIt)
+{
+    InstallRecorders();
+    recorder.mirrorGate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    TestWindow window;
+    HWND hwnd = window.get();
+    recorder.onBalloon = [&](const BalloonCall& b) {
+        if (b.text == FULL_TEXT || b.text == INCREMENTAL_TEXT) {
+            PostMessageW(hwnd, WM_EXIT_REQUEST, 0, 0);
+        } else if (b.text == EXIT_BUSY_TEXT) {
+            SetEvent(recorder.mirrorGate);
+        } else if (b.text == std::wstring(L"备份成功完成！")) {
+            PostMessageW(hwnd, WM_EXIT_REQUEST, 0, 0);
+        }
+    };
+    DWORD workerId = 0;
+    HANDLE worker = StartWorker(hwnd, &workerId);
+    ASSERT_NE(worker, nullptr);
+    PostMessageW(hwnd, WM_BACKUP_REQUEST, REQUEST_MANUAL, 0);
+    int status = RunMainLoop(hwnd, workerId, 0, nullptr);
+    EXPECT_EQ(status, 0);
+    EXPECT_FALSE(IsWindow(hwnd));
+    EXPECT_EQ(WaitForSingleObject(worker, 10000), WAIT_OBJECT_0);
+    CloseHandle(worker);
+    CloseHandle(recorder.mirrorGate);
+    std::vector<std::wstring> texts;
+    for (const auto& b : recorder.balloons) texts.push_back(b.text);
+    ASSERT_EQ(texts.size(), 3u);
+    EXPECT_EQ(texts[1], EXIT_BUSY_TEXT);
+    EXPECT_EQ(texts[2], L"备份成功完成！");
+    EXPECT_EQ(RecordedMirrors().size(), 1u);
+    RestoreRealSeams();
+}
+
+} // namespace

@@ -1,0 +1,212 @@
+#include "tests/runner/RunnerHarness.h"
+
+#include "runner/RunnerSeams.h"
+#include "runner/SharedState.h"
+
+#include <mutex>
+
+Recorder recorder;
+static std::mutex mirrorLock;
+
+static void RecordBalloon(HWND, const wchar_t* title, const wchar_t* text, const wchar_t* tooltip)
+{
+    recorder.balloons.push_back({title, text, tooltip});
+    if (recorder.onBalloon) recorder.onBalloon(recorder.balloons.back());
+}
+
+static void RecordCompanion(CompanionMode mode) { recorder.companions.push_back(mode); }
+
+static int RecordProcessCheck(const wchar_t*)
+{
+    InterlockedIncrement(&recorder.processChecks);
+    return static_cast<int>(InterlockedCompareExchange(&recorder.clientState, 0, 0));
+}
+
+static bool RecordLocate(wchar_t* directory, size_t capacity)
+{
+    if (!recorder.chatDataFound || recorder.chatDataDir.size() + 1 > capacity) return false;
+    wcscpy(directory, recorder.chatDataDir.c_str());
+    return true;
+}
+
+static wchar_t* RecordVerify(wchar_t* toolPath, size_t capacity)
+{
+    if (!recorder.toolIntact || capacity < 32) return nullptr;
+    wcscpy(toolPath, L"C:\\stand-in\\robocopy.exe");
+    return toolPath;
+}
+
+static int RecordMirror(const wchar_t* tool, const wchar_t* source, const wchar_t* target,
+                        const wchar_t* log, bool append, int* status)
+{
+    LONG busy = ReadBackupBusy();
+    {
+        std::lock_guard<std::mutex> hold(mirrorLock);
+        recorder.mirrors.push_back({tool, source, target, log, append, busy});
+    }
+    if (recorder.mirrorGate) WaitForSingleObject(recorder.mirrorGate, 10000);
+    *status = recorder.mirrorStatus;
+    return recorder.mirrorResult;
+}
+
+static bool RecordClock(std::tm* now)
+{
+    if (!recorder.clockAvailable) return false;
+    *now = recorder.clock;
+    return true;
+}
+
+void InstallRecorders()
+{
+    recorder.balloons.clear();
+    recorder.onBalloon = nullptr;
+    recorder.companions.clear();
+    recorder.processChecks = 0;
+    recorder.clientState = 0;
+    recorder.chatDataFound = true;
+    recorder.chatDataDir = L"C:\\QQ data\\";
+    recorder.toolIntact = true;
+    recorder.mirrorResult = 0;
+    recorder.mirrorStatus = 1;
+    recorder.mirrorGate = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(mirrorLock);
+        recorder.mirrors.clear();
+    }
+    recorder.clockAvailable = true;
+    recorder.clock = LocalTm(2010, 3, 14, 10, 0);
+    runnerSeams.showBalloon = RecordBalloon;
+    runnerSeams.launchCompanion = RecordCompanion;
+    runnerSeams.isProcessRunning = RecordProcessCheck;
+    runnerSeams.locateChatData = RecordLocate;
+    runnerSeams.verifyCopyTool = RecordVerify;
+    runnerSeams.runMirror = RecordMirror;
+    runnerSeams.localNow = RecordClock;
+    ResetStateLock();
+    WriteBackupBusy(0);
+}
+
+void RestoreRealSeams() { runnerSeams = RealRunnerSeams(); }
+
+std::vector<MirrorCall> RecordedMirrors()
+{
+    std::lock_guard<std::mutex> hold(mirrorLock);
+    return recorder.mirrors;
+}
+
+static LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_DESTROY) PostQuitMessage(0);
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+static constexpr const wchar_t TEST_CLASS[] = L"KestovaRunnerTestWindow";
+
+TestWindow::TestWindow()
+{
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = TestWindowProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = TEST_CLASS;
+    RegisterClassW(&wc); // a second registration fails harmlessly
+    window_ = CreateWindowExW(WS_EX_TOOLWINDOW, TEST_CLASS, L"runner test", WS_POPUP,
+                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                              nullptr, nullptr, wc.hInstance, nullptr);
+}
+
+TestWindow::~TestWindow()
+{
+    if (window_ && IsWindow(window_)) DestroyWindow(window_);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    }
+}
+
+RecordingWorker::RecordingWorker()
+{
+    ready_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    synced_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    thread_ = CreateThread(nullptr, 0, Body, this, 0, &id_);
+    WaitForSingleObject(ready_, 10000);
+}
+
+RecordingWorker::~RecordingWorker()
+{
+    PostThreadMessageW(id_, WM_QUIT, 0, 0);
+    WaitForSingleObject(thread_, 10000);
+    CloseHandle(thread_);
+    CloseHandle(ready_);
+    CloseHandle(synced_);
+}
+
+DWORD WINAPI RecordingWorker::Body(LPVOID param)
+{
+    auto* self = static_cast<RecordingWorker*>(param);
+    MSG msg;
+    PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    SetEvent(self->ready_);
+    std::vector<std::pair<UINT, WPARAM>> seen;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (msg.message == WM_APP) {
+            self->received_ = seen; // read by the test thread only after synced_
+            SetEvent(self->synced_);
+        } else {
+            seen.emplace_back(msg.message, msg.wParam);
+        }
+    }
+    return 0;
+}
+
+bool RecordingWorker::Sync()
+{
+    PostThreadMessageW(id_, WM_APP, 0, 0);
+    return WaitForSingleObject(synced_, 10000) == WAIT_OBJECT_0;
+}
+
+std::vector<std::pair<UINT, WPARAM>> RecordingWorker::Received() { return received_; }
+
+void PumpPending(MainLoop* loop, PumpState* state)
+{
+    MSG msg;
+    while (!state->quit && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            state->quit = true;
+            state->exitCode = static_cast<int>(msg.wParam);
+            return;
+        }
+        if (loop) {
+            if (TakeProtocolMessage(loop, msg)) continue;
+        } else if (msg.message >= WM_USER && msg.message <= WM_USER + 100) {
+            state->reports.push_back(msg);
+            continue;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+bool PumpUntil(MainLoop* loop, PumpState* state, const std::function<bool()>& done, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        PumpPending(loop, state);
+        if (done()) return true;
+        DWORD spent = GetTickCount() - start;
+        if (spent >= timeoutMs || state->quit) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, timeoutMs - spent, QS_ALLINPUT);
+    }
+}
+
+std::tm LocalTm(int year, int month, int day, int hour, int minute, int second)
+{
+    std::tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    t.tm_isdst = -1;
+    std::mktime(&t); // fills in the weekday and the daylight-saving flag
+    return t;
+}
