@@ -1,18 +1,11 @@
 // TEMPORARY placeholders so that the runner links before the mirror run, the chat client
 // environment and the shell are merged. Delete each as its real definition arrives.
 // Every one of them does nothing and reports failure.
-#include "backup/MirrorRun.h"
 #include "client/ChatLocator.h"
 #include "client/ProcessWatch.h"
 #include "shell/CompanionLauncher.h"
 #include "shell/TrayWindow.h"
 
-wchar_t* VerifyCopyTool(wchar_t*, size_t) { return nullptr; }
-int RunMirror(const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*, bool, int* status)
-{
-    *status = RUN_NOT_STARTED;
-    return 1;
-}
 bool LocateChatData(wchar_t*, size_t) { return false; }
 int IsProcessRunning(const wchar_t*) { return -1; }
 void LaunchCompanion(CompanionMode) {}
