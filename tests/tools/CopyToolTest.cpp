@@ -1,0 +1,420 @@
+// The copy tool, run as the real built program on real trees in scratch folders.
+#include "tests/support/ChildProcess.h"
+#include "tests/support/Scratch.h"
+
+#include "base/ScopedWin.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+// What a tree holds, as the file system shows it: per relative path, the kind, the
+// contents, the last-write time and the attributes the tool carries over.
+struct Node {
+    bool directory = false;
+    std::string bytes;
+    uint64_t lastWrite = 0;
+    DWORD attributes = 0;
+
+    bool operator==(const Node&) const = default;
+};
+using Tree = std::map<std::wstring, Node>;
+
+constexpr DWORD COMPARED_ATTRIBUTES = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                      FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
+
+std::wstring Long(const std::wstring& path) { return L"\\\\?\\" + path; }
+
+void Collect(const std::wstring& root, const std::wstring& relative, Tree* tree)
+{
+    std::wstring dir = relative.empty() ? root : root + L"\\" + relative;
+    WIN32_FIND_DATAW found;
+    UniqueFindHandle listing(FindFirstFileW(Long(dir + L"\\*").c_str(), &found));
+    if (!listing) return;
+    do {
+        if (!wcscmp(found.cFileName, L".") || !wcscmp(found.cFileName, L"..")) continue;
+        std::wstring name = relative.empty() ? found.cFileName : relative + L"\\" + found.cFileName;
+        Node node;
+        node.directory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        node.lastWrite = (uint64_t(found.ftLastWriteTime.dwHighDateTime) << 32) | found.ftLastWriteTime.dwLowDateTime;
+        node.attributes = found.dwFileAttributes & COMPARED_ATTRIBUTES;
+        if (node.directory) Collect(root, name, tree);
+        else EXPECT_TRUE(ReadBytes(root + L"\\" + name, &node.bytes)) << Narrow(name);
+        (*tree)[name] = node;
+    } while (FindNextFileW(listing.get(), &found));
+}
+
+Tree Snapshot(const std::wstring& root)
+{
+    Tree tree;
+    Collect(root, L"", &tree);
+    return tree;
+}
+
+// Names the first difference, so a failure says what is wrong, not only that.
+std::string Difference(const Tree& expected, const Tree& actual)
+{
+    for (const auto& [name, node] : expected) {
+        auto found = actual.find(name);
+        if (found == actual.end()) return "missing: " + Narrow(name);
+        if (found->second.directory != node.directory) return "kind differs: " + Narrow(name);
+        if (found->second.bytes != node.bytes) return "contents differ: " + Narrow(name);
+        if (found->second.lastWrite != node.lastWrite) return "time differs: " + Narrow(name);
+        if (found->second.attributes != node.attributes) return "attributes differ: " + Narrow(name);
+    }
+    for (const auto& [name, node] : actual)
+        if (!expected.count(name)) return "extra: " + Narrow(name);
+    return "";
+}
+
+bool SetWriteTime(const std::wstring& path, uint64_t ticks)
+{
+    UniqueHandle h(CreateFileW(Long(path).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    FILETIME t{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    return h && SetFileTime(h.get(), nullptr, nullptr, &t);
+}
+
+// A fixed, old time, so a copy made "now" can never match it by chance.
+constexpr uint64_t TIME_2009 = 128738592000000000ull;
+
+bool WriteFileAt(const std::wstring& path, const std::string& bytes, uint64_t ticks = TIME_2009)
+{
+    return WriteBytes(path, bytes) && SetWriteTime(path, ticks);
+}
+
+bool AddAttributes(const std::wstring& path, DWORD attributes)
+{
+    DWORD now = GetFileAttributesW(Long(path).c_str());
+    return now != INVALID_FILE_ATTRIBUTES && SetFileAttributesW(Long(path).c_str(), now | attributes);
+}
+
+// Deterministic contents of a given length.
+std::string Pattern(size_t length, unsigned seed)
+{
+    std::string s(length, '\0');
+    uint32_t x = seed * 2654435761u + 1;
+    for (char& c : s) {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<char>(x >> 24);
+    }
+    return s;
+}
+
+// The last line is "   Ended : " + "Www Mmm dd hh:mm:ss yyyy" + CR LF, day blank-padded,
+// and it names the present moment (checked to the day).
+void ExpectEndedLast(const std::string& output)
+{
+    const std::string prefix = "   Ended : ";
+    ASSERT_GE(output.size(), prefix.size() + 26) << output;
+    std::string tail = output.substr(output.size() - prefix.size() - 26);
+    ASSERT_EQ(tail.substr(0, prefix.size()), prefix) << output;
+    ASSERT_EQ(tail.substr(tail.size() - 2), "\r\n");
+    if (output.size() > tail.size()) {
+        EXPECT_EQ(output[output.size() - tail.size() - 1], '\n');
+    }
+    std::string stamp = tail.substr(prefix.size(), 24);
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    static const char* const days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    char expectedDate[16];
+    snprintf(expectedDate, sizeof expectedDate, "%s %s %2u", days[now.wDayOfWeek], months[now.wMonth - 1],
+             now.wDay);
+    char expectedYear[8];
+    snprintf(expectedYear, sizeof expectedYear, " %04u", now.wYear);
+    EXPECT_EQ(stamp.substr(0, 10), expectedDate) << stamp; // a test run at midnight may see this fail once
+    EXPECT_EQ(stamp.substr(19), expectedYear) << stamp;
+    for (int k : {10, 19}) EXPECT_EQ(stamp[k], ' ') << stamp;
+    for (int k : {13, 16}) EXPECT_EQ(stamp[k], ':') << stamp;
+    for (int k : {11, 12, 14, 15, 17, 18}) EXPECT_TRUE(stamp[k] >= '0' && stamp[k] <= '9') << stamp;
+}
+
+// The six numbers of a summary row ("Dirs", "Files", "Bytes"): total, copied, skipped,
+// mismatch, failed, extras. Empty when the row is missing.
+std::vector<uint64_t> SummaryRow(const std::string& output, const std::string& label)
+{
+    std::string key = label + " : ";
+    size_t at = output.rfind(key);
+    std::vector<uint64_t> row;
+    if (at == std::string::npos) return row;
+    std::istringstream in(output.substr(at + key.size(), output.find('\r', at) - at - key.size()));
+    uint64_t n;
+    while (in >> n) row.push_back(n);
+    return row;
+}
+
+struct ToolRun {
+    DWORD exitCode = 0;
+    std::string output;
+};
+
+ToolRun RunTool(const std::vector<std::wstring>& args)
+{
+    std::wstring line = QuoteArgument(BuiltProgramPath(L"robocopy.exe"));
+    for (const auto& a : args) line += L" " + QuoteArgument(a);
+    ChildResult r = RunCommand(line, L"", 120000);
+    EXPECT_TRUE(r.started);
+    EXPECT_FALSE(r.timedOut);
+    return {r.exitCode, r.output};
+}
+
+class CopyTool : public ::testing::Test {
+protected:
+    ScratchDir scratch;
+    std::wstring source = scratch / L"src";
+    std::wstring target = scratch / L"dst";
+
+    ToolRun Mirror(std::vector<std::wstring> extra = {})
+    {
+        std::vector<std::wstring> args = {source, target, L"/MIR"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        ToolRun run = RunTool(args);
+        ExpectEndedLast(run.output);
+        return run;
+    }
+};
+
+// A tree with the cases that break naive copiers.
+void MakeHardTree(const std::wstring& root)
+{
+    ASSERT_TRUE(WriteFileAt(root + L"\\plain.txt", "plain"));
+    ASSERT_TRUE(WriteFileAt(root + L"\\empty-file.dat", ""));
+    ASSERT_TRUE(WriteFileAt(root + L"\\聊天记录\\Msg2.0.db", Pattern(3 * 1024 * 1024 + 17, 1)));
+    ASSERT_TRUE(WriteFileAt(root + L"\\聊天记录\\图片\\表情 (1).gif", Pattern(4000, 2)));
+    ASSERT_TRUE(WriteFileAt(root + L"\\name with spaces {and braces}\\Ελληνικά и кириллица.txt", "x"));
+    ASSERT_TRUE(MakeDirs(root + L"\\empty dir\\nested empty"));
+    ASSERT_TRUE(WriteFileAt(root + L"\\read-only.txt", "locked down"));
+    ASSERT_TRUE(AddAttributes(root + L"\\read-only.txt", FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(WriteFileAt(root + L"\\hidden.ini", "h"));
+    ASSERT_TRUE(AddAttributes(root + L"\\hidden.ini", FILE_ATTRIBUTE_HIDDEN));
+    // Well beyond MAX_PATH: five levels of 60 characters.
+    std::wstring deep = root;
+    for (int level = 0; level < 5; ++level) deep += L"\\" + std::wstring(58, wchar_t(L'a' + level)) + L"长";
+    ASSERT_GT(deep.size(), 300u);
+    ASSERT_TRUE(WriteFileAt(deep + L"\\deep file.txt", Pattern(70000, 3)));
+    // Directory times last, since adding entries moves them.
+    ASSERT_TRUE(SetWriteTime(root + L"\\聊天记录", TIME_2009 + 10000000));
+    ASSERT_TRUE(SetWriteTime(root + L"\\empty dir", TIME_2009 + 20000000));
+}
+
+TEST_F(CopyTool, MirrorsHardTreeExactlyAndLeavesItAloneOnRerun)
+{
+    MakeHardTree(source);
+    Tree expected = Snapshot(source);
+    ASSERT_GT(expected.size(), 15u);
+
+    ToolRun first = Mirror();
+    EXPECT_EQ(first.exitCode, 1u) << first.output;
+    EXPECT_EQ(Difference(expected, Snapshot(target)), "");
+    std::vector<uint64_t> files = SummaryRow(first.output, "Files");
+    ASSERT_EQ(files.size(), 6u) << first.output;
+    EXPECT_EQ(files[0], 8u);
+    EXPECT_EQ(files[1], 8u);
+
+    // Every source file held open exclusively: a run that opened any of them would fail.
+    std::vector<UniqueHandle> locks;
+    for (const auto& [name, node] : expected) {
+        if (node.directory) continue;
+        locks.emplace_back(CreateFileW(Long(source + L"\\" + name).c_str(), GENERIC_READ, 0, nullptr,
+                                       OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(locks.back()) << Narrow(name);
+    }
+    ToolRun again = Mirror({L"/R:0", L"/W:0"});
+    EXPECT_EQ(again.exitCode, 0u) << again.output;
+    files = SummaryRow(again.output, "Files");
+    ASSERT_EQ(files.size(), 6u);
+    EXPECT_EQ(files[1], 0u);
+    EXPECT_EQ(files[2], 8u);
+    EXPECT_EQ(Difference(expected, Snapshot(target)), "");
+}
+
+// One directory pair brought into shape from a given starting point.
+TEST_F(CopyTool, BringsTargetInLineWithSource)
+{
+    struct Case {
+        const char* name;
+        std::function<void(const std::wstring& src, const std::wstring& dst)> prepare;
+        std::vector<std::wstring> options;
+        DWORD exitCode;
+        bool mirrored; // target equals source afterwards
+    };
+    const Case cases[] = {
+        {"into a missing target with missing parents",
+         [](const std::wstring& s, const std::wstring&) { WriteFileAt(s + L"\\a.txt", "a"); },
+         {L"/MIR"}, 1, true},
+        {"read-only extras, also in nested folders, are removed",
+         [](const std::wstring& s, const std::wstring& d) {
+             WriteFileAt(s + L"\\keep.txt", "k");
+             WriteFileAt(d + L"\\keep.txt", "k");
+             WriteFileAt(d + L"\\old.txt", "o");
+             AddAttributes(d + L"\\old.txt", FILE_ATTRIBUTE_READONLY);
+             WriteFileAt(d + L"\\gone\\deeper\\ro.txt", "r");
+             AddAttributes(d + L"\\gone\\deeper\\ro.txt", FILE_ATTRIBUTE_READONLY);
+             MakeDirs(d + L"\\gone empty");
+         },
+         {L"/MIR"}, 2, true},
+        {"a read-only target file of another size is replaced",
+         [](const std::wstring& s, const std::wstring& d) {
+             WriteFileAt(s + L"\\f.txt", "new contents");
+             WriteFileAt(d + L"\\f.txt", "old");
+             AddAttributes(d + L"\\f.txt", FILE_ATTRIBUTE_READONLY);
+         },
+         {L"/MIR"}, 1, true},
+        {"same size, other time: copied",
+         [](const std::wstring& s, const std::wstring& d) {
+             WriteFileAt(s + L"\\f.txt", "AAAA");
+             WriteFileAt(d + L"\\f.txt", "BBBB", TIME_2009 + 1);
+         },
+         {L"/MIR"}, 1, true},
+        {"a target directory where the source has a file makes way",
+         [](const std::wstring& s, const std::wstring& d) {
+             WriteFileAt(s + L"\\thing", "file");
+             WriteFileAt(d + L"\\thing\\inner.txt", "i");
+         },
+         {L"/MIR"}, 1 | 2, true},
+        {"a target file where the source has a directory makes way",
+         [](const std::wstring& s, const std::wstring& d) {
+             WriteFileAt(s + L"\\thing\\inner.txt", "i");
+             WriteFileAt(d + L"\\thing", "file");
+         },
+         {L"/MIR"}, 1 | 2, true},
+        {"names differing only in case are the same file",
+         [](const std::wstring& s, const std::wstring& d) {
+             WriteFileAt(s + L"\\Case.TXT", "c");
+             WriteFileAt(d + L"\\case.txt", "c");
+         },
+         {L"/MIR"}, 0, false},
+        {"/E copies but keeps extras",
+         [](const std::wstring& s, const std::wstring& d) {
+             WriteFileAt(s + L"\\sub\\a.txt", "a");
+             WriteFileAt(d + L"\\extra.txt", "e");
+         },
+         {L"/E"}, 1 | 2, false},
+        {"/E leaves a mismatch alone and says so",
+         [](const std::wstring& s, const std::wstring& d) {
+             WriteFileAt(s + L"\\thing", "file");
+             MakeDirs(d + L"\\thing");
+         },
+         {L"/E"}, 4, false},
+        {"without /E only the top level is copied",
+         [](const std::wstring& s, const std::wstring&) {
+             WriteFileAt(s + L"\\top.txt", "t");
+             WriteFileAt(s + L"\\sub\\below.txt", "b");
+         },
+         {}, 1, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDir dir;
+        std::wstring src = dir / L"src";
+        std::wstring dst = dir / L"deeper\\still\\dst";
+        MakeDirs(src);
+        c.prepare(src, dst);
+        std::vector<std::wstring> args = {src, dst};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        Tree sourceBefore = Snapshot(src);
+        ToolRun run = RunTool(args);
+        ExpectEndedLast(run.output);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.output;
+        EXPECT_EQ(Difference(sourceBefore, Snapshot(src)), "") << "the source must not change";
+        if (c.mirrored) {
+            EXPECT_EQ(Difference(sourceBefore, Snapshot(dst)), "") << run.output;
+            ToolRun again = RunTool(args);
+            EXPECT_EQ(again.exitCode, 0u) << again.output;
+        }
+    }
+    // Spot checks of the rows that do not mirror.
+    ScratchDir dir;
+    WriteFileAt(dir / L"s\\top.txt", "t");
+    WriteFileAt(dir / L"s\\sub\\below.txt", "b");
+    WriteFileAt(dir / L"d\\extra.txt", "e");
+    EXPECT_EQ(RunTool({dir / L"s", dir / L"d", L"/E"}).exitCode, 1u | 2u);
+    EXPECT_TRUE(PathExists(dir / L"d\\extra.txt"));
+    EXPECT_TRUE(PathExists(dir / L"d\\sub\\below.txt"));
+}
+
+TEST_F(CopyTool, LockedFileFailsAloneAndIsCopiedOnceFree)
+{
+    ASSERT_TRUE(WriteFileAt(source + L"\\a.txt", "a"));
+    ASSERT_TRUE(WriteFileAt(source + L"\\locked.db", Pattern(5000, 4)));
+    ASSERT_TRUE(WriteFileAt(source + L"\\z\\z.txt", "z"));
+    ASSERT_TRUE(WriteFileAt(target + L"\\extra-locked.txt", "x"));
+    Tree expected = Snapshot(source);
+    {
+        UniqueHandle sourceLock(CreateFileW(Long(source + L"\\locked.db").c_str(), GENERIC_READ, 0, nullptr,
+                                            OPEN_EXISTING, 0, nullptr));
+        UniqueHandle targetLock(CreateFileW(Long(target + L"\\extra-locked.txt").c_str(), GENERIC_READ, 0,
+                                            nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(sourceLock && targetLock);
+        ULONGLONG start = GetTickCount64();
+        ToolRun run = Mirror({L"/R:2", L"/W:0"});
+        EXPECT_LT(GetTickCount64() - start, 20000u);
+        EXPECT_EQ(run.exitCode, 1u | 8u) << run.output;
+        std::vector<uint64_t> files = SummaryRow(run.output, "Files");
+        ASSERT_EQ(files.size(), 6u) << run.output;
+        EXPECT_EQ(files[1], 2u);    // copied: a.txt, z\z.txt
+        EXPECT_EQ(files[4], 2u);    // failed: the locked source and the locked extra
+        EXPECT_NE(run.output.find("Retrying"), std::string::npos);
+        EXPECT_TRUE(PathExists(target + L"\\a.txt"));
+        EXPECT_TRUE(PathExists(target + L"\\z\\z.txt"));
+        EXPECT_FALSE(PathExists(target + L"\\locked.db"));
+    }
+    ToolRun freed = Mirror({L"/R:0"});
+    EXPECT_EQ(freed.exitCode, 1u | 2u) << freed.output;
+    EXPECT_EQ(Difference(expected, Snapshot(target)), "");
+}
+
+// Every refusal ends the run before anything is changed, with status 16.
+TEST_F(CopyTool, RefusesBadCommandLinesAndUnsafeTargets)
+{
+    ASSERT_TRUE(WriteFileAt(source + L"\\a.txt", "a"));
+    ASSERT_TRUE(WriteFileAt(scratch / L"file.txt", "f"));
+    wchar_t drive[8] = L"";
+    GetEnvironmentVariableW(L"KESTOVA_TEST_ROOT_DRIVE", drive, 8);
+    struct Case {
+        const char* name;
+        std::vector<std::wstring> args;
+        const char* says;
+    };
+    const std::vector<Case> cases = {
+        {"no arguments", {}, "Usage:"},
+        {"help", {L"/?"}, "Usage:"},
+        {"no target", {source, L"/MIR"}, "No target"},
+        {"unknown option", {source, target, L"/MIR", L"/XYZ"}, "Invalid parameter: /XYZ"},
+        {"bad retry count", {source, target, L"/R:many"}, "Invalid retry count"},
+        {"wait too long", {source, target, L"/W:99999"}, "Invalid wait time"},
+        {"third path", {source, target, L"*.txt"}, "Unexpected argument"},
+        {"wildcard path", {source + L"\\*", target, L"/MIR"}, "Invalid source"},
+        {"missing source", {scratch / L"nothing", target, L"/MIR"}, "Accessing source"},
+        {"source is a file", {scratch / L"file.txt", target, L"/MIR"}, "not a directory"},
+        {"target is a file", {source, scratch / L"file.txt", L"/MIR"}, "not a directory"},
+        {"target is the source", {source, source + L"\\", L"/MIR"}, "separate directories"},
+        {"target inside the source", {source, source + L"\\sub", L"/MIR"}, "separate directories"},
+        {"target inside, other case", {source, scratch / L"SRC\\..\\src\\sub", L"/MIR"}, "separate directories"},
+        {"source inside the target", {source, scratch.path(), L"/MIR"}, "separate directories"},
+        {"target is a drive root", {source, std::wstring(drive) + L"\\", L"/MIR"}, "root of a drive"},
+    };
+    Tree before = Snapshot(scratch.path());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.args.size() > 1 && c.args[1] == L"\\") continue; // no test drive here
+        ToolRun run = RunTool(c.args);
+        EXPECT_EQ(run.exitCode, 16u) << run.output;
+        EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;
+        ExpectEndedLast(run.output);
+        EXPECT_EQ(Difference(before, Snapshot(scratch.path())), "");
+        EXPECT_FALSE(PathExists(target));
+    }
+}
+
+} // namespace

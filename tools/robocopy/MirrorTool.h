@@ -1,0 +1,69 @@
+// The copy tool's records and the operations its three parts share: the command line
+// (ToolMain.cpp), the report (ToolReport.cpp) and the tree walk (MirrorTree.cpp).
+#pragma once
+
+#include "base/Platform.h"
+
+#include <cstdint>
+#include <string>
+
+// Exit status bits, combined.
+constexpr int EXIT_FILES_COPIED = 1;
+constexpr int EXIT_EXTRAS = 2;     // entries only the target had (removed when purging)
+constexpr int EXIT_MISMATCH = 4;   // a file in one tree where the other has a directory
+constexpr int EXIT_FAILED = 8;     // some copy, removal or listing failed
+constexpr int EXIT_FATAL = 16;     // usage error or unusable source/target; nothing changed
+
+// Defaults of /R:n and /W:n: a locked file costs a few seconds, not hours.
+constexpr unsigned DEFAULT_RETRIES = 3;
+constexpr unsigned DEFAULT_WAIT_SECONDS = 1;
+constexpr unsigned MAX_RETRIES = 1000;
+constexpr unsigned MAX_WAIT_SECONDS = 3600;
+
+struct ToolOptions {
+    std::wstring source;      // full path without trailing separator (a root keeps "C:\")
+    std::wstring target;
+    bool subdirectories = false; // /E or /MIR
+    bool purge = false;          // /PURGE or /MIR
+    unsigned retries = DEFAULT_RETRIES;
+    unsigned waitSeconds = DEFAULT_WAIT_SECONDS;
+};
+
+// One row of the summary table.
+struct Tally {
+    uint64_t total = 0;
+    uint64_t copied = 0;
+    uint64_t skipped = 0;
+    uint64_t mismatch = 0;
+    uint64_t failed = 0;
+    uint64_t extras = 0;
+};
+
+struct MirrorStats {
+    Tally dirs;
+    Tally files;
+    Tally bytes;
+};
+
+// The report goes to standard output in the ANSI code page, every line ended by CR LF.
+// It is collected in a buffer and written out in pieces: when the buffer grows, when a
+// moment has passed since the last write (the reader is usually a pipe into a log that
+// someone may be watching), before a wait, and at the end.
+void ReportLine(const std::wstring& line);
+void ReportFlush();
+// "Www Mmm dd hh:mm:ss yyyy" of the local time now, day of the month blank-padded.
+std::wstring ReportTimeText();
+void ReportHeader(const wchar_t* started, const ToolOptions& options, const wchar_t* optionText);
+void ReportUsage();
+void ReportSummary(const MirrorStats& stats, ULONGLONG elapsedMs);
+// The very last line: "   Ended : " + 24 characters + CR LF. Flushes.
+void ReportEnded();
+// "ERROR 32 (0x00000020) what path" followed by the system's text for the code.
+void ReportError(DWORD code, const wchar_t* what, const std::wstring& path);
+
+// "\\?\" form of a full path, so that paths beyond MAX_PATH work everywhere.
+std::wstring LongPathOf(const std::wstring& fullPath);
+
+// Mirrors options.source into options.target (which the caller has checked) and counts
+// what it did into *stats. The target directory is created when missing.
+void MirrorTree(const ToolOptions& options, MirrorStats* stats);

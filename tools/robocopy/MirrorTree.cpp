@@ -1,0 +1,559 @@
+// The tree walk: one pass per directory pair, both listed once, merged by name.
+//
+// Why it is shaped like this: under emulation layers and on network drives every file
+// system call is costly, so the walk takes names, sizes, times and attributes from the
+// two directory listings alone and opens a file only to copy it. A run over an unchanged
+// tree therefore lists each directory pair and opens nothing.
+//
+// Safety rules kept throughout:
+// - nothing outside the target is ever removed: a link (reparse point) in the target is
+//   removed as a link, never followed, and never written through;
+// - a source directory that cannot be listed leaves its target counterpart untouched;
+// - a link in the source is not followed (a junction loop would never end); it is
+//   reported and its target counterpart is left as it is.
+#include "tools/robocopy/MirrorTool.h"
+
+#include "base/ScopedWin.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cwchar>
+#include <vector>
+
+namespace {
+
+// One buffer for all copies: large reads and writes keep the call count per byte low.
+constexpr DWORD COPY_BUFFER_BYTES = 1u << 20;
+
+// Attributes carried from a source file to its copy. Compression, encryption, sparseness
+// and the like belong to the target volume, not to the data.
+constexpr DWORD COPIED_FILE_ATTRIBUTES = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                         FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                         FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+// For directories only hidden and system: read-only on a directory means nothing to the
+// shell's users but would, under some emulations, forbid creating files in it.
+constexpr DWORD COPIED_DIR_ATTRIBUTES = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+// Attributes that make DeleteFileW or an overwriting CreateFileW fail.
+constexpr DWORD BLOCKING_ATTRIBUTES = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                      FILE_ATTRIBUTE_SYSTEM;
+
+struct Entry {
+    std::wstring name;
+    DWORD attributes = 0;
+    uint64_t size = 0;
+    FILETIME creation{};
+    FILETIME access{};
+    FILETIME write{};
+};
+
+bool IsDir(const Entry& e) { return (e.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+bool IsLink(const Entry& e) { return (e.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
+bool IsPlainDir(const Entry& e) { return IsDir(e) && !IsLink(e); }
+bool IsPlainFile(const Entry& e) { return !IsDir(e) && !IsLink(e); }
+
+bool SameTime(const FILETIME& a, const FILETIME& b)
+{
+    return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+}
+
+// Names are compared as the file system compares them: ordinal, ignoring case.
+int CompareNames(const std::wstring& a, const std::wstring& b)
+{
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                static_cast<int>(b.size()), TRUE) - CSTR_EQUAL;
+}
+
+std::wstring Format(const wchar_t* format, ...)
+{
+    wchar_t buffer[256];
+    va_list args;
+    va_start(args, format);
+    int n = vswprintf(buffer, sizeof buffer / sizeof buffer[0], format, args);
+    va_end(args);
+    return n < 0 ? std::wstring() : std::wstring(buffer, static_cast<size_t>(n));
+}
+
+// Entry from a listing record.
+Entry EntryOf(const WIN32_FIND_DATAW& found)
+{
+    Entry e;
+    e.name = found.cFileName;
+    e.attributes = found.dwFileAttributes;
+    e.size = (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+    e.creation = found.ftCreationTime;
+    e.access = found.ftLastAccessTime;
+    e.write = found.ftLastWriteTime;
+    return e;
+}
+
+// Entry of one path, without its name; false when it does not exist or cannot be asked.
+bool EntryOfPath(const std::wstring& path, Entry* e)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
+    e->attributes = data.dwFileAttributes;
+    e->size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    e->creation = data.ftCreationTime;
+    e->access = data.ftLastAccessTime;
+    e->write = data.ftLastWriteTime;
+    return true;
+}
+
+// The entries of a directory (long form), "." and ".." left out, sorted by name.
+// False, with the reason in *error, when the directory cannot be listed completely: a
+// partial listing must never be taken for the whole, or purging would remove too much.
+bool ListDirectory(const std::wstring& dir, std::vector<Entry>* entries, DWORD* error)
+{
+    entries->clear();
+    std::wstring pattern = dir + (dir.back() == L'\\' ? L"*" : L"\\*");
+    WIN32_FIND_DATAW found;
+    UniqueFindHandle listing(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
+                                              FindExSearchNameMatch, nullptr,
+                                              FIND_FIRST_EX_LARGE_FETCH));
+    if (!listing) {
+        DWORD code = GetLastError();
+        // A drive's root has no "." entry, so an empty root reports "not found".
+        DWORD attributes = GetFileAttributesW(dir.c_str());
+        if (code == ERROR_FILE_NOT_FOUND && attributes != INVALID_FILE_ATTRIBUTES &&
+            (attributes & FILE_ATTRIBUTE_DIRECTORY))
+            return true;
+        *error = code;
+        return false;
+    }
+    do {
+        if (wcscmp(found.cFileName, L".") == 0 || wcscmp(found.cFileName, L"..") == 0) continue;
+        entries->push_back(EntryOf(found));
+    } while (FindNextFileW(listing.get(), &found));
+    DWORD code = GetLastError();
+    if (code != ERROR_NO_MORE_FILES) {
+        *error = code;
+        return false;
+    }
+    std::sort(entries->begin(), entries->end(),
+              [](const Entry& a, const Entry& b) { return CompareNames(a.name, b.name) < 0; });
+    return true;
+}
+
+// Errors that waiting cannot mend: no retries for them.
+bool IsRetryable(DWORD code)
+{
+    switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+    case ERROR_FILENAME_EXCED_RANGE:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+    case ERROR_DIR_NOT_EMPTY:
+        return false;
+    default:
+        return true;
+    }
+}
+
+struct Walk {
+    const ToolOptions* options = nullptr;
+    MirrorStats* stats = nullptr;
+    std::wstring source; // long form of the entry at hand in the source tree
+    std::wstring target; // the same in the target tree
+    size_t sourceRootLength = 0;
+    size_t targetRootLength = 0;
+    void* buffer = nullptr;
+};
+
+// Appends a name to a path; returns the length to cut back to.
+size_t PushName(std::wstring* path, const std::wstring& name)
+{
+    size_t length = path->size();
+    if (path->back() != L'\\') path->push_back(L'\\');
+    path->append(name);
+    return length;
+}
+
+// The path below its tree's root, as the report shows it ("" for the root).
+std::wstring RelativeOf(const std::wstring& path, size_t rootLength)
+{
+    if (path.size() <= rootLength) return std::wstring();
+    size_t from = path[rootLength] == L'\\' ? rootLength + 1 : rootLength;
+    return path.substr(from);
+}
+
+std::wstring SourceRelative(const Walk& w) { return RelativeOf(w.source, w.sourceRootLength); }
+std::wstring TargetRelative(const Walk& w) { return RelativeOf(w.target, w.targetRootLength); }
+
+void FileLine(const wchar_t* label, uint64_t size, const std::wstring& relative)
+{
+    ReportLine(Format(L"  %-12ls %15llu  ", label, static_cast<unsigned long long>(size)) + relative);
+}
+
+void DirLine(const wchar_t* label, const std::wstring& relative)
+{
+    ReportLine(Format(L"  %-12ls %15ls  ", label, L"") + relative + L"\\");
+}
+
+// Runs attempt until it succeeds, fails for good, or the retries are spent. Every failure
+// is reported; the last one is the caller's to count. Returns 0 or the last error.
+template <typename Attempt>
+DWORD WithRetries(const Walk& w, const wchar_t* what, const std::wstring& shown, Attempt attempt)
+{
+    for (unsigned tries = 0;; ++tries) {
+        DWORD code = attempt();
+        if (code == 0) return 0;
+        ReportError(code, what, shown);
+        if (!IsRetryable(code) || tries >= w.options->retries) return code;
+        ReportLine(Format(L"Waiting %u seconds... Retrying...", w.options->waitSeconds));
+        ReportFlush();
+        Sleep(w.options->waitSeconds * 1000);
+    }
+}
+
+// Copies the contents of from into to (created or replaced), then the times and the
+// attributes of s. On failure the partial copy is removed: its times would not match the
+// source, but a half file must not look like a backup to anyone who opens it.
+DWORD CopyOneFile(const std::wstring& from, const std::wstring& to, const Entry& s, void* buffer)
+{
+    UniqueHandle in(CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!in) return GetLastError();
+    // Read-only is set after the data is written; the other attributes go in at creation.
+    DWORD createAttributes = s.attributes & COPIED_FILE_ATTRIBUTES & ~FILE_ATTRIBUTE_READONLY;
+    if (createAttributes == 0) createAttributes = FILE_ATTRIBUTE_NORMAL;
+    UniqueHandle out(CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 createAttributes | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!out) return GetLastError();
+
+    DWORD code = 0;
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(in.get(), buffer, COPY_BUFFER_BYTES, &got, nullptr)) {
+            code = GetLastError();
+            break;
+        }
+        if (got == 0) break;
+        const char* at = static_cast<const char*>(buffer);
+        while (got > 0) {
+            DWORD wrote = 0;
+            if (!WriteFile(out.get(), at, got, &wrote, nullptr) || wrote == 0) {
+                code = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
+                break;
+            }
+            at += wrote;
+            got -= wrote;
+        }
+        if (code) break;
+    }
+    if (!code && !SetFileTime(out.get(), &s.creation, &s.access, &s.write)) code = GetLastError();
+    HANDLE written = out.release();
+    if (!CloseHandle(written) && !code) code = GetLastError();
+    if (code) {
+        DeleteFileW(to.c_str());
+        return code;
+    }
+    if (s.attributes & FILE_ATTRIBUTE_READONLY) {
+        DWORD finalAttributes = s.attributes & COPIED_FILE_ATTRIBUTES;
+        if (!SetFileAttributesW(to.c_str(), finalAttributes)) return GetLastError();
+    }
+    return 0;
+}
+
+// Copies the source file s (w.source) over the target path (w.target). existing is the
+// target file's entry when one is there.
+void CopyFileEntry(Walk& w, const Entry& s, const Entry* existing, const wchar_t* label)
+{
+    FileLine(label, s.size, SourceRelative(w));
+    if (existing && (existing->attributes & BLOCKING_ATTRIBUTES))
+        SetFileAttributesW(w.target.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DWORD code = WithRetries(w, L"Copying file", SourceRelative(w),
+                             [&] { return CopyOneFile(w.source, w.target, s, w.buffer); });
+    if (code == 0) {
+        w.stats->files.copied++;
+        w.stats->bytes.copied += s.size;
+    } else {
+        w.stats->files.failed++;
+        w.stats->bytes.failed += s.size;
+    }
+}
+
+// Removes the target entry e (at w.target): a file, a link, or a whole directory tree.
+// A link is removed as a link; what it points to is never touched. True when it is gone.
+bool RemoveEntry(Walk& w, const Entry& e)
+{
+    const std::wstring& path = w.target;
+    if (IsPlainDir(e)) {
+        std::vector<Entry> children;
+        DWORD code = 0;
+        if (!ListDirectory(path, &children, &code)) {
+            ReportError(code, L"Listing extra directory", TargetRelative(w));
+            w.stats->dirs.failed++;
+            return false;
+        }
+        bool emptied = true;
+        for (const Entry& child : children) {
+            size_t cut = PushName(&w.target, child.name);
+            emptied = RemoveEntry(w, child) && emptied;
+            w.target.resize(cut);
+        }
+        if (!emptied) {
+            w.stats->dirs.failed++;
+            return false;
+        }
+    }
+    if (e.attributes & BLOCKING_ATTRIBUTES) SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (IsDir(e)) {
+        DirLine(L"*EXTRA Dir", TargetRelative(w));
+        DWORD code = WithRetries(w, L"Removing extra directory", TargetRelative(w), [&] {
+            return RemoveDirectoryW(path.c_str()) ? 0 : GetLastError();
+        });
+        if (code) {
+            w.stats->dirs.failed++;
+            return false;
+        }
+        w.stats->dirs.extras++;
+        return true;
+    }
+    FileLine(L"*EXTRA File", e.size, TargetRelative(w));
+    DWORD code = WithRetries(w, L"Removing extra file", TargetRelative(w),
+                             [&] { return DeleteFileW(path.c_str()) ? 0 : GetLastError(); });
+    if (code) {
+        w.stats->files.failed++;
+        w.stats->bytes.failed += e.size;
+        return false;
+    }
+    w.stats->files.extras++;
+    w.stats->bytes.extras += e.size;
+    return true;
+}
+
+// An entry only the target has (at w.target). Removed when purging, else only counted.
+// Returns whether the target directory changed.
+bool HandleExtra(Walk& w, const Entry& e)
+{
+    if (IsDir(e) && !w.options->subdirectories) return false; // outside what this run covers
+    if (w.options->purge) {
+        RemoveEntry(w, e);
+        return true;
+    }
+    if (IsDir(e)) {
+        DirLine(L"*EXTRA Dir", TargetRelative(w));
+        w.stats->dirs.extras++;
+    } else {
+        FileLine(L"*EXTRA File", e.size, TargetRelative(w));
+        w.stats->files.extras++;
+        w.stats->bytes.extras += e.size;
+    }
+    return false;
+}
+
+// Creates a directory, with its missing parents when withParents is set.
+DWORD CreateDirectoryPath(const std::wstring& path, bool withParents)
+{
+    if (CreateDirectoryW(path.c_str(), nullptr)) return 0;
+    DWORD code = GetLastError();
+    if (code == ERROR_ALREADY_EXISTS) {
+        DWORD attributes = GetFileAttributesW(path.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)
+                   ? 0
+                   : ERROR_ALREADY_EXISTS;
+    }
+    if (code != ERROR_PATH_NOT_FOUND || !withParents) return code;
+    size_t cut = path.find_last_of(L'\\');
+    // "\\?\C:\" or "\\?\UNC\server\share" is as far up as creation may go.
+    if (cut == std::wstring::npos || cut <= 7) return code;
+    DWORD parent = CreateDirectoryPath(path.substr(0, cut), true);
+    if (parent) return parent;
+    return CreateDirectoryW(path.c_str(), nullptr) ? 0 : GetLastError();
+}
+
+// Gives the target directory the source directory's times and attributes.
+void ApplyDirectoryInfo(const Walk& w, const Entry& s, const Entry* t)
+{
+    DWORD want = s.attributes & COPIED_DIR_ATTRIBUTES;
+    DWORD have = t ? (t->attributes & COPIED_DIR_ATTRIBUTES) : 0;
+    if (want != have && !SetFileAttributesW(w.target.c_str(), want ? want : FILE_ATTRIBUTE_NORMAL))
+        ReportError(GetLastError(), L"Setting attributes of directory", TargetRelative(w));
+    UniqueHandle dir(CreateFileW(w.target.c_str(), FILE_WRITE_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!dir || !SetFileTime(dir.get(), &s.creation, &s.access, &s.write))
+        ReportError(GetLastError(), L"Setting times of directory", TargetRelative(w));
+}
+
+struct SubDir {
+    size_t sourceIndex;
+    size_t targetIndex; // SIZE_MAX: the target has none (yet)
+};
+constexpr size_t NO_ENTRY = static_cast<size_t>(-1);
+
+// Mirrors the directory pair w.source / w.target. s is the source directory's entry;
+// t the target directory's, or null when the target directory does not exist.
+void MirrorDirectory(Walk& w, const Entry& s, const Entry* t, bool isRoot)
+{
+    MirrorStats& stats = *w.stats;
+    stats.dirs.total++;
+    std::wstring shown = isRoot ? w.options->target : SourceRelative(w);
+
+    std::vector<Entry> sources;
+    DWORD code = 0;
+    // The source is listed before anything is created, so a source directory that cannot be
+    // read leaves no trace in the target.
+    if (!ListDirectory(w.source, &sources, &code)) {
+        ReportError(code, L"Listing source directory", isRoot ? w.options->source : shown);
+        stats.dirs.failed++;
+        return;
+    }
+    bool created = false;
+    std::vector<Entry> targets;
+    if (!t) {
+        if (!isRoot) DirLine(L"New Dir", shown);
+        code = CreateDirectoryPath(w.target, isRoot);
+        if (code) {
+            ReportError(code, L"Creating directory", shown);
+            stats.dirs.failed++;
+            return;
+        }
+        created = true; // known empty: no need to list it
+    } else if (!ListDirectory(w.target, &targets, &code)) {
+        ReportError(code, L"Listing target directory", shown);
+        stats.dirs.failed++;
+        return;
+    }
+
+    bool changed = created;
+    std::vector<SubDir> subdirs;
+    size_t i = 0, j = 0;
+    while (i < sources.size() || j < targets.size()) {
+        int order = i == sources.size() ? 1 : j == targets.size() ? -1
+                                                                  : CompareNames(sources[i].name, targets[j].name);
+        if (order > 0) {
+            size_t cut = PushName(&w.target, targets[j].name);
+            changed = HandleExtra(w, targets[j]) || changed;
+            w.target.resize(cut);
+            ++j;
+            continue;
+        }
+        const Entry& src = sources[i];
+        const Entry* dst = order == 0 ? &targets[j] : nullptr;
+        ++i;
+        if (order == 0) ++j;
+        size_t sourceCut = PushName(&w.source, src.name);
+        size_t targetCut = PushName(&w.target, dst ? dst->name : src.name);
+
+        if (IsDir(src)) {
+            if (!w.options->subdirectories) {
+                // Not covered by this run; a file of that name in the target stays too.
+            } else if (IsLink(src)) {
+                DirLine(L"Link skipped", SourceRelative(w));
+            } else if (!dst || IsPlainDir(*dst)) {
+                subdirs.push_back({i - 1, dst ? static_cast<size_t>(dst - targets.data()) : NO_ENTRY});
+            } else if (w.options->purge) {
+                // A file or a link where the source has a directory: it makes way.
+                DirLine(L"*MISMATCH", SourceRelative(w));
+                changed = true;
+                if (RemoveEntry(w, *dst)) subdirs.push_back({i - 1, NO_ENTRY});
+                else {
+                    stats.dirs.total++;
+                    stats.dirs.failed++;
+                }
+            } else {
+                DirLine(L"*MISMATCH", SourceRelative(w));
+                stats.dirs.total++;
+                stats.dirs.mismatch++;
+            }
+        } else {
+            stats.files.total++;
+            stats.bytes.total += src.size;
+            if (!dst) {
+                CopyFileEntry(w, src, nullptr, L"New File");
+                changed = true;
+            } else if (IsPlainFile(*dst)) {
+                if (dst->size == src.size && SameTime(dst->write, src.write)) {
+                    stats.files.skipped++;
+                    stats.bytes.skipped += src.size;
+                } else {
+                    LONG newer = CompareFileTime(&src.write, &dst->write);
+                    const wchar_t* label = newer > 0 ? L"Newer" : newer < 0 ? L"Older" : L"Changed";
+                    CopyFileEntry(w, src, dst, label);
+                    changed = true;
+                }
+            } else if (w.options->purge) {
+                // A directory or a link where the source has a file: it makes way. Never
+                // written through: a link could lead outside the target.
+                FileLine(L"*MISMATCH", src.size, SourceRelative(w));
+                changed = true;
+                if (RemoveEntry(w, *dst)) {
+                    w.target.resize(targetCut);
+                    PushName(&w.target, src.name);
+                    CopyFileEntry(w, src, nullptr, L"New File");
+                } else {
+                    stats.files.failed++;
+                    stats.bytes.failed += src.size;
+                }
+            } else {
+                FileLine(L"*MISMATCH", src.size, SourceRelative(w));
+                stats.files.mismatch++;
+                stats.bytes.mismatch += src.size;
+            }
+        }
+        w.source.resize(sourceCut);
+        w.target.resize(targetCut);
+    }
+
+    for (const SubDir& sub : subdirs) {
+        const Entry& src = sources[sub.sourceIndex];
+        const Entry* dst = sub.targetIndex == NO_ENTRY ? nullptr : &targets[sub.targetIndex];
+        size_t sourceCut = PushName(&w.source, src.name);
+        size_t targetCut = PushName(&w.target, dst ? dst->name : src.name);
+        if (!dst) changed = true;
+        MirrorDirectory(w, src, dst, false);
+        w.source.resize(sourceCut);
+        w.target.resize(targetCut);
+    }
+
+    // Changing a directory's entries moves its last-write time, so the source's times are
+    // put back after the entries are done; an untouched directory with the right times is
+    // left alone.
+    if (changed || !t || !SameTime(t->write, s.write) ||
+        (t->attributes & COPIED_DIR_ATTRIBUTES) != (s.attributes & COPIED_DIR_ATTRIBUTES))
+        ApplyDirectoryInfo(w, s, t);
+    if (created) stats.dirs.copied++;
+    else stats.dirs.skipped++;
+}
+
+} // namespace
+
+std::wstring LongPathOf(const std::wstring& fullPath)
+{
+    if (fullPath.rfind(L"\\\\?\\", 0) == 0) return fullPath;
+    if (fullPath.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + fullPath.substr(2);
+    return L"\\\\?\\" + fullPath;
+}
+
+void MirrorTree(const ToolOptions& options, MirrorStats* stats)
+{
+    Walk w;
+    w.options = &options;
+    w.stats = stats;
+    w.source = LongPathOf(options.source);
+    w.target = LongPathOf(options.target);
+    w.sourceRootLength = w.source.size();
+    w.targetRootLength = w.target.size();
+    w.buffer = VirtualAlloc(nullptr, COPY_BUFFER_BYTES, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (!w.buffer) {
+        ReportError(GetLastError(), L"Allocating the copy buffer", L"");
+        stats->dirs.failed++;
+        return;
+    }
+    Entry sourceRoot;
+    Entry targetRoot;
+    if (!EntryOfPath(w.source, &sourceRoot)) {
+        ReportError(GetLastError(), L"Accessing source directory", options.source);
+        stats->dirs.failed++;
+    } else {
+        bool targetExists = EntryOfPath(w.target, &targetRoot);
+        MirrorDirectory(w, sourceRoot, targetExists ? &targetRoot : nullptr, true);
+    }
+    VirtualFree(w.buffer, 0, MEM_RELEASE);
+}

@@ -1,0 +1,272 @@
+// The copy tool's entry: the command line, the checks that must pass before anything is
+// changed, the run, the summary and the exit status.
+//
+//   robocopy <source> <target> [/MIR] [/E] [/PURGE] [/R:n] [/W:n]
+#include "tools/robocopy/MirrorTool.h"
+
+#include "base/ScopedWin.h"
+
+#include <cwchar>
+#include <cwctype>
+#include <vector>
+
+namespace {
+
+// Room for any path the platform accepts in its long form.
+constexpr DWORD LONG_PATH_CAPACITY = 32768;
+
+struct CommandLine {
+    std::wstring source; // as given
+    std::wstring target;
+    std::wstring optionText; // as the header shows them
+    bool help = false;
+};
+
+bool EqualsIgnoringCase(const wchar_t* a, const wchar_t* b) { return _wcsicmp(a, b) == 0; }
+
+// Reads n of "/R:n" or "/W:n": decimal digits only, at most max.
+bool ParseCount(const wchar_t* text, unsigned max, unsigned* value)
+{
+    if (*text == L'\0') return false;
+    unsigned long long n = 0;
+    for (const wchar_t* p = text; *p; ++p) {
+        if (*p < L'0' || *p > L'9') return false;
+        n = n * 10 + static_cast<unsigned>(*p - L'0');
+        if (n > max) return false;
+    }
+    *value = static_cast<unsigned>(n);
+    return true;
+}
+
+// "prefix" + arg, where prefix may hold one %u.
+std::wstring Format(const wchar_t* arg, const wchar_t* prefix, unsigned value)
+{
+    wchar_t buffer[128];
+    swprintf(buffer, 128, prefix, value);
+    return std::wstring(buffer) + arg;
+}
+
+// Fills *line and *options from the arguments; false with *problem on a usage error.
+bool ParseArguments(int argc, wchar_t** argv, CommandLine* line, ToolOptions* options, std::wstring* problem)
+{
+    std::vector<std::wstring> paths;
+    for (int k = 1; k < argc; ++k) {
+        const wchar_t* arg = argv[k];
+        if (arg[0] != L'/') {
+            if (paths.size() == 2) {
+                *problem = L"Unexpected argument: ";
+                *problem += arg;
+                return false;
+            }
+            paths.push_back(arg);
+            continue;
+        }
+        if (EqualsIgnoringCase(arg, L"/?")) {
+            line->help = true;
+        } else if (EqualsIgnoringCase(arg, L"/MIR")) {
+            options->subdirectories = options->purge = true;
+        } else if (EqualsIgnoringCase(arg, L"/E")) {
+            options->subdirectories = true;
+        } else if (EqualsIgnoringCase(arg, L"/PURGE")) {
+            options->purge = true;
+        } else if ((arg[1] == L'R' || arg[1] == L'r') && arg[2] == L':') {
+            if (!ParseCount(arg + 3, MAX_RETRIES, &options->retries)) {
+                *problem = Format(arg, L"Invalid retry count (0 to %u): ", MAX_RETRIES);
+                return false;
+            }
+        } else if ((arg[1] == L'W' || arg[1] == L'w') && arg[2] == L':') {
+            if (!ParseCount(arg + 3, MAX_WAIT_SECONDS, &options->waitSeconds)) {
+                *problem = Format(arg, L"Invalid wait time (0 to %u seconds): ", MAX_WAIT_SECONDS);
+                return false;
+            }
+        } else {
+            *problem = L"Invalid parameter: ";
+            *problem += arg;
+            return false;
+        }
+    }
+    if (line->help) return true;
+    if (paths.size() < 2) {
+        *problem = paths.empty() ? L"No source directory given." : L"No target directory given.";
+        return false;
+    }
+    line->source = paths[0];
+    line->target = paths[1];
+    if (options->subdirectories && options->purge) line->optionText = L"/MIR";
+    else if (options->subdirectories) line->optionText = L"/E";
+    if (options->purge && !options->subdirectories) line->optionText = L"/PURGE";
+    wchar_t counts[64];
+    swprintf(counts, 64, L"%ls/R:%u /W:%u", line->optionText.empty() ? L"" : L" ", options->retries,
+             options->waitSeconds);
+    line->optionText += counts;
+    if (line->optionText[0] == L' ') line->optionText.erase(0, 1);
+    return true;
+}
+
+// Full path of a path given on the command line: "C:\dir" or "\\server\share\dir", no
+// trailing separator except in a drive's root ("C:\"). False for a text that cannot name
+// a directory (empty, wildcards, quotes, control characters, streams, device paths).
+bool NormalizePath(const std::wstring& given, std::wstring* full)
+{
+    std::wstring path = given;
+    if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) path = L"\\\\" + path.substr(8);
+    else if (path.rfind(L"\\\\?\\", 0) == 0) path = path.substr(4);
+    if (path.empty() || path.rfind(L"\\\\.\\", 0) == 0) return false;
+    for (size_t k = 0; k < path.size(); ++k) {
+        wchar_t c = path[k];
+        if (c < 32 || wcschr(L"\"*?<>|", c)) return false;
+        if (c == L':' && k != 1) return false;
+    }
+    std::vector<wchar_t> buffer(LONG_PATH_CAPACITY);
+    DWORD n = GetFullPathNameW(path.c_str(), LONG_PATH_CAPACITY, buffer.data(), nullptr);
+    if (n == 0 || n >= LONG_PATH_CAPACITY) return false;
+    *full = std::wstring(buffer.data(), n);
+    while (full->size() > 3 && full->back() == L'\\') full->pop_back();
+    bool drive = full->size() >= 3 && iswalpha((*full)[0]) && (*full)[1] == L':' && (*full)[2] == L'\\';
+    bool unc = full->rfind(L"\\\\", 0) == 0 && full->size() > 2 && (*full)[2] != L'\\';
+    return drive || unc;
+}
+
+// The root of a drive ("C:\") or of a share ("\\server\share").
+bool IsVolumeRoot(const std::wstring& full)
+{
+    if (full.size() <= 3 && full.size() >= 2 && full[1] == L':') return true;
+    if (full.rfind(L"\\\\", 0) == 0) {
+        size_t first = full.find(L'\\', 2);
+        if (first == std::wstring::npos) return true;
+        size_t second = full.find(L'\\', first + 1);
+        return second == std::wstring::npos || second + 1 == full.size();
+    }
+    return false;
+}
+
+// inner is outer itself or lies below it, compared as the file system compares names.
+bool IsSameOrInside(const std::wstring& inner, const std::wstring& outer)
+{
+    size_t n = outer.size();
+    if (inner.size() < n) return false;
+    if (CompareStringOrdinal(inner.c_str(), static_cast<int>(n), outer.c_str(), static_cast<int>(n), TRUE) !=
+        CSTR_EQUAL)
+        return false;
+    return inner.size() == n || outer.back() == L'\\' || inner[n] == L'\\';
+}
+
+// The path with links resolved: the nearest existing directory on it is asked for its
+// final path, the rest is appended. The full path itself when that cannot be done.
+std::wstring ResolvedPath(const std::wstring& full)
+{
+    std::wstring existing = full;
+    std::wstring rest;
+    for (;;) {
+        UniqueHandle h(CreateFileW(LongPathOf(existing).c_str(), FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (h) {
+            std::vector<wchar_t> buffer(LONG_PATH_CAPACITY);
+            DWORD n = GetFinalPathNameByHandleW(h.get(), buffer.data(), LONG_PATH_CAPACITY,
+                                                FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+            if (n == 0 || n >= LONG_PATH_CAPACITY) return full;
+            std::wstring resolved(buffer.data(), n);
+            if (resolved.rfind(L"\\\\?\\UNC\\", 0) == 0) resolved = L"\\\\" + resolved.substr(8);
+            else if (resolved.rfind(L"\\\\?\\", 0) == 0) resolved = resolved.substr(4);
+            while (resolved.size() > 3 && resolved.back() == L'\\') resolved.pop_back();
+            if (!rest.empty() && resolved.back() == L'\\') rest.erase(0, 1);
+            return resolved + rest;
+        }
+        if (IsVolumeRoot(existing)) return full;
+        size_t cut = existing.find_last_of(L'\\');
+        if (cut == std::wstring::npos) return full;
+        rest = existing.substr(cut) + rest;
+        existing.resize(cut);
+        if (existing.size() == 2 && existing[1] == L':') existing += L'\\';
+    }
+}
+
+// The checks that must pass before anything is changed. Reports the reason and returns
+// false when the run must not go on.
+bool CheckPaths(const ToolOptions& options)
+{
+    if (IsVolumeRoot(options.target)) {
+        ReportLine(L"ERROR : The target is the root of a drive or share. Mirroring into it would");
+        ReportLine(L"        remove everything there that the source does not have. Name a directory.");
+        return false;
+    }
+    std::wstring source = ResolvedPath(options.source);
+    std::wstring target = ResolvedPath(options.target);
+    if (IsVolumeRoot(target)) {
+        ReportLine(L"ERROR : The target leads to the root of a drive or share: " + target);
+        return false;
+    }
+    // Nested trees would copy into themselves without end, or purge the source.
+    if (IsSameOrInside(options.target, options.source) || IsSameOrInside(options.source, options.target) ||
+        IsSameOrInside(target, source) || IsSameOrInside(source, target)) {
+        ReportLine(L"ERROR : The source and the target must be separate directories; neither may");
+        ReportLine(L"        lie inside the other.");
+        return false;
+    }
+    DWORD attributes = GetFileAttributesW(LongPathOf(options.source).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        ReportError(GetLastError(), L"Accessing source directory", options.source);
+        return false;
+    }
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        ReportLine(L"ERROR : The source is not a directory: " + options.source);
+        return false;
+    }
+    attributes = GetFileAttributesW(LongPathOf(options.target).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        ReportLine(L"ERROR : The target exists and is not a directory: " + options.target);
+        return false;
+    }
+    return true;
+}
+
+int ExitStatusOf(const MirrorStats& stats)
+{
+    int status = 0;
+    if (stats.files.copied) status |= EXIT_FILES_COPIED;
+    if (stats.files.extras || stats.dirs.extras) status |= EXIT_EXTRAS;
+    if (stats.files.mismatch || stats.dirs.mismatch) status |= EXIT_MISMATCH;
+    if (stats.files.failed || stats.dirs.failed) status |= EXIT_FAILED;
+    return status;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    ULONGLONG startTick = GetTickCount64();
+    std::wstring started = ReportTimeText();
+
+    CommandLine line;
+    ToolOptions options;
+    std::wstring problem;
+    bool parsed = ParseArguments(argc, argv, &line, &options, &problem);
+    if (!parsed || line.help) {
+        ReportUsage();
+        if (!parsed) ReportLine(L"ERROR : " + problem);
+        ReportEnded();
+        return EXIT_FATAL;
+    }
+    bool sourceOk = NormalizePath(line.source, &options.source);
+    bool targetOk = NormalizePath(line.target, &options.target);
+    if (!sourceOk) options.source = line.source;
+    if (!targetOk) options.target = line.target;
+    ReportHeader(started.c_str(), options, line.optionText.c_str());
+    if (!sourceOk || !targetOk) {
+        ReportLine(std::wstring(L"ERROR : Invalid ") + (sourceOk ? L"target" : L"source") +
+                   L" directory: " + (sourceOk ? line.target : line.source));
+        ReportEnded();
+        return EXIT_FATAL;
+    }
+    if (!CheckPaths(options)) {
+        ReportEnded();
+        return EXIT_FATAL;
+    }
+
+    MirrorStats stats;
+    MirrorTree(options, &stats);
+    ReportSummary(stats, GetTickCount64() - startTick);
+    ReportEnded();
+    return ExitStatusOf(stats);
+}
