@@ -22,6 +22,10 @@ struct Schedule {
     int weekday; // MODE_PRE_WEEK only: Sunday 0 .. Saturday 6
 };
 
+// Day names of a weekly "Time", Sunday 0 .. Saturday 6. Friday is "FIR", the only spelling
+// read; the companion program writes these same texts.
+extern const wchar_t* const SCHEDULE_DAY_NAMES[7];
+
 // The schedule the timers follow. Main thread only (start-up, reload, timer ticks): no lock.
 extern Schedule sharedSchedule;
 

@@ -1,0 +1,211 @@
+// The settings dialog. Its controls mirror CompanionSettings; the file is touched only on
+// OK and Apply.
+#include "companion/CompanionResource.h"
+#include "companion/CompanionSettings.h"
+#include "companion/CompanionTexts.h"
+#include "companion/Dialogs.h"
+#include "companion/RunnerControl.h"
+#include "companion/SlotList.h"
+
+#include "base/Settings.h"
+#include "runner/Schedule.h"
+
+#include <cwchar>
+
+namespace {
+
+constexpr UINT_PTR TIMER_RUNNER_STATE = 1;
+constexpr UINT RUNNER_STATE_PERIOD_MS = 500;
+
+const wchar_t* const WEEKDAY_TEXTS[7] = {L"星期日", L"星期一", L"星期二", L"星期三",
+                                        L"星期四", L"星期五", L"星期六"};
+
+// Owned by the dialog's thread; lives as long as the dialog.
+struct OptionsState {
+    wchar_t programDir[PATH_CAPACITY];
+    wchar_t configPath[PATH_CAPACITY];
+    bool loading;          // controls are being filled: their notifications are not edits
+    bool stopRequested;    // the user asked the runner to quit
+    bool runnerWasBusy;    // the copy tool ran at the last look
+    HWND stoppingRunner;   // the window the exit request went to
+};
+
+void FillNumbers(HWND combo, int count)
+{
+    for (int n = 0; n < count; ++n) {
+        wchar_t text[8];
+        swprintf(text, 8, L"%02d", n);
+        SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+    }
+}
+
+void EnableScheduleControls(HWND dialog)
+{
+    bool daily = IsDlgButtonChecked(dialog, IDC_MODE_DAY) == BST_CHECKED;
+    bool weekly = IsDlgButtonChecked(dialog, IDC_MODE_WEEK) == BST_CHECKED;
+    EnableWindow(GetDlgItem(dialog, IDC_WEEKDAY), weekly);
+    EnableWindow(GetDlgItem(dialog, IDC_HOUR), daily || weekly);
+    EnableWindow(GetDlgItem(dialog, IDC_MINUTE), daily || weekly);
+}
+
+void ShowSettings(HWND dialog, const CompanionSettings& settings)
+{
+    CheckDlgButton(dialog, IDC_AFTER_QUIT, settings.afterClientQuit ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(dialog, IDC_MISSED, settings.missedAtStart ? BST_CHECKED : BST_UNCHECKED);
+    int radio = settings.mode == MODE_PRE_DAY ? IDC_MODE_DAY : settings.mode == MODE_PRE_WEEK ? IDC_MODE_WEEK : IDC_MODE_NONE;
+    CheckRadioButton(dialog, IDC_MODE_NONE, IDC_MODE_WEEK, radio);
+    SendDlgItemMessageW(dialog, IDC_WEEKDAY, CB_SETCURSEL, static_cast<WPARAM>(settings.weekday), 0);
+    SendDlgItemMessageW(dialog, IDC_HOUR, CB_SETCURSEL, static_cast<WPARAM>(settings.hour), 0);
+    SendDlgItemMessageW(dialog, IDC_MINUTE, CB_SETCURSEL, static_cast<WPARAM>(settings.minute), 0);
+    EnableScheduleControls(dialog);
+}
+
+CompanionSettings SettingsFromControls(HWND dialog)
+{
+    CompanionSettings settings{};
+    settings.afterClientQuit = IsDlgButtonChecked(dialog, IDC_AFTER_QUIT) == BST_CHECKED;
+    settings.missedAtStart = IsDlgButtonChecked(dialog, IDC_MISSED) == BST_CHECKED;
+    settings.mode = IsDlgButtonChecked(dialog, IDC_MODE_WEEK) == BST_CHECKED  ? MODE_PRE_WEEK
+                    : IsDlgButtonChecked(dialog, IDC_MODE_DAY) == BST_CHECKED ? MODE_PRE_DAY
+                                                                               : MODE_NONE;
+    settings.weekday = static_cast<int>(SendDlgItemMessageW(dialog, IDC_WEEKDAY, CB_GETCURSEL, 0, 0));
+    settings.hour = static_cast<int>(SendDlgItemMessageW(dialog, IDC_HOUR, CB_GETCURSEL, 0, 0));
+    settings.minute = static_cast<int>(SendDlgItemMessageW(dialog, IDC_MINUTE, CB_GETCURSEL, 0, 0));
+    return settings;
+}
+
+void ShowSlotTimes(HWND dialog, const OptionsState* state)
+{
+    SlotInfo slots[SLOT_COUNT];
+    ListSlots(state->programDir, state->configPath, false, slots);
+    SortSlotsNewestFirst(slots, SLOT_COUNT);
+    wchar_t text[512] = L"";
+    size_t used = 0;
+    for (const SlotInfo& slot : slots) {
+        wchar_t time[64];
+        FormatSlotTime(slot, time, 64);
+        int written = swprintf(text + used, 512 - used, L"%ls第 %d 份：%ls", used ? L"\r\n" : L"", slot.number, time);
+        if (written > 0) used += static_cast<size_t>(written);
+    }
+    SetDlgItemTextW(dialog, IDC_SLOT_TIMES, text);
+}
+
+void ShowRunnerState(HWND dialog, OptionsState* state)
+{
+    HWND runner = FindRunnerWindow();
+    const wchar_t* text = runner ? TEXT_RUNNER_RUNNING : TEXT_RUNNER_NOT_RUNNING;
+    if (state->stopRequested) {
+        if (!runner) {
+            text = TEXT_RUNNER_GONE;
+        } else {
+            bool busy = IsCopyToolRunning();
+            text = busy ? TEXT_RUNNER_FINISHING : TEXT_RUNNER_STOP_WAITING;
+            // The runner drops an exit request while it backs up: ask again once it is done.
+            if (state->runnerWasBusy && !busy) PostRunnerExit(runner);
+            state->runnerWasBusy = busy;
+        }
+    }
+    wchar_t current[128];
+    GetDlgItemTextW(dialog, IDC_RUNNER_STATE, current, 128);
+    if (wcscmp(current, text) != 0) SetDlgItemTextW(dialog, IDC_RUNNER_STATE, text);
+    EnableWindow(GetDlgItem(dialog, IDC_STOP_RUNNER), runner != nullptr);
+}
+
+// Writes the controls' settings; tells the user and returns false when that fails.
+bool SaveSettings(HWND dialog, OptionsState* state)
+{
+    CompanionSettings settings = SettingsFromControls(dialog);
+    if (!WriteCompanionSettings(state->configPath, settings)) {
+        MessageBoxW(dialog, TEXT_SETTINGS_NOT_SAVED, L"Kestova", MB_OK | MB_ICONERROR);
+        return false;
+    }
+    NotifyConfigReload();
+    EnableWindow(GetDlgItem(dialog, IDC_APPLY), FALSE);
+    return true;
+}
+
+INT_PTR CALLBACK OptionsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    OptionsState* state = reinterpret_cast<OptionsState*>(GetWindowLongPtrW(dialog, DWLP_USER));
+    switch (message) {
+    case WM_INITDIALOG: {
+        state = reinterpret_cast<OptionsState*>(lParam);
+        SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+        state->loading = true;
+        for (const wchar_t* day : WEEKDAY_TEXTS)
+            SendDlgItemMessageW(dialog, IDC_WEEKDAY, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(day));
+        FillNumbers(GetDlgItem(dialog, IDC_HOUR), 24);
+        FillNumbers(GetDlgItem(dialog, IDC_MINUTE), 60);
+        CompanionSettings settings;
+        LoadCompanionSettings(state->configPath, &settings);
+        ShowSettings(dialog, settings);
+        ShowSlotTimes(dialog, state);
+        ShowRunnerState(dialog, state);
+        EnableWindow(GetDlgItem(dialog, IDC_APPLY), FALSE);
+        SetTimer(dialog, TIMER_RUNNER_STATE, RUNNER_STATE_PERIOD_MS, nullptr);
+        state->loading = false;
+        return TRUE;
+    }
+    case WM_TIMER:
+        if (wParam == TIMER_RUNNER_STATE) ShowRunnerState(dialog, state);
+        return TRUE;
+    case WM_COMMAND: {
+        int id = LOWORD(wParam);
+        int code = HIWORD(wParam);
+        switch (id) {
+        case IDOK:
+            if (SaveSettings(dialog, state)) EndDialog(dialog, IDOK);
+            return TRUE;
+        case IDCANCEL:
+            EndDialog(dialog, IDCANCEL);
+            return TRUE;
+        case IDC_APPLY:
+            SaveSettings(dialog, state);
+            return TRUE;
+        case IDC_STOP_RUNNER: {
+            HWND runner = FindRunnerWindow();
+            if (runner && PostRunnerExit(runner)) {
+                state->stopRequested = true;
+                state->runnerWasBusy = false;
+            }
+            ShowRunnerState(dialog, state);
+            return TRUE;
+        }
+        case IDC_MODE_NONE:
+        case IDC_MODE_DAY:
+        case IDC_MODE_WEEK:
+            EnableScheduleControls(dialog);
+            [[fallthrough]];
+        case IDC_AFTER_QUIT:
+        case IDC_MISSED:
+            if (code == BN_CLICKED && !state->loading) EnableWindow(GetDlgItem(dialog, IDC_APPLY), TRUE);
+            return TRUE;
+        case IDC_WEEKDAY:
+        case IDC_HOUR:
+        case IDC_MINUTE:
+            if (code == CBN_SELCHANGE && !state->loading) EnableWindow(GetDlgItem(dialog, IDC_APPLY), TRUE);
+            return TRUE;
+        }
+        return FALSE;
+    }
+    case WM_DESTROY:
+        KillTimer(dialog, TIMER_RUNNER_STATE);
+        return FALSE;
+    }
+    return FALSE;
+}
+
+} // namespace
+
+int RunOptionsDialog(HINSTANCE instance, const wchar_t* programDir)
+{
+    static OptionsState state; // large; one dialog per process
+    state = OptionsState{};
+    if (!programDir || !JoinPath(state.configPath, PATH_CAPACITY, programDir, CONFIG_FILE_NAME)) {
+        MessageBoxW(nullptr, TEXT_NO_CONFIG, L"Kestova", MB_OK | MB_ICONERROR);
+        return RESTORE_NO_PROGRAM_DIR;
+    }
+    wcscpy(state.programDir, programDir);
+    DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_OPTIONS), nullptr, OptionsProc, reinterpret_cast<LPARAM>(&state));
+    return 0;
+}

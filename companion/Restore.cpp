@@ -1,0 +1,357 @@
+#include "companion/Restore.h"
+
+#include "backup/BackupStore.h"
+#include "backup/MirrorRun.h"
+#include "base/ScopedWin.h"
+#include "base/Settings.h"
+#include "client/ChatLocator.h"
+#include "client/ProcessWatch.h"
+#include "companion/SlotList.h"
+
+#include <cwchar>
+#include <initializer_list>
+#include <string>
+
+namespace {
+
+constexpr const wchar_t CLIENT_PROCESS_NAME[] = L"QQ.exe";
+// The copy tool's exit codes from this one up mean some copies failed.
+constexpr DWORD FIRST_FAILED_EXIT_CODE = 8;
+// Room kept free on the data folder's volume beyond the copy itself, for QQ to go on
+// writing: 64 MB.
+constexpr unsigned long long SPACE_MARGIN_BYTES = 64ull << 20;
+
+bool RealRunCopy(const wchar_t* toolPath, const wchar_t* sourceDir, const wchar_t* targetDir,
+                 const wchar_t* workingDir)
+{
+    wchar_t line[COMMAND_LINE_CAPACITY];
+    for (const wchar_t* path : {toolPath, sourceDir, targetDir}) {
+        // A quote, or a backslash before the closing quote, would split the arguments.
+        size_t length = wcslen(path);
+        if (wcschr(path, L'"') || (length && path[length - 1] == PATH_SEPARATOR)) return false;
+    }
+    int written = swprintf(line, COMMAND_LINE_CAPACITY, L"\"%ls\" \"%ls\" \"%ls\" /MIR", toolPath, sourceDir, targetDir);
+    if (written < 0) return false;
+
+    HANDLE readRaw = INVALID_HANDLE_VALUE;
+    UniqueHandle process(SpawnWithPipe(line, &readRaw, workingDir));
+    UniqueHandle readEnd(readRaw);
+    if (!process) return false;
+    // The output is not kept: the exit code and the check of the copy decide. Draining
+    // it keeps the tool from blocking on a full pipe.
+    char chunk[1024];
+    DWORD got = 0;
+    while (ReadFile(readEnd.get(), chunk, sizeof chunk, &got, nullptr)) {}
+    DWORD exitCode = STILL_ACTIVE;
+    return WaitForSingleObject(process.get(), INFINITE) == WAIT_OBJECT_0 &&
+           GetExitCodeProcess(process.get(), &exitCode) && exitCode < FIRST_FAILED_EXIT_CODE;
+}
+
+bool RealMoveDirectory(const wchar_t* from, const wchar_t* to)
+{
+    // No MOVEFILE_COPY_ALLOWED: a rename or nothing, never a copy-and-delete.
+    return MoveFileExW(from, to, 0) != 0;
+}
+
+bool IsFolder(const wchar_t* path)
+{
+    DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool Exists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
+
+void Report(const RestoreJob& job, int step)
+{
+    if (job.progress) job.progress(job.context, step);
+}
+
+void ForwardStopPhase(void* context, int phase)
+{
+    const RestoreJob* job = static_cast<const RestoreJob*>(context);
+    Report(*job, phase == STOP_PHASE_FINISHING_BACKUP ? STEP_RUNNER_FINISHING_BACKUP : STEP_STOPPING_RUNNER);
+}
+
+// A free name beside dataDir: "<dataDir>.<label>-YYYYMMDD-HHMMSS", with "-2" and up when
+// that is taken. Null when none fits.
+wchar_t* FreeSiblingName(const wchar_t* dataDir, const wchar_t* label, wchar_t* name, size_t capacity)
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    for (int attempt = 1; attempt < 100; ++attempt) {
+        int written = attempt == 1
+            ? swprintf(name, capacity, L"%ls.%ls-%04u%02u%02u-%02u%02u%02u", dataDir, label, now.wYear, now.wMonth,
+                       now.wDay, now.wHour, now.wMinute, now.wSecond)
+            : swprintf(name, capacity, L"%ls.%ls-%04u%02u%02u-%02u%02u%02u-%d", dataDir, label, now.wYear,
+                       now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, attempt);
+        if (written < 0 || static_cast<size_t>(written) >= capacity) return nullptr;
+        if (!Exists(name)) return name;
+    }
+    return nullptr;
+}
+
+// Volume root of a path, such as "C:\"; false when it cannot be had.
+bool VolumeOf(const wchar_t* path, wchar_t* volume, size_t capacity)
+{
+    return GetVolumePathNameW(path, volume, static_cast<DWORD>(capacity)) != 0;
+}
+
+bool SameVolume(const wchar_t* a, const wchar_t* b)
+{
+    wchar_t volumeA[PATH_CAPACITY], volumeB[PATH_CAPACITY];
+    if (!VolumeOf(a, volumeA, PATH_CAPACITY) || !VolumeOf(b, volumeB, PATH_CAPACITY)) return false;
+    return CompareStringOrdinal(volumeA, -1, volumeB, -1, TRUE) == CSTR_EQUAL;
+}
+
+bool UndoRecordPath(const wchar_t* programDir, wchar_t* path, size_t capacity)
+{
+    return JoinPath(path, capacity, programDir, UNDO_RECORD_FILE_NAME) != nullptr;
+}
+
+// The profile functions write a file in the ANSI code page unless it starts as UTF-16:
+// a data folder under a Chinese user name must survive the round trip.
+bool EnsureUnicodeProfile(const wchar_t* path)
+{
+    if (Exists(path)) return true;
+    UniqueHandle file(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return Exists(path);
+    const unsigned char bom[2] = {0xFF, 0xFE};
+    DWORD written = 0;
+    return WriteFile(file.get(), bom, 2, &written, nullptr) && written == 2;
+}
+
+bool WriteUndoRecord(const wchar_t* programDir, const wchar_t* dataDir, const wchar_t* asideDir, int slot)
+{
+    wchar_t path[PATH_CAPACITY];
+    if (!UndoRecordPath(programDir, path, PATH_CAPACITY) || !EnsureUnicodeProfile(path)) return false;
+    wchar_t slotText[8];
+    swprintf(slotText, 8, L"%d", slot);
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    wchar_t when[32];
+    swprintf(when, 32, L"%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+             now.wSecond);
+    // Dropping the old section first: no key of an earlier restore can survive beside the new.
+    WritePrivateProfileStringW(UNDO_SECTION, nullptr, nullptr, path);
+    bool ok = WriteSetting(path, UNDO_SECTION, L"DataDir", dataDir);
+    ok = WriteSetting(path, UNDO_SECTION, L"SetAside", asideDir) && ok;
+    ok = WriteSetting(path, UNDO_SECTION, L"Slot", slotText) && ok;
+    ok = WriteSetting(path, UNDO_SECTION, L"When", when) && ok;
+    return ok;
+}
+
+void ClearUndoRecord(const wchar_t* programDir)
+{
+    wchar_t path[PATH_CAPACITY];
+    if (UndoRecordPath(programDir, path, PATH_CAPACITY) && Exists(path))
+        WritePrivateProfileStringW(UNDO_SECTION, nullptr, nullptr, path);
+}
+
+// QQ must not run: it holds its history files open and writes them. A process list that
+// cannot be read is taken as QQ running.
+bool ClientMayRun() { return restoreSeams.isProcessRunning(CLIENT_PROCESS_NAME) != 0; }
+
+// Stops a running runner; false when it would not quit.
+bool StopRunnerFor(const RestoreJob& job, RestoreOutcome* outcome, wchar_t* runnerPath)
+{
+    Report(job, STEP_STOPPING_RUNNER);
+    int stopped = restoreSeams.stopRunner(job.runnerStopTimeoutMs, ForwardStopPhase,
+                                          const_cast<RestoreJob*>(&job), runnerPath, PATH_CAPACITY);
+    if (stopped == STOP_TIMED_OUT) return false;
+    outcome->runnerWasRunning = stopped == STOP_ENDED;
+    return true;
+}
+
+// Starts the runner again when it ran before; turns a done status into the one that says
+// it could not be restarted.
+int RestartRunner(const RestoreJob& job, RestoreOutcome* outcome, wchar_t* runnerPath, int status)
+{
+    if (!outcome->runnerWasRunning) return status;
+    Report(job, STEP_RESTARTING_RUNNER);
+    if (!runnerPath[0]) JoinPath(runnerPath, PATH_CAPACITY, job.programDir, RUNNER_FILE_NAME);
+    outcome->runnerRestarted = restoreSeams.startRunner(runnerPath, job.programDir);
+    if (!outcome->runnerRestarted && status == RESTORE_DONE) return RESTORE_DONE_RUNNER_NOT_RESTARTED;
+    return status;
+}
+
+// The part of a restore that runs while the runner is stopped.
+int CopyAndSwap(const RestoreJob& job, const wchar_t* toolPath, const wchar_t* slotPath,
+                unsigned long long slotFiles, unsigned long long slotBytes, RestoreOutcome* outcome)
+{
+    Report(job, STEP_COPYING);
+    wchar_t copyDir[PATH_CAPACITY];
+    if (!FreeSiblingName(outcome->dataDir, L"restoring", copyDir, PATH_CAPACITY)) return RESTORE_COPY_FAILED;
+    if (!CreateDirectoryW(copyDir, nullptr)) return RESTORE_COPY_FAILED;
+
+    bool copied = restoreSeams.runCopy(toolPath, slotPath, copyDir, job.programDir);
+    Report(job, STEP_VERIFYING);
+    unsigned long long files = 0, bytes = 0;
+    // The tool's exit code alone does not prove the copy whole: it is counted again.
+    copied = copied && CountTree(copyDir, &files, &bytes) && files == slotFiles && bytes == slotBytes;
+    if (!copied) {
+        RemoveTreeW(copyDir);
+        return RESTORE_COPY_FAILED;
+    }
+    // QQ may have been started while the copy ran.
+    if (ClientMayRun()) {
+        RemoveTreeW(copyDir);
+        return RESTORE_CLIENT_RUNNING;
+    }
+
+    Report(job, STEP_SWAPPING);
+    bool liveExists = Exists(outcome->dataDir);
+    wchar_t asideDir[PATH_CAPACITY] = L"";
+    if (liveExists) {
+        if (!FreeSiblingName(outcome->dataDir, L"before-restore", asideDir, PATH_CAPACITY) ||
+            !restoreSeams.moveDirectory(outcome->dataDir, asideDir)) {
+            RemoveTreeW(copyDir);
+            return RESTORE_SET_ASIDE_FAILED;
+        }
+    }
+    if (!restoreSeams.moveDirectory(copyDir, outcome->dataDir)) {
+        if (liveExists && !restoreSeams.moveDirectory(asideDir, outcome->dataDir)) {
+            // The history is whole, under its set-aside name; the copy stays as well, so
+            // the user has both. Nothing is removed.
+            wcscpy(outcome->asideDir, asideDir);
+            return RESTORE_SWAP_UNDO_FAILED;
+        }
+        RemoveTreeW(copyDir);
+        return RESTORE_SWAP_FAILED;
+    }
+    if (liveExists) {
+        wcscpy(outcome->asideDir, asideDir);
+        // A record that cannot be written costs only the offer to undo: the dialog still
+        // says where the history lies.
+        WriteUndoRecord(job.programDir, outcome->dataDir, asideDir, job.slot);
+    } else {
+        ClearUndoRecord(job.programDir);
+    }
+    return RESTORE_DONE;
+}
+
+int UndoSwap(const RestoreJob& job, const wchar_t* asideDir, RestoreOutcome* outcome)
+{
+    Report(job, STEP_SWAPPING);
+    bool liveExists = Exists(outcome->dataDir);
+    wchar_t restoredDir[PATH_CAPACITY] = L"";
+    if (liveExists) {
+        if (!FreeSiblingName(outcome->dataDir, L"undone-restore", restoredDir, PATH_CAPACITY) ||
+            !restoreSeams.moveDirectory(outcome->dataDir, restoredDir))
+            return RESTORE_UNDO_FAILED;
+    }
+    if (!restoreSeams.moveDirectory(asideDir, outcome->dataDir)) {
+        if (liveExists && !restoreSeams.moveDirectory(restoredDir, outcome->dataDir)) {
+            wcscpy(outcome->asideDir, restoredDir);
+            return RESTORE_SWAP_UNDO_FAILED;
+        }
+        return RESTORE_UNDO_FAILED;
+    }
+    wcscpy(outcome->asideDir, restoredDir);
+    ClearUndoRecord(job.programDir);
+    return RESTORE_DONE;
+}
+
+} // namespace
+
+RestoreSeams RealRestoreSeams()
+{
+    RestoreSeams seams{};
+    seams.isProcessRunning = IsProcessRunning;
+    seams.locateChatData = LocateChatData;
+    seams.stopRunner = StopRunner;
+    seams.runCopy = RealRunCopy;
+    seams.moveDirectory = RealMoveDirectory;
+    seams.startRunner = StartRunner;
+    return seams;
+}
+
+RestoreSeams restoreSeams = RealRestoreSeams();
+
+bool RemoveTreeW(const wchar_t* path)
+{
+    DWORD attributes = GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+    if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return DeleteFileW(path) != 0;
+    // A junction is removed itself; what it points to is not ours.
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        WIN32_FIND_DATAW entry;
+        std::wstring pattern = std::wstring(path) + L"\\*";
+        UniqueFindHandle find(FindFirstFileW(pattern.c_str(), &entry));
+        if (find) {
+            do {
+                if (wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0) continue;
+                RemoveTreeW((std::wstring(path) + L"\\" + entry.cFileName).c_str());
+            } while (FindNextFileW(find.get(), &entry));
+        }
+    }
+    return RemoveDirectoryW(path) != 0;
+}
+
+bool ReadUndoRecord(const wchar_t* programDir, wchar_t* dataDir, wchar_t* asideDir, size_t capacity)
+{
+    wchar_t path[PATH_CAPACITY];
+    if (!programDir || !UndoRecordPath(programDir, path, PATH_CAPACITY)) return false;
+    return ReadSetting(path, UNDO_SECTION, L"DataDir", dataDir, capacity) &&
+           ReadSetting(path, UNDO_SECTION, L"SetAside", asideDir, capacity);
+}
+
+int RunRestore(const RestoreJob& job, RestoreOutcome* outcome)
+{
+    *outcome = RestoreOutcome{};
+    Report(job, STEP_CHECKING);
+    if (!job.programDir) return outcome->status = RESTORE_NO_PROGRAM_DIR;
+
+    wchar_t relative[32];
+    swprintf(relative, 32, L"%ls\\%d", STORE_DIR_NAME, job.slot);
+    wchar_t slotPath[PATH_CAPACITY];
+    wchar_t toolPath[PATH_CAPACITY];
+    if (!JoinSibling(slotPath, PATH_CAPACITY, job.programDir, relative) ||
+        !JoinPath(toolPath, PATH_CAPACITY, job.programDir, COPY_TOOL_FILE_NAME))
+        return outcome->status = RESTORE_NO_PROGRAM_DIR;
+    if (job.slot < 1 || job.slot > SLOT_COUNT) return outcome->status = RESTORE_EMPTY_SLOT;
+
+    unsigned long long slotFiles = 0, slotBytes = 0;
+    if (!IsFolder(slotPath) || !CountTree(slotPath, &slotFiles, &slotBytes) || slotFiles == 0)
+        return outcome->status = RESTORE_EMPTY_SLOT;
+
+    if (!restoreSeams.locateChatData(outcome->dataDir, PATH_CAPACITY)) return outcome->status = RESTORE_NO_DATA_DIR;
+    StripTrailingSeparator(outcome->dataDir);
+    wchar_t parent[PATH_CAPACITY];
+    wcscpy(parent, outcome->dataDir);
+    StripLastComponent(parent);
+    // The copy is made beside the data folder: its parent must be a folder.
+    if (!outcome->dataDir[0] || wcscmp(parent, outcome->dataDir) == 0 || !IsFolder(parent))
+        return outcome->status = RESTORE_NO_DATA_DIR;
+
+    if (!SameVolume(slotPath, parent)) return outcome->status = RESTORE_OTHER_VOLUME;
+    ULARGE_INTEGER freeBytes;
+    if (GetDiskFreeSpaceExW(parent, &freeBytes, nullptr, nullptr) &&
+        freeBytes.QuadPart < slotBytes + SPACE_MARGIN_BYTES)
+        return outcome->status = RESTORE_NO_SPACE;
+    if (!Exists(toolPath)) return outcome->status = RESTORE_COPY_FAILED;
+
+    if (ClientMayRun()) return outcome->status = RESTORE_CLIENT_RUNNING;
+    wchar_t runnerPath[PATH_CAPACITY] = L"";
+    if (!StopRunnerFor(job, outcome, runnerPath)) return outcome->status = RESTORE_RUNNER_STILL_RUNNING;
+
+    int status = CopyAndSwap(job, toolPath, slotPath, slotFiles, slotBytes, outcome);
+    return outcome->status = RestartRunner(job, outcome, runnerPath, status);
+}
+
+int UndoLastRestore(const RestoreJob& job, RestoreOutcome* outcome)
+{
+    *outcome = RestoreOutcome{};
+    Report(job, STEP_CHECKING);
+    if (!job.programDir) return outcome->status = RESTORE_NO_PROGRAM_DIR;
+    wchar_t asideDir[PATH_CAPACITY];
+    if (!ReadUndoRecord(job.programDir, outcome->dataDir, asideDir, PATH_CAPACITY) || !IsFolder(asideDir))
+        return outcome->status = RESTORE_NOTHING_TO_UNDO;
+
+    if (ClientMayRun()) return outcome->status = RESTORE_CLIENT_RUNNING;
+    wchar_t runnerPath[PATH_CAPACITY] = L"";
+    if (!StopRunnerFor(job, outcome, runnerPath)) return outcome->status = RESTORE_RUNNER_STILL_RUNNING;
+
+    int status = UndoSwap(job, asideDir, outcome);
+    return outcome->status = RestartRunner(job, outcome, runnerPath, status);
+}

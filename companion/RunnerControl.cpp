@@ -1,0 +1,111 @@
+#include "companion/RunnerControl.h"
+
+#include "base/PathText.h"
+#include "base/ScopedWin.h"
+#include "client/ProcessWatch.h"
+#include "runner/ControlMessages.h"
+
+#include <cwchar>
+
+namespace {
+
+// Each pass of the wait: long enough not to load the machine, short enough that the user
+// sees the runner go at once.
+constexpr DWORD WAIT_STEP_MS = 200;
+// A request can be lost (the runner may be between windows, or busy without a copy tool
+// in sight yet): ask again this often.
+constexpr ULONGLONG REPOST_PERIOD_MS = 10000;
+// The process ends right after its window; a runner that takes longer is not waited for.
+constexpr DWORD PROCESS_END_WAIT_MS = 5000;
+
+UINT Registered(const wchar_t* name)
+{
+    UINT number = RegisterWindowMessageW(name);
+    return number ? number : WM_REGISTRATION_FALLBACK;
+}
+
+} // namespace
+
+UINT ConfigReloadMessageNumber() { return Registered(CONFIG_RELOAD_MESSAGE_NAME); }
+UINT ExitMessageNumber() { return Registered(EXIT_MESSAGE_NAME); }
+
+HWND FindRunnerWindow() { return FindWindowW(WINDOW_CLASS_NAME, nullptr); }
+
+bool NotifyConfigReload()
+{
+    HWND window = FindRunnerWindow();
+    return window && PostMessageW(window, ConfigReloadMessageNumber(), 0, 0);
+}
+
+bool PostRunnerExit(HWND window)
+{
+    return window && PostMessageW(window, ExitMessageNumber(), 0, 0);
+}
+
+bool IsCopyToolRunning() { return IsProcessRunning(L"robocopy.exe") == 1; }
+
+int StopRunner(DWORD timeoutMs, StopProgress progress, void* context, wchar_t* runnerPath,
+               size_t capacity)
+{
+    if (runnerPath && capacity) runnerPath[0] = L'\0';
+    HWND window = FindRunnerWindow();
+    if (!window) return STOP_NOT_RUNNING;
+
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    UniqueHandle process(processId ? OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION,
+                                                 FALSE, processId)
+                                   : nullptr);
+    if (process && runnerPath && capacity) {
+        DWORD size = static_cast<DWORD>(capacity);
+        if (!QueryFullProcessImageNameW(process.get(), 0, runnerPath, &size)) runnerPath[0] = L'\0';
+    }
+
+    PostRunnerExit(window);
+    ULONGLONG start = GetTickCount64();
+    ULONGLONG lastPost = start;
+    bool wasBusy = false;
+    int phase = -1;
+    for (;;) {
+        if (!IsWindow(window)) {
+            if (process) WaitForSingleObject(process.get(), PROCESS_END_WAIT_MS);
+            return STOP_ENDED;
+        }
+        ULONGLONG now = GetTickCount64();
+        if (now - start >= timeoutMs) return STOP_TIMED_OUT;
+
+        bool busy = IsCopyToolRunning();
+        int newPhase = busy ? STOP_PHASE_FINISHING_BACKUP : STOP_PHASE_WAITING;
+        if (newPhase != phase && progress) progress(context, newPhase);
+        phase = newPhase;
+        // The runner drops an exit request while a backup runs: ask again when it is over.
+        if (!busy && (wasBusy || now - lastPost >= REPOST_PERIOD_MS)) {
+            PostRunnerExit(window);
+            lastPost = now;
+        }
+        wasBusy = busy;
+
+        DWORD step = static_cast<DWORD>(timeoutMs - (now - start));
+        if (step > WAIT_STEP_MS) step = WAIT_STEP_MS;
+        // Another process's window sends no signal when it goes; its process does.
+        if (process) WaitForSingleObject(process.get(), step);
+        else Sleep(step);
+    }
+}
+
+bool StartRunner(const wchar_t* runnerPath, const wchar_t* workingDir)
+{
+    if (!runnerPath || !*runnerPath) return false;
+    wchar_t line[PATH_CAPACITY + 2];
+    if (swprintf(line, PATH_CAPACITY + 2, L"\"%ls\"", runnerPath) < 0) return false;
+    STARTUPINFOW startup;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info;
+    memset(&info, 0, sizeof info);
+    if (!CreateProcessW(runnerPath, line, nullptr, nullptr, FALSE, 0, nullptr, workingDir, &startup, &info))
+        return false;
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return true;
+}

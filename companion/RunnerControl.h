@@ -1,0 +1,51 @@
+// Talking to the resident runner, Kestova.exe: finding its hidden window, telling it to
+// reload the settings or to quit, waiting for it to end, and starting it again.
+#pragma once
+
+#include "base/Platform.h"
+
+#include <cstddef>
+
+constexpr const wchar_t RUNNER_FILE_NAME[] = L"Kestova.exe";
+
+// The registered message numbers, obtained as the runner obtains them: 1025 stands in for a
+// registration that fails.
+UINT ConfigReloadMessageNumber();
+UINT ExitMessageNumber();
+
+// The runner's hidden window (class "Kestova_Brannet_Msgwnd_Class"), or null.
+HWND FindRunnerWindow();
+
+// Posts the reload message to the runner's window. False when no runner runs or the post
+// fails.
+bool NotifyConfigReload();
+
+// Posts the exit message to the runner's window; false when none is there.
+bool PostRunnerExit(HWND window);
+
+// Whether the copy tool runs now: the runner refuses to quit while it backs up.
+bool IsCopyToolRunning();
+
+enum StopResult {
+    STOP_NOT_RUNNING = 0, // no runner window was found
+    STOP_ENDED = 1,       // the runner was running and has gone
+    STOP_TIMED_OUT = 2,   // the runner's window was still there when the wait ran out
+};
+
+// What a wait for the runner is doing now, for the user.
+enum StopPhase {
+    STOP_PHASE_WAITING = 0,          // the request is posted, the runner has not gone yet
+    STOP_PHASE_FINISHING_BACKUP = 1, // the runner is finishing a backup and quits after it
+};
+using StopProgress = void (*)(void* context, int phase);
+
+// Asks a running runner to quit and waits up to timeoutMs for its window to go (and then,
+// briefly, for its process to end, which frees the single-instance mutex for a restart).
+// The runner drops an exit request while it backs up, so the request is posted again once
+// the copy tool has ended. runnerPath (may be null) receives the runner's program file
+// when it can be found. progress (may be null) hears each change of phase.
+int StopRunner(DWORD timeoutMs, StopProgress progress, void* context, wchar_t* runnerPath,
+               size_t capacity);
+
+// Starts the runner's program file with its folder as working directory, no arguments.
+bool StartRunner(const wchar_t* runnerPath, const wchar_t* workingDir);

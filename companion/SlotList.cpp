@@ -1,0 +1,95 @@
+#include "companion/SlotList.h"
+
+#include "base/ScopedWin.h"
+#include "base/Settings.h"
+#include "companion/CompanionTexts.h"
+
+#include <algorithm>
+#include <cwchar>
+#include <string>
+
+bool CountTree(const wchar_t* dir, unsigned long long* files, unsigned long long* bytes)
+{
+    std::wstring pattern = std::wstring(dir) + L"\\*";
+    WIN32_FIND_DATAW entry;
+    UniqueFindHandle find(FindFirstFileW(pattern.c_str(), &entry));
+    if (!find) return false;
+    bool whole = true;
+    do {
+        if (wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0) continue;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            // A junction would lead out of the slot, or round in a circle: not followed.
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
+            whole = CountTree((std::wstring(dir) + L"\\" + entry.cFileName).c_str(), files, bytes) && whole;
+            continue;
+        }
+        *files += 1;
+        *bytes += (static_cast<unsigned long long>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+    } while (FindNextFileW(find.get(), &entry));
+    return whole;
+}
+
+bool ListSlots(const wchar_t* programDir, const wchar_t* configPath, bool countFiles,
+               SlotInfo slots[SLOT_COUNT])
+{
+    const long long never = StampToTime(nullptr);
+    bool formed = true;
+    for (int n = 0; n < SLOT_COUNT; ++n) {
+        SlotInfo& slot = slots[n];
+        slot = SlotInfo{};
+        slot.number = n + 1;
+        wchar_t relative[32];
+        swprintf(relative, 32, L"%ls\\%d", STORE_DIR_NAME, n + 1);
+        if (!programDir || !JoinSibling(slot.path, PATH_CAPACITY, programDir, relative)) {
+            slot.path[0] = L'\0';
+            formed = false;
+        }
+
+        wchar_t section[16];
+        swprintf(section, 16, L"%ls%d", SLOT_SECTION_PREFIX, n + 1);
+        wchar_t stamp[STAMP_CAPACITY];
+        const wchar_t* text = configPath ? ReadSetting(configPath, section, KEY_ENDED, stamp, STAMP_CAPACITY) : nullptr;
+        slot.completed = ParseStamp(text);
+        slot.time = StampToTime(text);
+        std::tm normalised = slot.completed;
+        if (std::mktime(&normalised) != -1) slot.completed = normalised;
+        slot.stamped = slot.time != never && slot.time != -1;
+
+        DWORD attributes = slot.path[0] ? GetFileAttributesW(slot.path) : INVALID_FILE_ATTRIBUTES;
+        slot.exists = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+        if (slot.exists && countFiles) CountTree(slot.path, &slot.files, &slot.bytes);
+    }
+    return formed;
+}
+
+void SortSlotsNewestFirst(SlotInfo* slots, int count)
+{
+    std::stable_sort(slots, slots + count, [](const SlotInfo& a, const SlotInfo& b) {
+        if (a.stamped != b.stamped) return a.stamped;
+        if (a.stamped && a.time != b.time) return a.time > b.time;
+        return a.number < b.number;
+    });
+}
+
+wchar_t* FormatSlotTime(const SlotInfo& slot, wchar_t* buffer, size_t capacity)
+{
+    if (!slot.stamped) {
+        swprintf(buffer, capacity, L"%ls", TEXT_NEVER_BACKED_UP);
+        return buffer;
+    }
+    const std::tm& t = slot.completed;
+    swprintf(buffer, capacity, L"%04d-%02d-%02d %02d:%02d:%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
+             t.tm_hour, t.tm_min, t.tm_sec);
+    return buffer;
+}
+
+wchar_t* FormatSize(unsigned long long bytes, wchar_t* buffer, size_t capacity)
+{
+    const double kb = 1024.0, mb = kb * 1024.0, gb = mb * 1024.0;
+    double value = static_cast<double>(bytes);
+    if (bytes < 1024) swprintf(buffer, capacity, L"%llu 字节", bytes);
+    else if (value < mb) swprintf(buffer, capacity, L"%.1f KB", value / kb);
+    else if (value < gb) swprintf(buffer, capacity, L"%.1f MB", value / mb);
+    else swprintf(buffer, capacity, L"%.2f GB", value / gb);
+    return buffer;
+}

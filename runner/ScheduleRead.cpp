@@ -1,0 +1,66 @@
+// Reading the schedule from config.ini. Kept apart from the timers, so that the companion
+// program shows a schedule exactly as the runner takes it, from the same code, without
+// linking the runner's loop and worker.
+#include "runner/Schedule.h"
+
+#include "base/PathText.h"
+#include "base/Settings.h"
+
+#include <cstdlib>
+#include <cwchar>
+
+static constexpr size_t MODE_CAPACITY = 64;
+static constexpr size_t TIME_CAPACITY = 128;
+
+// Friday is spelled "FIR": the companion program writes it so.
+const wchar_t* const SCHEDULE_DAY_NAMES[7] = {L"SUN", L"MON", L"TUE", L"WED", L"THU", L"FIR", L"SAT"};
+
+// _wtoi of `count` characters of text starting at `first`.
+static int NumberAt(const wchar_t* text, size_t first, size_t count)
+{
+    wchar_t part[4] = {};
+    wmemcpy(part, text + first, count);
+    return _wtoi(part);
+}
+
+void LoadScheduleFrom(const wchar_t* configPath, Schedule* record)
+{
+    record->mode = MODE_NONE;
+    if (!configPath) return;
+
+    wchar_t mode[MODE_CAPACITY];
+    if (!ReadSetting(configPath, SECTION_AUTOBACKUP, KEY_MODE, mode, MODE_CAPACITY)) return;
+    ToUpperAscii(mode);
+    int newMode;
+    if (wcscmp(mode, L"NONE") == 0) return;
+    if (wcscmp(mode, L"PRE_DAY") == 0) newMode = MODE_PRE_DAY;
+    else if (wcscmp(mode, L"PRE_WEEK") == 0) newMode = MODE_PRE_WEEK;
+    else return;
+
+    wchar_t time[TIME_CAPACITY];
+    if (!ReadSetting(configPath, SECTION_AUTOBACKUP, KEY_TIME, time, TIME_CAPACITY)) return;
+    size_t length = wcslen(time);
+    if (length < 5) return;
+    int hour = NumberAt(time, 0, 2);
+    int minute = NumberAt(time, 3, 2);
+
+    if (newMode == MODE_PRE_DAY) {
+        record->hour = hour;
+        record->minute = minute;
+        record->mode = newMode; // last, so a partial read never leaves a mode behind
+        return;
+    }
+    if (length < 9) return;
+    wchar_t day[4] = {};
+    wmemcpy(day, time + 6, 3);
+    ToUpperAscii(day);
+    for (int weekday = 0; weekday < 7; ++weekday) {
+        if (wcscmp(day, SCHEDULE_DAY_NAMES[weekday]) != 0) continue;
+        record->hour = hour;
+        record->minute = minute;
+        record->weekday = weekday;
+        record->mode = newMode;
+        return;
+    }
+}
+
