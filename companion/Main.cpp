@@ -37,6 +37,7 @@
 
 #include <cwchar>
 #include <cwctype>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -133,6 +134,14 @@ int RestoreWithoutDialog(const wchar_t* programDir, bool undo, int slot, DWORD w
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
+    // A script that reads the report waits for the end of the output pipe: no process
+    // started from here (the copy tool, Kestova.exe, or the desktop process the platform
+    // may start for the first window) may hold it open after this program ends.
+    for (DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+        HANDLE handle = GetStdHandle(which);
+        if (handle && handle != INVALID_HANDLE_VALUE) SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0);
+    }
+
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
 

@@ -1,0 +1,194 @@
+#include "tests/companion/CompanionHarness.h"
+
+#include "tests/support/ChildProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+// The platform starts its desktop process for the first window of a session, and that
+// process inherits the standard handles of whoever made the window. Were that a child of
+// ours, it would hold the child's output pipe open and RunCommand would never see its
+// end. So this process makes the desktop first, and keeps a window on it for the run.
+class DesktopFirst : public testing::Environment {
+public:
+    void SetUp() override
+    {
+        GetDesktopWindow();
+        window_ = CreateWindowExW(0, L"STATIC", L"companion_test", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
+    }
+    void TearDown() override
+    {
+        if (window_) DestroyWindow(window_);
+    }
+
+private:
+    HWND window_ = nullptr;
+};
+
+[[maybe_unused]] testing::Environment* const desktopFirst = testing::AddGlobalTestEnvironment(new DesktopFirst);
+
+} // namespace
+
+static void SnapshotInto(const std::wstring& root, const std::wstring& relative, TreeSnapshot* tree)
+{
+    std::wstring dir = relative.empty() ? root : root + L"\\" + relative;
+    WIN32_FIND_DATAW entry;
+    UniqueFindHandle find(FindFirstFileW((dir + L"\\*").c_str(), &entry));
+    if (!find) return;
+    do {
+        std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..") continue;
+        std::wstring child = relative.empty() ? name : relative + L"\\" + name;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            (*tree)[child] = "<dir>";
+            SnapshotInto(root, child, tree);
+        } else {
+            std::string bytes;
+            ReadBytes(root + L"\\" + child, &bytes);
+            (*tree)[child] = bytes;
+        }
+    } while (FindNextFileW(find.get(), &entry));
+}
+
+TreeSnapshot Snapshot(const std::wstring& root)
+{
+    TreeSnapshot tree;
+    SnapshotInto(root, L"", &tree);
+    return tree;
+}
+
+CompanionFolder::CompanionFolder()
+{
+    app_ = scratch_ / L"App";
+    data_ = scratch_ / L"QQ\\Users";
+    MakeDirs(app_);
+    EXPECT_TRUE(CopyFileW(BuiltProgramPath(L"Marrowby.exe").c_str(), marrowby().c_str(), FALSE));
+    EXPECT_TRUE(CopyFileW(BuiltProgramPath(L"robocopy.exe").c_str(), (app_ + L"\\robocopy.exe").c_str(), FALSE));
+    for (int n = 1; n <= 5; ++n) MakeDirs(slot(n));
+    MakeDirs(scratch_ / L"QQ\\Bin");
+    WriteBytes(data_ + L"\\12345\\Msg2.0.db", std::string("live messages \x01\x02", 16));
+    WriteBytes(data_ + L"\\12345\\Image\\a.png", "live image");
+    WriteBytes(data_ + L"\\All Users\\QQ\\Registry.db", "live registry");
+}
+
+std::wstring CompanionFolder::slot(int n) const { return scratch_ / (L"Backup_Data\\" + std::to_wstring(n)); }
+
+void CompanionFolder::FillSlot(int n, const std::string& tag)
+{
+    WriteBytes(slot(n) + L"\\12345\\Msg2.0.db", "slot messages " + tag);
+    WriteBytes(slot(n) + L"\\12345\\Image\\b.png", "slot image " + tag);
+    MakeDirs(slot(n) + L"\\12345\\Empty");
+}
+
+std::wstring CompanionFolder::FindSibling(const std::wstring& label) const
+{
+    WIN32_FIND_DATAW entry;
+    UniqueFindHandle find(FindFirstFileW((data_ + L"." + label + L"-*").c_str(), &entry));
+    if (!find) return L"";
+    return scratch_ / (L"QQ\\" + std::wstring(entry.cFileName));
+}
+
+int CompanionFolder::SiblingCount() const
+{
+    int count = 0;
+    WIN32_FIND_DATAW entry;
+    UniqueFindHandle find(FindFirstFileW((data_ + L".*").c_str(), &entry));
+    if (!find) return 0;
+    // The pattern "Users.*" also matches "Users" itself.
+    do count += std::wstring(entry.cFileName) != L"Users";
+    while (FindNextFileW(find.get(), &entry));
+    return count;
+}
+
+static const wchar_t ENTRY_KEY[] = L"SOFTWARE\\Tencent\\PlatForm_Type_List\\10";
+
+ChatClientEntry::ChatClientEntry(const std::wstring& root)
+{
+    UniqueRegKey key;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, ENTRY_KEY, 0, nullptr, 0, KEY_WRITE | KEY_WOW64_32KEY, nullptr,
+                        key.put(), nullptr) != ERROR_SUCCESS)
+        return;
+    std::wstring path = root + L"\\QQ\\Bin\\QQ.exe";
+    const wchar_t name[] = L"QQ2010";
+    ok_ = RegSetValueExW(key.get(), L"TypeName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name), sizeof name) ==
+              ERROR_SUCCESS &&
+          RegSetValueExW(key.get(), L"TypePath", 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
+                         static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+ChatClientEntry::~ChatClientEntry()
+{
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, ENTRY_KEY, KEY_WOW64_32KEY, 0);
+}
+
+Background::Background(const std::wstring& commandLine, const std::wstring& dir)
+{
+    job_.reset(CreateJobObjectW(nullptr, nullptr));
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (job_) SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                        dir.empty() ? nullptr : dir.c_str(), &startup, &info))
+        return;
+    if (job_) AssignProcessToJobObject(job_.get(), info.hProcess);
+    ResumeThread(info.hThread);
+    CloseHandle(info.hThread);
+    process_.reset(info.hProcess);
+    id_ = info.dwProcessId;
+}
+
+Background::~Background()
+{
+    if (process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
+        TerminateProcess(process_.get(), 1);
+        WaitForSingleObject(process_.get(), 5000);
+    }
+}
+
+long Background::Wait(DWORD timeoutMs)
+{
+    if (!process_ || WaitForSingleObject(process_.get(), timeoutMs) != WAIT_OBJECT_0) return -1;
+    DWORD code = 0;
+    GetExitCodeProcess(process_.get(), &code);
+    return static_cast<long>(code);
+}
+
+namespace {
+struct WindowSearch {
+    DWORD processId;
+    const wchar_t* className;
+    HWND skip;
+    HWND found;
+};
+
+BOOL CALLBACK MatchWindow(HWND window, LPARAM parameter)
+{
+    WindowSearch* search = reinterpret_cast<WindowSearch*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t className[64];
+    if (owner != search->processId || window == search->skip || !IsWindowVisible(window)) return TRUE;
+    if (!GetClassNameW(window, className, 64) || wcscmp(className, search->className) != 0) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+} // namespace
+
+HWND WaitForProcessWindow(DWORD processId, const wchar_t* className, DWORD timeoutMs, HWND skip)
+{
+    WindowSearch search{processId, className, skip, nullptr};
+    PumpUntil([&] {
+        EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+        return search.found != nullptr;
+    }, timeoutMs);
+    return search.found;
+}

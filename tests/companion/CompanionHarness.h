@@ -1,0 +1,88 @@
+// Shared pieces of the companion's tests: a program folder in scratch with the store beside
+// it and a live chat data folder, tree snapshots, the chat client's registry entry, and
+// processes started in the background.
+#pragma once
+
+#include "base/ScopedWin.h"
+#include "tests/support/Scratch.h"
+
+#include <map>
+#include <string>
+
+// Relative path -> content ("<dir>" for a folder) of everything under root.
+using TreeSnapshot = std::map<std::wstring, std::string>;
+TreeSnapshot Snapshot(const std::wstring& root);
+
+// <scratch>\App holding Marrowby.exe and robocopy.exe (copies of the built ones),
+// <scratch>\Backup_Data\1..5 empty, and the live data folder <scratch>\QQ\Users with a
+// few files, one of them in a subfolder.
+class CompanionFolder {
+public:
+    CompanionFolder();
+    const std::wstring& app() const { return app_; }
+    std::wstring slot(int n) const;
+    const std::wstring& data() const { return data_; }
+    std::wstring config() const { return app_ + L"\\config.ini"; }
+    std::wstring marrowby() const { return app_ + L"\\Marrowby.exe"; }
+    const ScratchDir& scratch() const { return scratch_; }
+    // Puts a small history into slot n, different from the live one.
+    void FillSlot(int n, const std::string& tag);
+    // Folders beside the data folder other than it ("Users.before-restore-...").
+    std::wstring FindSibling(const std::wstring& label) const;
+    int SiblingCount() const;
+
+private:
+    ScratchDir scratch_;
+    std::wstring app_;
+    std::wstring data_;
+};
+
+// The chat client's entry 10 in the platform type list (32-bit view), naming a client in
+// <root>\QQ\Bin, so the data folder is <root>\QQ\Users. Removed on destruction.
+class ChatClientEntry {
+public:
+    explicit ChatClientEntry(const std::wstring& root);
+    ~ChatClientEntry();
+    ChatClientEntry(const ChatClientEntry&) = delete;
+    ChatClientEntry& operator=(const ChatClientEntry&) = delete;
+    bool ok() const { return ok_; }
+
+private:
+    bool ok_ = false;
+};
+
+// A process started without waiting; killed (with what it started) when this goes.
+class Background {
+public:
+    Background(const std::wstring& commandLine, const std::wstring& dir);
+    ~Background();
+    Background(const Background&) = delete;
+    Background& operator=(const Background&) = delete;
+    bool started() const { return process_.valid(); }
+    DWORD id() const { return id_; }
+    // Waits for the process to end; its exit code, or -1 on timeout.
+    long Wait(DWORD timeoutMs);
+
+private:
+    UniqueHandle job_;
+    UniqueHandle process_;
+    DWORD id_ = 0;
+};
+
+// A visible top-level window of the given class that belongs to process id, waited for
+// up to timeoutMs; skip is a window to pass over. Null when none comes.
+HWND WaitForProcessWindow(DWORD processId, const wchar_t* className, DWORD timeoutMs, HWND skip = nullptr);
+
+// Waits for a condition, pumping this thread's messages, up to timeoutMs.
+template <typename Condition>
+bool PumpUntil(Condition condition, DWORD timeoutMs)
+{
+    ULONGLONG end = GetTickCount64() + timeoutMs;
+    while (!condition()) {
+        if (GetTickCount64() >= end) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    }
+    return true;
+}

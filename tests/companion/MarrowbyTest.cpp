@@ -1,0 +1,318 @@
+// Marrowby.exe itself, in a program folder in scratch: its command-line forms and exit
+// statuses, its messages to a running runner, and its two dialogs driven by window
+// messages from here.
+#include "base/PathText.h"
+#include "base/Settings.h"
+#include "companion/CompanionResource.h"
+#include "companion/RunnerControl.h"
+#include "runner/ControlMessages.h"
+#include "tests/companion/CompanionHarness.h"
+#include "tests/support/ChildProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr DWORD WINDOW_WAIT_MS = 20000;
+
+LRESULT CALLBACK ObeyingRunnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == ExitMessageNumber()) {
+        DestroyWindow(window);
+        return 0;
+    }
+    if (message == WM_DESTROY) PostQuitMessage(0);
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// A stand-in for the runner's hidden window: "obey" quits on the exit message, anything
+// else ignores it.
+KESTOVA_CHILD(runner_window)
+{
+    bool obey = !args.empty() && args[0] == L"obey";
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = obey ? ObeyingRunnerProc : DefWindowProcW;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = WINDOW_CLASS_NAME;
+    if (!RegisterClassW(&windowClass)) return 3;
+    if (!CreateWindowExW(WS_EX_TOOLWINDOW, WINDOW_CLASS_NAME, WINDOW_CAPTION, WS_POPUP, 0, 0, 0, 0, nullptr,
+                         nullptr, windowClass.hInstance, nullptr))
+        return 4;
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+    return 0;
+}
+
+// Stands in for a running QQ.exe until it is killed.
+KESTOVA_CHILD(idle)
+{
+    Sleep(120000);
+    return 0;
+}
+
+std::wstring Raw(const std::wstring& ini, const wchar_t* section, const wchar_t* key)
+{
+    wchar_t value[256];
+    return ReadSetting(ini.c_str(), section, key, value, 256) ? value : L"<absent>";
+}
+
+ChildResult RunMarrowby(const CompanionFolder& folder, const std::vector<std::wstring>& args, DWORD timeoutMs = 60000)
+{
+    std::wstring line = QuoteArgument(folder.marrowby());
+    for (const auto& arg : args) line += L" " + QuoteArgument(arg);
+    return RunCommand(line, folder.app(), timeoutMs);
+}
+
+std::wstring Command(const std::wstring& exe, const std::wstring& args)
+{
+    return QuoteArgument(exe) + L" " + args;
+}
+
+// The runner stand-in in a process of its own, its window up.
+struct RunnerStandIn {
+    RunnerStandIn(const CompanionFolder& folder, const wchar_t* behaviour)
+        : exe(CopySelfTo(folder.app(), L"RunnerStandIn.exe")),
+          process(Command(exe, std::wstring(L"--kestova-child=runner_window ") + behaviour), folder.app())
+    {
+        window = WaitForWindow();
+    }
+    HWND WaitForWindow()
+    {
+        HWND found = nullptr;
+        PumpUntil([&] {
+            found = FindWindowW(WINDOW_CLASS_NAME, nullptr);
+            return found != nullptr;
+        }, WINDOW_WAIT_MS);
+        return found;
+    }
+    std::wstring exe;
+    Background process;
+    HWND window = nullptr;
+};
+
+TEST(Marrowby, CommandLineFormsAndTheirExitStatuses)
+{
+    CompanionFolder folder;
+    struct Case {
+        std::vector<std::wstring> args;
+        DWORD status;
+    } cases[] = {
+        {{L"--bogus"}, 2},
+        {{L"--Options", L"--set", L"Mode=NONE"}, 2},
+        {{L"--options", L"--set"}, 2},
+        {{L"--options", L"--set", L"Mode=DAILY"}, 2},
+        {{L"--options", L"--set", L"Ended=x"}, 2},
+        {{L"--options", L"--set", L"Mode=PRE_WEEK", L"--set", L"Time=21:30"}, 2}, // no day
+        {{L"--restore", L"--yes"}, 2},
+        {{L"--restore", L"--slot", L"6", L"--yes"}, 2},
+        {{L"--restore", L"--slot", L"3", L"--yes"}, 13}, // empty slot
+        {{L"--undo-restore", L"--yes"}, 20},
+    };
+    for (const auto& c : cases) {
+        std::wstring joined;
+        for (const auto& a : c.args) joined += a + L" ";
+        SCOPED_TRACE(Narrow(joined));
+        ChildResult result = RunMarrowby(folder, c.args);
+        ASSERT_TRUE(result.started);
+        EXPECT_EQ(result.exitCode, c.status) << result.output;
+    }
+    EXPECT_FALSE(PathExists(folder.config())); // nothing was written by any of them
+}
+
+TEST(Marrowby, SetWritesTheSettingsAndTellsTheRunnerToReload)
+{
+    CompanionFolder folder;
+    ASSERT_TRUE(WriteBytes(folder.config(), "[Target2]\r\nEnded=Sun Mar 14 10:00:00 2010\r\n"));
+
+    // A window of the runner's class in this process stands in for the runner.
+    static int reloads = 0;
+    reloads = 0;
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = [](HWND window, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        if (message == ConfigReloadMessageNumber()) ++reloads;
+        return DefWindowProcW(window, message, wParam, lParam);
+    };
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = WINDOW_CLASS_NAME;
+    ASSERT_TRUE(RegisterClassW(&windowClass));
+    HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, WINDOW_CLASS_NAME, WINDOW_CAPTION, WS_POPUP, 0, 0, 0, 0, nullptr,
+                                  nullptr, windowClass.hInstance, nullptr);
+    ASSERT_TRUE(window);
+
+    ChildResult result = RunMarrowby(folder, {L"--options", L"--set", L"Mode=pre_week", L"--set", L"Time=06:45 fri",
+                                              L"--set", L"BackupAtuOnce=1"});
+    EXPECT_EQ(result.exitCode, 0u) << result.output;
+    EXPECT_TRUE(PumpUntil([] { return reloads > 0; }, 10000));
+    EXPECT_EQ(reloads, 1);
+    EXPECT_EQ(Raw(folder.config(), L"AutoBackup", L"Mode"), L"PRE_WEEK");
+    EXPECT_EQ(Raw(folder.config(), L"AutoBackup", L"Time"), L"06:45 FIR");
+    EXPECT_EQ(Raw(folder.config(), L"AutoBackup", L"BackupAtuOnce"), L"1");
+    EXPECT_EQ(Raw(folder.config(), L"AutoBackup", L"AutobackupAfterQQuit"), L"0");
+    EXPECT_EQ(Raw(folder.config(), L"Target2", L"Ended"), L"Sun Mar 14 10:00:00 2010");
+
+    DestroyWindow(window);
+    UnregisterClassW(WINDOW_CLASS_NAME, windowClass.hInstance);
+    // With no runner running, the settings are still written.
+    result = RunMarrowby(folder, {L"--options", L"--set", L"Mode=NONE"});
+    EXPECT_EQ(result.exitCode, 0u) << result.output;
+    EXPECT_EQ(Raw(folder.config(), L"AutoBackup", L"Mode"), L"NONE");
+    EXPECT_EQ(Raw(folder.config(), L"AutoBackup", L"Time"), L"06:45 FIR");
+}
+
+TEST(Marrowby, StopRunnerWaitsForAnObeyingRunnerAndGivesUpOnAStubbornOne)
+{
+    CompanionFolder folder;
+    {
+        RunnerStandIn runner(folder, L"obey");
+        ASSERT_TRUE(runner.window);
+        wchar_t path[PATH_CAPACITY];
+        EXPECT_EQ(StopRunner(10000, nullptr, nullptr, path, PATH_CAPACITY), STOP_ENDED);
+        EXPECT_EQ(runner.process.Wait(5000), 0);
+        EXPECT_EQ(CompareStringOrdinal(path, -1, runner.exe.c_str(), -1, TRUE), CSTR_EQUAL) << Narrow(path);
+    }
+    {
+        RunnerStandIn runner(folder, L"ignore");
+        ASSERT_TRUE(runner.window);
+        ULONGLONG start = GetTickCount64();
+        EXPECT_EQ(StopRunner(1000, nullptr, nullptr, nullptr, 0), STOP_TIMED_OUT);
+        EXPECT_LT(GetTickCount64() - start, 5000u);
+        EXPECT_TRUE(IsWindow(runner.window));
+    }
+    EXPECT_EQ(StopRunner(1000, nullptr, nullptr, nullptr, 0), STOP_NOT_RUNNING);
+}
+
+class MarrowbyRestore : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(entry_.ok());
+        folder_.FillSlot(2, "two");
+        ASSERT_TRUE(WriteBytes(folder_.config(), "[Target2]\r\nEnded=Sun Mar 14 10:00:00 2010\r\n"));
+        live_ = Snapshot(folder_.data());
+    }
+    CompanionFolder folder_;
+    ChatClientEntry entry_{folder_.scratch().path()};
+    TreeSnapshot live_;
+};
+
+TEST_F(MarrowbyRestore, RefusesWhileQQRunsOrTheRunnerWillNotQuit)
+{
+    {
+        std::wstring qq = CopySelfTo(folder_.scratch() / L"QQ\\Bin", L"QQ.exe");
+        Background client(Command(qq, L"--kestova-child=idle"), L"");
+        ASSERT_TRUE(client.started());
+        ChildResult result = RunMarrowby(folder_, {L"--restore", L"--slot", L"2", L"--yes"});
+        EXPECT_EQ(result.exitCode, 10u) << result.output;
+    }
+    {
+        RunnerStandIn runner(folder_, L"ignore");
+        ASSERT_TRUE(runner.window);
+        ChildResult result = RunMarrowby(folder_, {L"--restore", L"--slot", L"2", L"--yes", L"--wait-seconds", L"1"});
+        EXPECT_EQ(result.exitCode, 11u) << result.output;
+        EXPECT_TRUE(IsWindow(runner.window));
+    }
+    EXPECT_EQ(Snapshot(folder_.data()), live_);
+    EXPECT_EQ(folder_.SiblingCount(), 0);
+}
+
+TEST_F(MarrowbyRestore, RestoresWithTheCopyToolAndUndoes)
+{
+    TreeSnapshot slot = Snapshot(folder_.slot(2));
+    ChildResult result = RunMarrowby(folder_, {L"--restore", L"--slot", L"2", L"--yes"});
+    ASSERT_EQ(result.exitCode, 0u) << result.output;
+    EXPECT_EQ(Snapshot(folder_.data()), slot);
+    std::wstring aside = folder_.FindSibling(L"before-restore");
+    ASSERT_FALSE(aside.empty());
+    EXPECT_EQ(Snapshot(aside), live_);
+    EXPECT_NE(result.output.find(Narrow(aside)), std::string::npos) << result.output; // says where
+
+    result = RunMarrowby(folder_, {L"--undo-restore", L"--yes"});
+    ASSERT_EQ(result.exitCode, 0u) << result.output;
+    EXPECT_EQ(Snapshot(folder_.data()), live_);
+    EXPECT_EQ(Snapshot(folder_.FindSibling(L"undone-restore")), slot);
+}
+
+// Waits for a message box of the process other than the dialog, answers it with `button`
+// and returns its text.
+std::wstring AnswerBox(DWORD processId, HWND dialog, int button)
+{
+    HWND box = WaitForProcessWindow(processId, L"#32770", WINDOW_WAIT_MS, dialog);
+    if (!box) return L"<no box>";
+    wchar_t text[2048] = L"";
+    GetDlgItemTextW(box, 0xFFFF, text, 2048);
+    PostMessageW(box, WM_COMMAND, static_cast<WPARAM>(button), 0);
+    PumpUntil([&] { return !IsWindow(box); }, WINDOW_WAIT_MS);
+    return text;
+}
+
+TEST_F(MarrowbyRestore, RestoreDialogRestoresTheChosenSlot)
+{
+    TreeSnapshot slot = Snapshot(folder_.slot(2));
+    Background companion(Command(folder_.marrowby(), L"--restore"), folder_.app());
+    HWND dialog = WaitForProcessWindow(companion.id(), L"#32770", WINDOW_WAIT_MS);
+    ASSERT_TRUE(dialog);
+    HWND list = GetDlgItem(dialog, IDC_SLOT_LIST);
+    ASSERT_EQ(SendMessageW(list, LB_GETCOUNT, 0, 0), 5);
+    EXPECT_EQ(SendMessageW(list, LB_GETITEMDATA, 0, 0), 2); // the only stamped slot comes first
+    SendMessageW(list, LB_SETCURSEL, 0, 0);
+    PostMessageW(dialog, WM_COMMAND, IDC_DO_RESTORE, 0);
+    EXPECT_NE(AnswerBox(companion.id(), dialog, IDYES).find(L"第 2 份"), std::wstring::npos);
+    std::wstring report = AnswerBox(companion.id(), dialog, IDOK);
+    EXPECT_NE(report.find(L"还原成功完成"), std::wstring::npos) << Narrow(report);
+    EXPECT_EQ(Snapshot(folder_.data()), slot);
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_UNDO)));
+    PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_EQ(companion.Wait(WINDOW_WAIT_MS), 0);
+}
+
+TEST(MarrowbyDialogs, OptionsDialogShowsAndWritesWhatTheRunnerTakes)
+{
+    CompanionFolder folder;
+    ASSERT_TRUE(WriteBytes(folder.config(), "[AutoBackup]\r\nMode=PRE_WEEK\r\nTime=21:30 FRI\r\nAutobackupAfterQQuit=1\r\n"
+                                            "[Target2]\r\nEnded=Sun Mar 14 10:00:00 2010\r\n"));
+    Background companion(Command(folder.marrowby(), L"--options"), folder.app());
+    HWND dialog = WaitForProcessWindow(companion.id(), L"#32770", WINDOW_WAIT_MS);
+    ASSERT_TRUE(dialog);
+    // "FRI" is no day to the runner: no schedule.
+    EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_MODE_NONE), static_cast<UINT>(BST_CHECKED));
+    EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_AFTER_QUIT), static_cast<UINT>(BST_CHECKED));
+    EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_MISSED), static_cast<UINT>(BST_UNCHECKED));
+    wchar_t times[512] = L"";
+    GetDlgItemTextW(dialog, IDC_SLOT_TIMES, times, 512);
+    EXPECT_EQ(std::wstring(times).find(L"第 2 份：2010-03-14 10:00:00"), 0u) << Narrow(times);
+
+    CheckRadioButton(dialog, IDC_MODE_NONE, IDC_MODE_WEEK, IDC_MODE_WEEK);
+    SendDlgItemMessageW(dialog, IDC_WEEKDAY, CB_SETCURSEL, 5, 0);
+    SendDlgItemMessageW(dialog, IDC_HOUR, CB_SETCURSEL, 7, 0);
+    SendDlgItemMessageW(dialog, IDC_MINUTE, CB_SETCURSEL, 5, 0);
+    CheckDlgButton(dialog, IDC_AFTER_QUIT, BST_UNCHECKED);
+    CheckDlgButton(dialog, IDC_MISSED, BST_CHECKED);
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(companion.Wait(WINDOW_WAIT_MS), 0);
+
+    EXPECT_EQ(Raw(folder.config(), L"AutoBackup", L"Mode"), L"PRE_WEEK");
+    EXPECT_EQ(Raw(folder.config(), L"AutoBackup", L"Time"), L"07:05 FIR");
+    EXPECT_EQ(Raw(folder.config(), L"AutoBackup", L"AutobackupAfterQQuit"), L"0");
+    EXPECT_EQ(Raw(folder.config(), L"AutoBackup", L"BackupAtuOnce"), L"1");
+    EXPECT_EQ(Raw(folder.config(), L"Target2", L"Ended"), L"Sun Mar 14 10:00:00 2010");
+
+    // Cancel writes nothing.
+    std::string before;
+    ASSERT_TRUE(ReadBytes(folder.config(), &before));
+    Background again(Command(folder.marrowby(), L"--options"), folder.app());
+    dialog = WaitForProcessWindow(again.id(), L"#32770", WINDOW_WAIT_MS);
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_MODE_WEEK), static_cast<UINT>(BST_CHECKED));
+    EXPECT_EQ(SendDlgItemMessageW(dialog, IDC_WEEKDAY, CB_GETCURSEL, 0, 0), 5);
+    CheckRadioButton(dialog, IDC_MODE_NONE, IDC_MODE_WEEK, IDC_MODE_DAY);
+    PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_EQ(again.Wait(WINDOW_WAIT_MS), 0);
+    std::string after;
+    ASSERT_TRUE(ReadBytes(folder.config(), &after));
+    EXPECT_EQ(after, before);
+}
+
+} // namespace

@@ -1,0 +1,228 @@
+// The restore engine in process, its slow and outside calls replaced: every step is made
+// to fail in turn, and the live history must come out of each failure untouched.
+#include "companion/Restore.h"
+#include "tests/companion/CompanionHarness.h"
+#include "tests/support/ChildProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+// What the fakes do; one instance per test, reached through file-scope pointers because
+// the seams are plain function pointers.
+struct World {
+    std::wstring dataDir;
+    int clientState = 0;            // answer for QQ.exe before the copy
+    int clientStateAfterCopy = 0;   // ...and once the copy has run
+    bool copied = false;
+    int stopResult = STOP_ENDED;
+    bool copyFails = false;         // the tool reports failure after a partial copy
+    bool copyIncomplete = false;    // the tool reports success after a partial copy
+    std::set<int> failingMoves;     // 1-based numbers of moveDirectory calls that fail
+    int moves = 0;
+    std::vector<std::wstring> started;
+    bool startSucceeds = true;
+};
+World* world = nullptr;
+
+int FakeIsProcessRunning(const wchar_t*) { return world->copied ? world->clientStateAfterCopy : world->clientState; }
+bool FakeLocate(wchar_t* directory, size_t capacity)
+{
+    if (world->dataDir.size() + 1 > capacity) return false;
+    wcscpy(directory, world->dataDir.c_str());
+    return true;
+}
+int FakeStopRunner(DWORD, StopProgress, void*, wchar_t* runnerPath, size_t capacity)
+{
+    if (runnerPath && capacity) runnerPath[0] = L'\0';
+    return world->stopResult;
+}
+bool FakeCopy(const wchar_t* tool, const wchar_t* source, const wchar_t* target, const wchar_t* dir)
+{
+    world->copied = true;
+    if (!world->copyFails && !world->copyIncomplete) return RealRestoreSeams().runCopy(tool, source, target, dir);
+    WriteBytes(std::wstring(target) + L"\\12345\\Msg2.0.db", "partial");
+    return world->copyIncomplete;
+}
+bool FakeMove(const wchar_t* from, const wchar_t* to)
+{
+    if (world->failingMoves.count(++world->moves)) return false;
+    return MoveFileExW(from, to, 0) != 0;
+}
+bool FakeStart(const wchar_t* path, const wchar_t*)
+{
+    world->started.push_back(path);
+    return world->startSucceeds;
+}
+
+class RestoreEngine : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        world = &world_;
+        world_.dataDir = folder_.data();
+        saved_ = restoreSeams;
+        restoreSeams = RestoreSeams{FakeIsProcessRunning, FakeLocate, FakeStopRunner, FakeCopy, FakeMove, FakeStart};
+        folder_.FillSlot(2, "two");
+        live_ = Snapshot(folder_.data());
+        ASSERT_FALSE(live_.empty());
+    }
+    void TearDown() override
+    {
+        restoreSeams = saved_;
+        world = nullptr;
+    }
+    RestoreJob Job(int slot) { return RestoreJob{folder_.app().c_str(), slot, 1000, nullptr, nullptr}; }
+
+    CompanionFolder folder_;
+    World world_;
+    RestoreSeams saved_{};
+    TreeSnapshot live_;
+    RestoreOutcome outcome_{};
+};
+
+TEST_F(RestoreEngine, RestoresTheSlotAndUndoSwapsBack)
+{
+    TreeSnapshot slot = Snapshot(folder_.slot(2));
+    ASSERT_EQ(RunRestore(Job(2), &outcome_), RESTORE_DONE);
+    EXPECT_EQ(Snapshot(folder_.data()), slot);
+    EXPECT_EQ(Snapshot(folder_.slot(2)), slot);
+    std::wstring aside = outcome_.asideDir;
+    EXPECT_EQ(aside, folder_.FindSibling(L"before-restore"));
+    EXPECT_EQ(Snapshot(aside), live_);
+    EXPECT_EQ(folder_.SiblingCount(), 1); // no copy left over
+    ASSERT_EQ(world_.started.size(), 1u);  // the runner ran before: started again
+    EXPECT_EQ(world_.started[0], folder_.app() + L"\\Kestova.exe");
+
+    wchar_t dataDir[PATH_CAPACITY], asideDir[PATH_CAPACITY];
+    ASSERT_TRUE(ReadUndoRecord(folder_.app().c_str(), dataDir, asideDir, PATH_CAPACITY));
+    EXPECT_EQ(std::wstring(dataDir), folder_.data());
+    EXPECT_EQ(std::wstring(asideDir), aside);
+
+    // The user goes on with QQ after the restore; undo keeps that too, aside.
+    WriteBytes(folder_.data() + L"\\12345\\new.txt", "written after the restore");
+    TreeSnapshot restored = Snapshot(folder_.data());
+    ASSERT_EQ(UndoLastRestore(Job(0), &outcome_), RESTORE_DONE);
+    EXPECT_EQ(Snapshot(folder_.data()), live_);
+    EXPECT_EQ(Snapshot(outcome_.asideDir), restored);
+    EXPECT_FALSE(PathExists(aside));
+    EXPECT_FALSE(ReadUndoRecord(folder_.app().c_str(), dataDir, asideDir, PATH_CAPACITY));
+    EXPECT_EQ(UndoLastRestore(Job(0), &outcome_), RESTORE_NOTHING_TO_UNDO);
+}
+
+TEST_F(RestoreEngine, EveryFailureLeavesTheLiveHistoryIntact)
+{
+    struct Case {
+        const char* name;
+        int slot;
+        void (*arrange)(World* w, CompanionFolder* f);
+        int status;
+        bool runnerRestarted; // the runner was stopped, so it must run again
+    } cases[] = {
+        {"QQ running", 2, [](World* w, CompanionFolder*) { w->clientState = 1; }, RESTORE_CLIENT_RUNNING, false},
+        {"process list unreadable", 2, [](World* w, CompanionFolder*) { w->clientState = -1; },
+         RESTORE_CLIENT_RUNNING, false},
+        {"runner does not quit", 2, [](World* w, CompanionFolder*) { w->stopResult = STOP_TIMED_OUT; },
+         RESTORE_RUNNER_STILL_RUNNING, false},
+        {"empty slot", 3, [](World*, CompanionFolder*) {}, RESTORE_EMPTY_SLOT, false},
+        {"slot with folders only", 4, [](World*, CompanionFolder* f) { MakeDirs(f->slot(4) + L"\\a\\b"); },
+         RESTORE_EMPTY_SLOT, false},
+        {"no data folder found", 2, [](World* w, CompanionFolder*) { w->dataDir = L"Z:\\no\\such\\parent\\Users"; },
+         RESTORE_NO_DATA_DIR, false},
+        {"copy tool missing", 2, [](World*, CompanionFolder* f) { DeleteFileW((f->app() + L"\\robocopy.exe").c_str()); },
+         RESTORE_COPY_FAILED, false},
+        {"copy fails", 2, [](World* w, CompanionFolder*) { w->copyFails = true; }, RESTORE_COPY_FAILED, true},
+        {"copy incomplete", 2, [](World* w, CompanionFolder*) { w->copyIncomplete = true; }, RESTORE_COPY_FAILED, true},
+        {"QQ started during the copy", 2, [](World* w, CompanionFolder*) { w->clientStateAfterCopy = 1; },
+         RESTORE_CLIENT_RUNNING, true},
+        {"set aside fails", 2, [](World* w, CompanionFolder*) { w->failingMoves = {1}; }, RESTORE_SET_ASIDE_FAILED, true},
+        {"swap fails", 2, [](World* w, CompanionFolder*) { w->failingMoves = {2}; }, RESTORE_SWAP_FAILED, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CompanionFolder folder;
+        folder.FillSlot(2, "two");
+        TreeSnapshot live = Snapshot(folder.data());
+        World w;
+        w.dataDir = folder.data();
+        world = &w;
+        c.arrange(&w, &folder);
+        RestoreOutcome outcome{};
+        EXPECT_EQ(RunRestore(RestoreJob{folder.app().c_str(), c.slot, 1000, nullptr, nullptr}, &outcome), c.status);
+        EXPECT_EQ(Snapshot(folder.data()), live);
+        EXPECT_EQ(folder.SiblingCount(), 0); // neither a partial copy nor a set-aside folder
+        EXPECT_EQ(w.started.size(), c.runnerRestarted ? 1u : 0u);
+        wchar_t a[PATH_CAPACITY], b[PATH_CAPACITY];
+        EXPECT_FALSE(ReadUndoRecord(folder.app().c_str(), a, b, PATH_CAPACITY));
+    }
+    world = &world_;
+}
+
+TEST_F(RestoreEngine, SwapAndItsUndoFailingLeaveTheHistoryWholeAside)
+{
+    world_.failingMoves = {2, 3};
+    ASSERT_EQ(RunRestore(Job(2), &outcome_), RESTORE_SWAP_UNDO_FAILED);
+    EXPECT_EQ(std::wstring(outcome_.asideDir), folder_.FindSibling(L"before-restore"));
+    EXPECT_EQ(Snapshot(outcome_.asideDir), live_);
+    EXPECT_FALSE(PathExists(folder_.data()));
+    EXPECT_EQ(world_.started.size(), 1u);
+}
+
+TEST_F(RestoreEngine, OtherVolumeIsRefused)
+{
+    wchar_t drive[8];
+    if (!GetEnvironmentVariableW(L"KESTOVA_TEST_ROOT_DRIVE", drive, 8)) GTEST_SKIP() << "no second drive";
+    std::wstring elsewhere = std::wstring(drive) + L"\\companion-" + std::to_wstring(GetCurrentProcessId());
+    ASSERT_TRUE(MakeDirs(elsewhere + L"\\QQ\\Users"));
+    world_.dataDir = elsewhere + L"\\QQ\\Users";
+    EXPECT_EQ(RunRestore(Job(2), &outcome_), RESTORE_OTHER_VOLUME);
+    EXPECT_TRUE(IsDirectory(world_.dataDir));
+    RemoveTree(elsewhere);
+}
+
+TEST_F(RestoreEngine, FailedUndoChangesNothing)
+{
+    ASSERT_EQ(RunRestore(Job(2), &outcome_), RESTORE_DONE);
+    TreeSnapshot restored = Snapshot(folder_.data());
+    std::wstring aside = outcome_.asideDir;
+    struct Case {
+        const char* name;
+        std::set<int> failingMoves;
+        int clientState;
+        int status;
+    } cases[] = {
+        {"QQ running", {}, 1, RESTORE_CLIENT_RUNNING},
+        {"restored folder cannot move", {1}, 0, RESTORE_UNDO_FAILED},
+        {"history cannot move back", {2}, 0, RESTORE_UNDO_FAILED},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        world_.moves = 0;
+        world_.copied = false;
+        world_.failingMoves = c.failingMoves;
+        world_.clientState = c.clientState;
+        EXPECT_EQ(UndoLastRestore(Job(0), &outcome_), c.status);
+        EXPECT_EQ(Snapshot(folder_.data()), restored);
+        EXPECT_EQ(Snapshot(aside), live_);
+        EXPECT_EQ(folder_.SiblingCount(), 1);
+    }
+}
+
+TEST_F(RestoreEngine, RunnerThatCannotBeRestartedIsReported)
+{
+    world_.startSucceeds = false;
+    EXPECT_EQ(RunRestore(Job(2), &outcome_), RESTORE_DONE_RUNNER_NOT_RESTARTED);
+    EXPECT_TRUE(outcome_.runnerWasRunning);
+    EXPECT_FALSE(outcome_.runnerRestarted);
+    // A runner that was not running is not started.
+    world_.stopResult = STOP_NOT_RUNNING;
+    world_.started.clear();
+    EXPECT_EQ(UndoLastRestore(Job(0), &outcome_), RESTORE_DONE);
+    EXPECT_TRUE(world_.started.empty());
+}
+
+} // namespace
