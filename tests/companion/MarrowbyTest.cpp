@@ -122,19 +122,23 @@ TEST(Marrowby, CommandLineFormsAndTheirExitStatuses)
     EXPECT_FALSE(PathExists(folder.config())); // nothing was written by any of them
 }
 
+int reloads = 0;
+
+LRESULT CALLBACK CountingRunnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == ConfigReloadMessageNumber()) ++reloads;
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
 TEST(Marrowby, SetWritesTheSettingsAndTellsTheRunnerToReload)
 {
     CompanionFolder folder;
     ASSERT_TRUE(WriteBytes(folder.config(), "[Target2]\r\nEnded=Sun Mar 14 10:00:00 2010\r\n"));
 
     // A window of the runner's class in this process stands in for the runner.
-    static int reloads = 0;
     reloads = 0;
     WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = [](HWND window, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
-        if (message == ConfigReloadMessageNumber()) ++reloads;
-        return DefWindowProcW(window, message, wParam, lParam);
-    };
+    windowClass.lpfnWndProc = CountingRunnerProc;
     windowClass.hInstance = GetModuleHandleW(nullptr);
     windowClass.lpszClassName = WINDOW_CLASS_NAME;
     ASSERT_TRUE(RegisterClassW(&windowClass));
