@@ -26,7 +26,7 @@ done
 printf 'live' > "$sample/QQ/Users/12345/Msg2.0.db"
 printf '[AutoBackup]\r\nMode=PRE_WEEK\r\nTime=21:30 FIR\r\nAutobackupAfterQQuit=1\r\nBackupAtuOnce=1\r\n[Target2]\r\nEnded=Sun Mar 14 10:00:00 2010\r\n[Target4]\r\nEnded=Fri Mar 19 21:30:07 2010\r\n' \
   > "$sample/App/config.ini"
-qq_path=$(WINEPREFIX=$WINEPREFIX /usr/lib/wine/winepath -w "$sample/QQ/Bin/QQ.exe" 2>/dev/null)
+qq_path="Z:${sample//\//\\}\\QQ\\Bin\\QQ.exe"
 wine_quiet reg add 'HKLM\SOFTWARE\Tencent\PlatForm_Type_List\10' /v TypeName /t REG_SZ /d QQ2010 /f /reg:32
 wine_quiet reg add 'HKLM\SOFTWARE\Tencent\PlatForm_Type_List\10' /v TypePath /t REG_SZ /d "$qq_path" /f /reg:32
 
