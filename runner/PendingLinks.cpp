@@ -12,5 +12,7 @@ void LaunchCompanion(CompanionMode) {}
 void ShowBalloon(HWND, const wchar_t*, const wchar_t*, const wchar_t*) {}
 LRESULT CALLBACK RunnerWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    // As the tray window does: its end ends the main loop.
+    if (message == WM_DESTROY) PostQuitMessage(0);
     return DefWindowProcW(window, message, wParam, lParam);
 }
