@@ -29,6 +29,15 @@ StandInGroup::StandInGroup()
     swprintf(name, 64, L"KestovaStandInEnd-%lu-%u", GetCurrentProcessId(), counter.fetch_add(1));
     eventName_ = name;
     endEvent_.reset(CreateEventW(nullptr, TRUE, FALSE, eventName_.c_str()));
+    // Should this process die without ending them, closing its last handle to the job
+    // kills the stand-ins: under Wine they hold the test runner's error output open, and
+    // the runner would wait for them.
+    job_.reset(CreateJobObjectW(nullptr, nullptr));
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (job_ && !SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation, &limits,
+                                         sizeof limits))
+        job_.reset();
 }
 
 StandInGroup::~StandInGroup()
@@ -50,18 +59,20 @@ static bool IsListed(DWORD processId)
 
 bool StandInGroup::Start(const std::wstring& exe)
 {
-    if (!endEvent_) return false;
+    if (!endEvent_ || !job_) return false;
     std::wstring line = L"\"" + exe + L"\" " + eventName_;
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
     // Detached and inheriting nothing: a stand-in must never hold the test runner's output
     // pipes open.
-    if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS,
-                        nullptr, nullptr, &si, &pi))
+    if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE,
+                        DETACHED_PROCESS | CREATE_SUSPENDED, nullptr, nullptr, &si, &pi))
         return false;
     UniqueHandle thread(pi.hThread);
     processes_.emplace_back(pi.hProcess);
+    if (!AssignProcessToJobObject(job_.get(), pi.hProcess) || ResumeThread(pi.hThread) == DWORD(-1))
+        return false;
     // The process list may show a new process a moment after its creation returns.
     for (ULONGLONG deadline = GetTickCount64() + 10000; GetTickCount64() < deadline;) {
         if (IsListed(pi.dwProcessId)) return true;

@@ -34,6 +34,7 @@ public:
 private:
     std::wstring eventName_;
     UniqueHandle endEvent_;
+    UniqueHandle job_;
     std::vector<UniqueHandle> processes_;
 };
 
