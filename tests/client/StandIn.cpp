@@ -71,8 +71,10 @@ bool StandInGroup::Start(const std::wstring& exe)
         return false;
     UniqueHandle thread(pi.hThread);
     processes_.emplace_back(pi.hProcess);
-    if (!AssignProcessToJobObject(job_.get(), pi.hProcess) || ResumeThread(pi.hThread) == DWORD(-1))
+    if (!AssignProcessToJobObject(job_.get(), pi.hProcess) || ResumeThread(pi.hThread) == DWORD(-1)) {
+        TerminateProcess(pi.hProcess, 255);
         return false;
+    }
     // The process list may show a new process a moment after its creation returns.
     for (ULONGLONG deadline = GetTickCount64() + 10000; GetTickCount64() < deadline;) {
         if (IsListed(pi.dwProcessId)) return true;
