@@ -16,9 +16,10 @@ static_assert(sizeof(PROCESSENTRY32W) == 556, "PROCESSENTRY32W layout");
 
 int IsProcessRunning(const wchar_t* name)
 {
-    // szExeFile holds at most MAX_PATH - 1 characters, so a longer name, like a missing
-    // one, matches no process.
-    if (!name) return 0;
+    // No name, an empty one or one longer than szExeFile can hold (MAX_PATH - 1) names no
+    // executable. An empty one would otherwise match entries whose name is not known yet,
+    // such as a process still being created.
+    if (!name || !*name) return 0;
     size_t length = wcslen(name);
     if (length >= MAX_PATH) return 0;
     wchar_t wanted[MAX_PATH];

@@ -26,7 +26,6 @@ TEST(ProcessWatch, ComparesWholeNamesFoldingOnlyAsciiLetters)
         {{L"QQ.exe"}, L"QQ", 0},
         {{L"QQ.exe"}, L"Q.exe", 0},
         {{L"QQ.exe"}, L"QQ.exe.bak", 0},
-        {{L"QQ.exe"}, L"", 0},
         {{}, L"QQ.exe", 0},
         // Non-ASCII letters are compared as they are: e-acute against E-acute, de against DE.
         {{L"Q\u00e9.exe"}, L"q\u00e9.EXE", 1},
@@ -57,6 +56,8 @@ TEST(ProcessWatch, ComparesWholeNamesFoldingOnlyAsciiLetters)
 TEST(ProcessWatch, NoNameMatchesNothing)
 {
     EXPECT_EQ(0, IsProcessRunning(nullptr));
+    // Not even a process whose name is not known yet (one being created) matches.
+    EXPECT_EQ(0, IsProcessRunning(L""));
     // Longer than any executable name the process list can hold.
     EXPECT_EQ(0, IsProcessRunning(std::wstring(300, L'q').c_str()));
 }
