@@ -1,6 +1,6 @@
-// Stands in for the companion program in the black-box tests: copied as Marrowby.exe into
-// a program folder, it appends one line "<argument text>|<working directory>" (UTF-8) to
-// companion-starts.txt beside itself, and ends.
+// Stands in for the companion program in tests: copied as Marrowby.exe, it appends one
+// line "<argument text>|<working directory>" (UTF-8) to companion-starts.txt beside
+// itself, and ends.
 #include "base/Platform.h"
 #include "base/ScopedWin.h"
 
@@ -32,13 +32,13 @@ static std::string Utf8(const std::wstring& text)
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
-    wchar_t self[32768];
+    wchar_t self[MAX_PATH * 4];
     DWORD n = GetModuleFileNameW(nullptr, self, ARRAYSIZE(self));
     if (n == 0 || n >= ARRAYSIZE(self)) return 2;
     std::wstring record(self, n);
     record = record.substr(0, record.find_last_of(L'\\')) + L"\\companion-starts.txt";
 
-    wchar_t directory[32768];
+    wchar_t directory[MAX_PATH * 4];
     DWORD d = GetCurrentDirectoryW(ARRAYSIZE(directory), directory);
     if (d == 0 || d >= ARRAYSIZE(directory)) return 3;
 
