@@ -270,7 +270,7 @@ python3 "$root/scripts/bench/gen-qq-tree.py" --change "$data" | sed 's/^/    cha
 cp -a "$data" "$out/history-2"
 qq_start
 say "QQ.exe running again"
-sleep 1
+sleep 1 # five client-watch ticks, as above
 qq_end_and_backup 2 "backup 2 (into slot 2)" 04-backup-2
 same_tree "$data" "$store/2" || fail "slot 2 differs from the changed chat history"
 ok "slot 2 equals the changed chat history"
