@@ -15,9 +15,8 @@
 
 namespace {
 
-// The program file whose resources are checked. This test program links the same
-// resources as the shipped program.
-std::wstring ResourceModulePath() { return CurrentExePath(); }
+// The shipped program file, whose resources are checked.
+std::wstring ResourceModulePath() { return BuiltProgramPath(L"Kestova.exe"); }
 
 class ResourcesTest : public testing::Test {
 protected:
