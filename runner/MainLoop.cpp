@@ -116,17 +116,48 @@ bool TakeProtocolMessage(MainLoop* loop, const MSG& msg)
     return false;
 }
 
+// The loop that runs on this thread, for the modal-loop filter.
+static thread_local MainLoop* activeLoop = nullptr;
+
+// While the tray menu is open, TrackPopupMenu runs a message loop of its own that
+// dispatches posted messages straight to the window procedure, where protocol messages
+// would fall to the default handling and be lost (a lost WM_CLIENT_STATE would stop the
+// client watch for good; a lost WM_BACKUP_DONE would leave the program busy). Modal loops
+// offer each message to the thread's message filter first: the protocol messages are
+// handled here, in the order they arrive, and removed.
+static LRESULT CALLBACK ModalLoopFilter(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code >= 0 && activeLoop && lParam) {
+        const MSG* msg = reinterpret_cast<const MSG*>(lParam);
+        if (TakeProtocolMessage(activeLoop, *msg)) return TRUE;
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 int RunMainLoop(HWND window, DWORD workerThreadId, int lastClientState, const wchar_t* configPath)
 {
     MainLoop loop = {window, workerThreadId, configPath, lastClientState, false, false};
+    MainLoop* outerLoop = activeLoop;
+    activeLoop = &loop;
+    HHOOK filter = SetWindowsHookExW(WH_MSGFILTER, ModalLoopFilter, nullptr, GetCurrentThreadId());
+    int status;
     MSG msg;
     for (;;) {
         BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-        if (got == 0) return static_cast<int>(msg.wParam);
+        if (got == 0) {
+            status = static_cast<int>(msg.wParam);
+            break;
+        }
         // -1 comes only with invalid arguments, which these are not; waiting again would spin.
-        if (got == -1) return 1;
+        if (got == -1) {
+            status = 1;
+            break;
+        }
         if (TakeProtocolMessage(&loop, msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
+    if (filter) UnhookWindowsHookEx(filter);
+    activeLoop = outerLoop;
+    return status;
 }

@@ -8,7 +8,7 @@ packages=(
   googletest
   wine64
   xvfb xauth x11-apps xdotool imagemagick fonts-wqy-microhei
-  rsync
+  rsync python3
 )
 
 missing=()

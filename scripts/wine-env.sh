@@ -2,6 +2,7 @@
 # headless X server, both under the build tree, stopped again by wine_env_stop.
 #
 #   wine_env_start DIR   prefix DIR/wineprefix, copied fresh from a prepared template
+#                        (DIR/wine-template, or KESTOVA_WINE_TEMPLATE when that is set)
 #   wine_env_stop
 
 WINE64=/usr/lib/wine/wine64
@@ -17,7 +18,7 @@ _xvfb_pid=""
 
 wine_env_start() {
   local dir=$1
-  local template=$dir/wine-template
+  local template=${KESTOVA_WINE_TEMPLATE:-$dir/wine-template}
   mkdir -p "$dir"
 
   # Our own X server on the first free display.

@@ -335,4 +335,56 @@ TEST(MainLoopShutdown, ExitDuringARunThenAfterIt)
     RestoreRealSeams();
 }
 
+// While the tray menu is open its own loop runs; protocol messages posted meanwhile must
+// still be handled by the main loop, in order, and not fall to the window's default.
+namespace menu_case {
+HWND menuOwner;
+HMENU menu;
+int ticks;
+void CALLBACK InsideMenu(HWND, UINT, UINT_PTR id, DWORD)
+{
+    // First tick inside the menu's loop: a run starts and ends; the next tick closes it.
+    if (ticks++ == 0) {
+        PostMessageW(menuOwner, WM_BACKUP_STARTED, 1, 0);
+        PostMessageW(menuOwner, WM_BACKUP_DONE, 0, RUN_FINISHED);
+        PostThreadMessageW(GetCurrentThreadId(), WM_CLIENT_STATE, 1, 0);
+    } else {
+        KillTimer(nullptr, id);
+        EndMenu();
+    }
+}
+void CALLBACK OpenMenu(HWND, UINT, UINT_PTR id, DWORD)
+{
+    KillTimer(nullptr, id);
+    SetTimer(nullptr, 0, 50, InsideMenu);
+    TrackPopupMenu(menu, TPM_RIGHTBUTTON, 10, 10, 0, menuOwner, nullptr);
+    PostMessageW(menuOwner, WM_CLOSE, 0, 0);
+}
+} // namespace menu_case
+
+TEST(MainLoopModal, ProtocolMessagesDuringTheTrayMenuAreNotLost)
+{
+    InstallRecorders();
+    TestWindow window;
+    RecordingWorker worker;
+    menu_case::menuOwner = window.get();
+    menu_case::menu = CreatePopupMenu();
+    menu_case::ticks = 0;
+    AppendMenuW(menu_case::menu, MF_STRING, 1, L"item");
+    SetTimer(nullptr, 0, 10, menu_case::OpenMenu);
+    runnerState.backupBusy = 0;
+
+    int status = RunMainLoop(window.get(), worker.id(), 0, nullptr);
+    EXPECT_EQ(status, 0);
+    DestroyMenu(menu_case::menu);
+    EXPECT_GE(menu_case::ticks, 2); // the posts happened while the menu was open
+    std::vector<std::wstring> texts;
+    for (const auto& b : recorder.balloons) texts.push_back(b.text);
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0], FULL_TEXT);
+    EXPECT_EQ(texts[1], L"备份成功完成！");
+    EXPECT_EQ(runnerState.backupBusy, 0);
+    RestoreRealSeams();
+}
+
 } // namespace

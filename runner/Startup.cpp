@@ -1,0 +1,188 @@
+#include "runner/Startup.h"
+
+#include "backup/BackupStore.h"
+#include "backup/MirrorRun.h"
+#include "base/PathText.h"
+#include "base/ScopedWin.h"
+#include "base/Settings.h"
+#include "runner/ControlMessages.h"
+#include "runner/MainLoop.h"
+#include "runner/RunnerSeams.h"
+#include "runner/Schedule.h"
+#include "runner/SharedState.h"
+#include "runner/Worker.h"
+#include "shell/CompanionLauncher.h"
+#include "shell/TrayWindow.h"
+
+#include <shellapi.h>
+
+#include <cwchar>
+
+static constexpr const wchar_t BOX_CAPTION[] = L"OK";
+static constexpr const wchar_t CLASS_BOX_CAPTION[] = L"Kestova_Brannet";
+static constexpr const wchar_t TEXT_NO_CONFIG[] = L"获取配置文件失败！";
+static constexpr const wchar_t TEXT_NO_CHAT_DATA[] =
+    L"暂时只支持QQ2010，但是您似乎没有安装，或者有些问题，请使用腾讯官方版安装！";
+static constexpr const wchar_t TEXT_NO_STORE[] =
+    L"无法访问备份目录，请检查您的硬盘分区，并且不要设置备份目录为只读";
+static constexpr const wchar_t TEXT_TOOL_DAMAGED[] = L"备份程序受损，请重新安装";
+static constexpr const wchar_t TEXT_NO_COMPANION[] =
+    L"还原程序受损，现在还可以进行备份，但不能还原您的QQ聊天记录";
+static constexpr const wchar_t TEXT_NO_CLASS[] = L"This program requires Windows NT!";
+
+static constexpr const wchar_t START_TITLE[] = L"QQ聊天记录自动备份已经启动";
+static constexpr const wchar_t START_TEXT[] =
+    L"在QQ退出后，会自动备份您的聊天记录\r\n您也可以使用这个小图标上的“立即备份”菜单";
+static constexpr const wchar_t START_TOOLTIP[] = L"Kestova";
+
+static constexpr const wchar_t CLIENT_PROCESS_NAME[] = L"QQ.exe";
+
+// A wrong source charset would turn the Chinese texts into mojibake without any error.
+static_assert(TEXT_NO_CONFIG[0] == 0x83B7, "sources must be compiled as UTF-8");
+
+// How long the end of start-up waits for a worker that the main loop has already told to
+// stop: it has normally ended before the loop returns.
+static constexpr DWORD WORKER_END_WAIT_MS = 5000;
+
+struct OptionForm {
+    const wchar_t* shortForm;
+    const wchar_t* longForm;
+    bool StartupOptions::*flag;
+};
+
+static const OptionForm OPTION_FORMS[] = {
+    {L"-b", L"--backupnow", &StartupOptions::backupNow},
+    {L"-r", L"--restore", &StartupOptions::restore},
+    {L"-q", L"--quit", &StartupOptions::quit},
+};
+
+StartupOptions ParseOptions(const wchar_t* commandTail)
+{
+    StartupOptions options = {false, false, false};
+    int count = 0;
+    // For an empty tail the splitter gives the program's own path as the only argument;
+    // it matches no option, so every argument can be compared alike.
+    wchar_t** arguments = CommandLineToArgvW(commandTail, &count);
+    if (!arguments) return options;
+    for (int i = 0; i < count; ++i)
+        for (const OptionForm& form : OPTION_FORMS)
+            if (wcscmp(arguments[i], form.shortForm) == 0 || wcscmp(arguments[i], form.longForm) == 0)
+                options.*form.flag = true;
+    LocalFree(arguments);
+    return options;
+}
+
+// Every box of start-up has no owner window.
+static void ShowBox(const wchar_t* text)
+{
+    MessageBoxW(nullptr, text, BOX_CAPTION, MB_OK);
+}
+
+static bool RegisterWindowClass(HINSTANCE instance)
+{
+    WNDCLASSW windowClass = {};
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = RunnerWndProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    windowClass.lpszClassName = WINDOW_CLASS_NAME;
+    return RegisterClassW(&windowClass) != 0;
+}
+
+// Steps from the window on: everything that exists only once the checks have passed.
+static int RunResident(HINSTANCE instance, const StartupOptions& options, const wchar_t* configPath,
+                       int showCommand)
+{
+    if (!RegisterWindowClass(instance)) {
+        MessageBoxW(nullptr, TEXT_NO_CLASS, CLASS_BOX_CAPTION, MB_OK | MB_ICONERROR);
+        return EXIT_NORMAL;
+    }
+    // A pop-up window with CW_USEDEFAULT sits at 0,0 with no size: nothing of it shows.
+    // Its creation adds the tray icon.
+    HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, WINDOW_CLASS_NAME, WINDOW_CAPTION, WS_POPUP,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                                  nullptr, nullptr, instance, nullptr);
+    if (!window) return EXIT_NO_WINDOW;
+    ShowWindow(window, showCommand);
+    UpdateWindow(window);
+
+    // StartWorker returns once the worker's queue exists, so the posts below are never lost.
+    DWORD workerThreadId = 0;
+    UniqueHandle worker(StartWorker(window, &workerThreadId));
+    if (!worker) {
+        // Destroying the window takes its tray icon away with it.
+        DestroyWindow(window);
+        return EXIT_NO_WORKER;
+    }
+
+    LoadSchedule(&sharedSchedule);
+    RegisterControlMessages();
+    ArmTimers(window, configPath);
+
+    int lastClientState = runnerSeams.isProcessRunning(CLIENT_PROCESS_NAME);
+    if (lastClientState < 0) lastClientState = 0;
+
+    // The worker touches the shared state only for a request, and none has been posted yet.
+    ResetStateLock();
+    AcquireStateLock();
+    runnerState.backupBusy = 0;
+    ReleaseStateLock();
+
+    runnerSeams.showBalloon(window, START_TITLE, START_TEXT, START_TOOLTIP);
+
+    // Straight to the worker: a start-up request is never refused as "too frequent".
+    if (options.backupNow) PostThreadMessageW(workerThreadId, WM_BACKUP_REQUEST, REQUEST_MANUAL, 0);
+    if (CheckMissedRun()) PostThreadMessageW(workerThreadId, WM_BACKUP_REQUEST, REQUEST_MISSED, 0);
+
+    int status = RunMainLoop(window, workerThreadId, lastClientState, configPath);
+    // On a normal shutdown the worker has already ended; otherwise it is given a moment to
+    // finish what it writes rather than being cut off by the process's end.
+    WaitForSingleObject(worker.get(), WORKER_END_WAIT_MS);
+    return status;
+}
+
+int RunStartup(HINSTANCE instance, const wchar_t* commandTail, int showCommand)
+{
+    StartupOptions options = ParseOptions(commandTail);
+
+    wchar_t configPath[PATH_CAPACITY];
+    if (!GetConfigPath(configPath, PATH_CAPACITY)) {
+        ShowBox(TEXT_NO_CONFIG);
+        return EXIT_NO_CONFIG;
+    }
+    // Before the single-instance test: a second start still opens the restore.
+    if (options.restore) runnerSeams.launchCompanion(COMPANION_RESTORE);
+    if (options.quit) return EXIT_NORMAL;
+
+    wchar_t dataDir[PATH_CAPACITY];
+    if (!runnerSeams.locateChatData(dataDir, PATH_CAPACITY)) {
+        ShowBox(TEXT_NO_CHAT_DATA);
+        return EXIT_NO_CHAT_DATA;
+    }
+
+    // Held, with ownership, until the process ends: the handle is deliberately never
+    // closed, so no later start can take the name while this one runs.
+    HANDLE instanceMutex = CreateMutexW(nullptr, TRUE, INSTANCE_MUTEX_NAME);
+    if (!instanceMutex) return EXIT_NO_MUTEX;
+    if (GetLastError() == ERROR_ALREADY_EXISTS) return EXIT_NORMAL;
+
+    if (!PrepareBackupStore()) {
+        ShowBox(TEXT_NO_STORE);
+        return EXIT_NO_STORE;
+    }
+    wchar_t toolPath[PATH_CAPACITY];
+    if (!runnerSeams.verifyCopyTool(toolPath, PATH_CAPACITY)) {
+        ShowBox(TEXT_TOOL_DAMAGED);
+        return EXIT_TOOL_DAMAGED;
+    }
+    // Only that the two paths can be formed is tested; a missing companion file is found
+    // out when it is started.
+    wchar_t companionPath[PATH_CAPACITY];
+    wchar_t programDir[PATH_CAPACITY];
+    if (!GetCompanionPath(companionPath, PATH_CAPACITY) || !GetProgramDir(programDir, PATH_CAPACITY))
+        ShowBox(TEXT_NO_COMPANION);
+
+    return RunResident(instance, options, configPath, showCommand);
+}

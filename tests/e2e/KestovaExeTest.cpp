@@ -1,0 +1,443 @@
+// The built Kestova.exe as a user meets it: started as a process of its own from a scratch
+// program folder (scratch\App, so its store is scratch\Backup_Data), with its message
+// boxes read and answered from outside, and its exit status checked.
+#include "backup/BackupStore.h"
+#include "base/Platform.h"
+#include "base/ScopedWin.h"
+#include "tests/e2e/ChatClientFixture.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/Scratch.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <ctime>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+const wchar_t WINDOW_CLASS[] = L"Kestova_Brannet_Msgwnd_Class";
+const wchar_t EXIT_MESSAGE[] = L"Kestova_Brannet_Exit";
+
+const wchar_t TEXT_NO_CHAT_DATA[] =
+    L"暂时只支持QQ2010，但是您似乎没有安装，或者有些问题，请使用腾讯官方版安装！";
+const wchar_t TEXT_TOOL_DAMAGED[] = L"备份程序受损，请重新安装";
+
+// Generous: a Wine process starts in milliseconds once the server runs, but the machine
+// is shared.
+constexpr DWORD DEADLINE_MS = 30000;
+constexpr DWORD POLL_MS = 20;
+
+// Polls until done() holds or the deadline passes.
+bool PollUntil(const std::function<bool()>& done, DWORD timeoutMs = DEADLINE_MS)
+{
+    ULONGLONG end = GetTickCount64() + timeoutMs;
+    for (;;) {
+        if (done()) return true;
+        if (GetTickCount64() >= end) return false;
+        Sleep(POLL_MS);
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Message boxes of another process.
+
+struct MessageBoxSeen {
+    HWND box = nullptr;
+    std::wstring caption, text;
+};
+
+struct BoxSearch {
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK FindBoxOfProcess(HWND window, LPARAM param)
+{
+    BoxSearch* search = reinterpret_cast<BoxSearch*>(param);
+    wchar_t className[64] = {};
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != search->processId) return TRUE;
+    if (!GetClassNameW(window, className, ARRAYSIZE(className))) return TRUE;
+    if (wcscmp(className, L"#32770") != 0) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+std::wstring TextOf(HWND window)
+{
+    wchar_t text[1024] = {};
+    GetWindowTextW(window, text, ARRAYSIZE(text));
+    return text;
+}
+
+// The message text of a box: its static control has the identifier 0xFFFF.
+std::wstring BoxText(HWND box)
+{
+    wchar_t text[1024] = {};
+    GetDlgItemTextW(box, 0xFFFF, text, ARRAYSIZE(text));
+    return text;
+}
+
+// A running Kestova.exe (or a copy of the companion stand-in): killed at the end of the
+// test if it is still running.
+class Process {
+public:
+    Process() = default;
+    Process(HANDLE process, DWORD id) : process_(process), id_(id) {}
+    Process(Process&&) = default;
+    Process& operator=(Process&&) = default;
+    ~Process()
+    {
+        if (process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
+            TerminateProcess(process_.get(), 255);
+            WaitForSingleObject(process_.get(), 10000);
+        }
+    }
+    bool started() const { return process_.valid(); }
+    DWORD id() const { return id_; }
+    bool Running() const { return WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
+
+    // The exit status once it has ended, or -1 when it is still running at the deadline.
+    long long WaitExit(DWORD timeoutMs = DEADLINE_MS) const
+    {
+        if (WaitForSingleObject(process_.get(), timeoutMs) != WAIT_OBJECT_0) return -1;
+        DWORD code = 0;
+        GetExitCodeProcess(process_.get(), &code);
+        return code;
+    }
+
+    // Waits for a message box of this process with its text filled in. False when the
+    // process ends first or the deadline passes.
+    bool WaitForBox(MessageBoxSeen* seen) const
+    {
+        return PollUntil([&] {
+            BoxSearch search = {id_, nullptr};
+            EnumWindows(FindBoxOfProcess, reinterpret_cast<LPARAM>(&search));
+            if (search.found) {
+                // The box exists a moment before its controls have their texts.
+                std::wstring text = BoxText(search.found);
+                if (!text.empty()) {
+                    *seen = {search.found, TextOf(search.found), text};
+                    return true;
+                }
+            }
+            return !Running();
+        }) && seen->box != nullptr;
+    }
+
+    // The hidden message window of this process, or null at the deadline.
+    HWND WaitForWindow() const
+    {
+        HWND found = nullptr;
+        PollUntil([&] {
+            for (HWND w = FindWindowW(WINDOW_CLASS, nullptr); w;
+                 w = FindWindowExW(nullptr, w, WINDOW_CLASS, nullptr)) {
+                DWORD owner = 0;
+                GetWindowThreadProcessId(w, &owner);
+                if (owner == id_) {
+                    found = w;
+                    return true;
+                }
+            }
+            // A box means start-up stopped short of the window.
+            BoxSearch search = {id_, nullptr};
+            EnumWindows(FindBoxOfProcess, reinterpret_cast<LPARAM>(&search));
+            return search.found != nullptr || !Running();
+        });
+        return found;
+    }
+
+private:
+    UniqueHandle process_;
+    DWORD id_ = 0;
+};
+
+void PressOk(HWND box)
+{
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+}
+
+// Asks the resident program to quit, as its companion does. A quit is refused (with a
+// balloon) while a backup runs, so the request is repeated until the process has ended.
+long long QuitByExitMessage(const Process& process, HWND window)
+{
+    UINT exitMessage = RegisterWindowMessageW(EXIT_MESSAGE);
+    ULONGLONG end = GetTickCount64() + DEADLINE_MS;
+    while (GetTickCount64() < end) {
+        PostMessageW(window, exitMessage, 0, 0);
+        long long status = process.WaitExit(1000);
+        if (status != -1) return status;
+    }
+    return -1;
+}
+
+// Every file under root, by its path relative to root, with its content.
+void ListTree(const std::wstring& root, const std::wstring& relative,
+              std::map<std::wstring, std::string>* files)
+{
+    std::wstring dir = relative.empty() ? root : root + L"\\" + relative;
+    WIN32_FIND_DATAW entry;
+    UniqueFindHandle find(FindFirstFileW((dir + L"\\*").c_str(), &entry));
+    if (!find) return;
+    do {
+        std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..") continue;
+        std::wstring path = relative.empty() ? name : relative + L"\\" + name;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            (*files)[path + L"\\"] = "";
+            ListTree(root, path, files);
+        } else {
+            ReadBytes(root + L"\\" + path, &(*files)[path]);
+        }
+    } while (FindNextFileW(find.get(), &entry));
+}
+
+std::map<std::wstring, std::string> Tree(const std::wstring& root)
+{
+    std::map<std::wstring, std::string> files;
+    ListTree(root, L"", &files);
+    return files;
+}
+
+// A value of a settings file that another process writes. The platform's profile calls
+// may answer from a cache of the file, so each read goes through a fresh copy of it.
+std::wstring ReadIni(const std::wstring& file, const wchar_t* section, const wchar_t* key)
+{
+    static int copies = 0;
+    wchar_t value[256] = {};
+    std::wstring copy = file + L"." + std::to_wstring(++copies) + L".ini";
+    if (!CopyFileW(file.c_str(), copy.c_str(), FALSE)) return value;
+    GetPrivateProfileStringW(section, key, L"", value, ARRAYSIZE(value), copy.c_str());
+    DeleteFileW(copy.c_str());
+    return value;
+}
+
+// ---------------------------------------------------------------------------------------
+
+class KestovaExe : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        app_ = scratch_ / L"App";
+        ASSERT_TRUE(MakeDirs(app_));
+        ASSERT_TRUE(CopyFileW(BuiltProgramPath(L"Kestova.exe").c_str(), (app_ + L"\\Kestova.exe").c_str(), FALSE));
+        ASSERT_TRUE(CopyFileW(BuiltProgramPath(L"robocopy.exe").c_str(), (app_ + L"\\robocopy.exe").c_str(), FALSE));
+        std::wstring companion = CurrentExePath();
+        companion = companion.substr(0, companion.find_last_of(L'\\')) + L"\\companion_stand_in.exe";
+        ASSERT_TRUE(CopyFileW(companion.c_str(), (app_ + L"\\Marrowby.exe").c_str(), FALSE));
+    }
+
+    // An installed chat client whose data directory is scratch\Data, with a few files.
+    void InstallChatClient()
+    {
+        dataDir_ = scratch_ / L"Data";
+        ASSERT_TRUE(InstallChatClientEntries(&registry_, scratch_.path(), dataDir_));
+        ASSERT_TRUE(WriteSampleChatData(dataDir_));
+    }
+
+    Process Start(const std::wstring& arguments)
+    {
+        std::wstring line = QuoteArgument(app_ + L"\\Kestova.exe");
+        if (!arguments.empty()) line += L" " + arguments;
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        // Started from elsewhere: the program finds its files beside itself, not in the
+        // current directory.
+        if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                            scratch_.path().c_str(), &si, &pi))
+            return {};
+        CloseHandle(pi.hThread);
+        return Process(pi.hProcess, pi.dwProcessId);
+    }
+
+    // The lines the companion stand-in wrote, each "<arguments>|<working directory>".
+    std::string CompanionStarts()
+    {
+        std::string record;
+        ReadBytes(app_ + L"\\companion-starts.txt", &record);
+        return record;
+    }
+    bool WaitForCompanionStarts(size_t lines)
+    {
+        return PollUntil([&] {
+            std::string record = CompanionStarts();
+            return static_cast<size_t>(std::count(record.begin(), record.end(), '\n')) >= lines;
+        });
+    }
+    std::string RestoreLine() { return "--restore|" + Narrow(app_) + "\n"; }
+
+    ScratchDir scratch_;
+    ChatClientRegistry registry_;
+    std::wstring app_;
+    std::wstring dataDir_;
+};
+
+TEST_F(KestovaExe, QuitEndsAfterTheRestoreLaunchWithoutBecomingResident)
+{
+    struct Case {
+        const wchar_t* arguments;
+        bool companionStarted;
+    };
+    const Case cases[] = {
+        {L"--quit", false},
+        {L"-q", false},
+        {L"-r -q", true},
+        {L"--quit --restore", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.arguments));
+        RemoveTree(app_ + L"\\companion-starts.txt");
+        Process kestova = Start(c.arguments);
+        ASSERT_TRUE(kestova.started());
+        EXPECT_EQ(kestova.WaitExit(), 0);
+        if (c.companionStarted) {
+            ASSERT_TRUE(WaitForCompanionStarts(1));
+            EXPECT_EQ(CompanionStarts(), RestoreLine());
+        } else {
+            EXPECT_FALSE(PathExists(app_ + L"\\companion-starts.txt"));
+        }
+        // No chat client is installed here, so getting this far shows that nothing past
+        // the quit was tried; nor was the store made.
+        EXPECT_FALSE(PathExists(scratch_ / L"Backup_Data"));
+    }
+}
+
+TEST_F(KestovaExe, WithoutTheChatClientItSaysSoAndEndsWithSeven)
+{
+    Process kestova = Start(L"--backupnow");
+    ASSERT_TRUE(kestova.started());
+    MessageBoxSeen box;
+    ASSERT_TRUE(kestova.WaitForBox(&box));
+    EXPECT_EQ(box.caption, L"OK");
+    EXPECT_EQ(box.text, TEXT_NO_CHAT_DATA);
+    // Until it is answered, the process waits.
+    EXPECT_TRUE(kestova.Running());
+    PressOk(box.box);
+    EXPECT_EQ(kestova.WaitExit(), 7);
+    EXPECT_FALSE(PathExists(scratch_ / L"Backup_Data"));
+}
+
+TEST_F(KestovaExe, AMissingOrAlteredCopyToolEndsWithNine)
+{
+    InstallChatClient();
+    std::string tool;
+    ASSERT_TRUE(ReadBytes(app_ + L"\\robocopy.exe", &tool));
+    std::string altered = tool;
+    altered[altered.size() / 2] ^= 0x01;
+    struct Case {
+        const char* name;
+        bool present;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {"missing", false, ""},
+        {"one byte altered", true, altered},
+        {"one byte more", true, tool + '\0'},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(RemoveTree(app_ + L"\\robocopy.exe"));
+        if (c.present) {
+            ASSERT_TRUE(WriteBytes(app_ + L"\\robocopy.exe", c.bytes));
+        }
+        Process kestova = Start(L"");
+        ASSERT_TRUE(kestova.started());
+        MessageBoxSeen box;
+        ASSERT_TRUE(kestova.WaitForBox(&box));
+        EXPECT_EQ(box.caption, L"OK");
+        EXPECT_EQ(box.text, TEXT_TOOL_DAMAGED);
+        PressOk(box.box);
+        EXPECT_EQ(kestova.WaitExit(), 9);
+        // The store comes before the tool's check.
+        EXPECT_TRUE(IsDirectory(scratch_ / L"Backup_Data\\5"));
+    }
+}
+
+TEST_F(KestovaExe, ASecondStartEndsSilentlyAndTheExitMessageEndsTheFirst)
+{
+    InstallChatClient();
+    Process resident = Start(L"");
+    ASSERT_TRUE(resident.started());
+    HWND window = resident.WaitForWindow();
+    ASSERT_NE(window, nullptr);
+
+    // A box would keep the second start waiting past the deadline.
+    Process second = Start(L"-b -r");
+    ASSERT_TRUE(second.started());
+    EXPECT_EQ(second.WaitExit(), 0);
+    // Its restore was still started, before the single-instance test.
+    ASSERT_TRUE(WaitForCompanionStarts(1));
+    EXPECT_EQ(CompanionStarts(), RestoreLine());
+    EXPECT_TRUE(resident.Running());
+
+    EXPECT_EQ(QuitByExitMessage(resident, window), 0);
+    // The resident never ran a backup: requests are served in order, so one asked for by
+    // the second start would have run before the quit.
+    EXPECT_FALSE(PathExists(app_ + L"\\logs.txt"));
+    EXPECT_EQ(ReadIni(app_ + L"\\config.ini", L"Target1", L"Ended"), L"");
+
+    // The instance name is free again: a new start becomes resident.
+    Process next = Start(L"");
+    ASSERT_TRUE(next.started());
+    HWND nextWindow = next.WaitForWindow();
+    ASSERT_NE(nextWindow, nullptr);
+    EXPECT_EQ(QuitByExitMessage(next, nextWindow), 0);
+}
+
+TEST_F(KestovaExe, BackupNowMirrorsTheChatDataIntoSlotOne)
+{
+    InstallChatClient();
+    Process kestova = Start(L"--backupnow");
+    ASSERT_TRUE(kestova.started());
+    HWND window = kestova.WaitForWindow();
+    ASSERT_NE(window, nullptr);
+    std::wstring config = app_ + L"\\config.ini";
+    ASSERT_TRUE(PollUntil([&] { return !ReadIni(config, L"Target1", L"Ended").empty(); }, 60000));
+    EXPECT_EQ(QuitByExitMessage(kestova, window), 0);
+
+    std::wstring store = scratch_ / L"Backup_Data";
+    std::map<std::wstring, std::string> source = Tree(dataDir_);
+    EXPECT_EQ(Tree(store + L"\\1"), source);
+    EXPECT_EQ(source.size(), 9u); // the fixture's files and folders, as a check of Tree
+    for (const wchar_t* slot : {L"2", L"3", L"4", L"5"}) {
+        SCOPED_TRACE(Narrow(slot));
+        EXPECT_TRUE(IsDirectory(store + L"\\" + slot));
+        EXPECT_TRUE(Tree(store + L"\\" + slot).empty());
+        EXPECT_EQ(ReadIni(config, (std::wstring(L"Target") + slot).c_str(), L"Ended"), L"");
+    }
+    // The stamp is the tool's completion time, "Www Mmm dd hh:mm:ss yyyy", of today.
+    std::wstring stamp = ReadIni(config, L"Target1", L"Ended");
+    EXPECT_EQ(stamp.size(), 24u) << Narrow(stamp);
+    std::tm parsed = ParseStamp(stamp.c_str());
+    std::time_t now = std::time(nullptr);
+    std::tm today = *std::localtime(&now);
+    EXPECT_EQ(parsed.tm_year, today.tm_year) << Narrow(stamp);
+    std::string log;
+    EXPECT_TRUE(ReadBytes(app_ + L"\\logs.txt", &log));
+    EXPECT_FALSE(log.empty());
+}
+
+TEST_F(KestovaExe, TheExitMessageEndsAnIdleResidentWithZero)
+{
+    InstallChatClient();
+    // The client watch armed, as most installations have it.
+    ASSERT_TRUE(WriteBytes(app_ + L"\\config.ini", "[AutoBackup]\r\nAutobackupAfterQQuit=1\r\n"));
+    Process kestova = Start(L"");
+    ASSERT_TRUE(kestova.started());
+    HWND window = kestova.WaitForWindow();
+    ASSERT_NE(window, nullptr);
+    UINT exitMessage = RegisterWindowMessageW(EXIT_MESSAGE);
+    ASSERT_NE(exitMessage, 0u);
+    // Idle, so the first request is obeyed.
+    PostMessageW(window, exitMessage, 0, 0);
+    EXPECT_EQ(kestova.WaitExit(), 0);
+    EXPECT_FALSE(IsWindow(window));
+}
+
+} // namespace

@@ -1,0 +1,389 @@
+// The tray window's procedure against a real hidden window, with the icon calls and the
+// popup menu recorded through the shell seams.
+#include "shell/TrayWindow.h"
+
+#include "resources/resource.h"
+#include "runner/ControlMessages.h"
+#include "shell/ShellSeams.h"
+#include "tests/support/Scratch.h"
+
+#include <gmock/gmock.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct NotifyCall {
+    DWORD message;
+    NOTIFYICONDATAW data; // the bytes the caller declared in cbSize; the rest zero
+};
+
+struct TrackCall {
+    HMENU menu;
+    UINT flags;
+    int x, y;
+    HWND owner;
+    const RECT* excluded;
+    bool menuAliveInside;
+};
+
+std::vector<NotifyCall> notifyCalls;
+std::vector<TrackCall> trackCalls;
+std::function<void()> whileMenuOpen; // runs inside the recorded TrackPopupMenu
+
+BOOL WINAPI RecordNotifyIcon(DWORD message, NOTIFYICONDATAW* data)
+{
+    NotifyCall call{message, {}};
+    std::memcpy(&call.data, data, std::min<size_t>(data->cbSize, sizeof call.data));
+    notifyCalls.push_back(call);
+    return TRUE;
+}
+
+BOOL WINAPI RecordTrackPopupMenu(HMENU menu, UINT flags, int x, int y, int, HWND owner, const RECT* excluded)
+{
+    if (whileMenuOpen) whileMenuOpen();
+    trackCalls.push_back({menu, flags, x, y, owner, excluded, IsMenu(menu) != FALSE});
+    return TRUE;
+}
+
+struct Posted {
+    HWND window;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    bool operator==(const Posted&) const = default;
+};
+
+void PrintTo(const Posted& p, std::ostream* os)
+{
+    *os << "{" << p.window << ", " << p.message << ", " << p.wParam << ", " << p.lParam << "}";
+}
+
+// Takes the messages this thread's queue holds now. The protocol's messages, WM_NULL and
+// WM_QUIT are returned for checking; anything else the system posted is dispatched.
+std::vector<Posted> TakePosted()
+{
+    std::vector<Posted> posted;
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        bool ours = msg.message == WM_QUIT || msg.message == WM_NULL ||
+                    (msg.message >= WM_USER && msg.message <= WM_USER + 100);
+        if (ours) {
+            posted.push_back({msg.hwnd, msg.message, msg.wParam, msg.lParam});
+        } else {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+    return posted;
+}
+
+std::wstring MenuText(HMENU menu, UINT position)
+{
+    wchar_t text[128] = {};
+    GetMenuStringW(menu, position, text, ARRAYSIZE(text), MF_BYPOSITION);
+    return text;
+}
+
+// The window as start-up creates it: a hidden tool window of the runner's class.
+HWND CreateRunnerWindow()
+{
+    static bool registered = [] {
+        WNDCLASSW wc{};
+        wc.style = CS_HREDRAW | CS_VREDRAW;
+        wc.lpfnWndProc = RunnerWndProc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        wc.lpszClassName = WINDOW_CLASS_NAME;
+        return RegisterClassW(&wc) != 0;
+    }();
+    if (!registered) return nullptr;
+    return CreateWindowExW(WS_EX_TOOLWINDOW, WINDOW_CLASS_NAME, WINDOW_CAPTION, WS_POPUP, CW_USEDEFAULT,
+                           CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
+                           GetModuleHandleW(nullptr), nullptr);
+}
+
+class TrayWindowTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        shellSeams.notifyIcon = RecordNotifyIcon;
+        shellSeams.trackPopupMenu = RecordTrackPopupMenu;
+        notifyCalls.clear();
+        trackCalls.clear();
+        whileMenuOpen = nullptr;
+        TakePosted();
+        window_ = CreateRunnerWindow();
+        ASSERT_NE(window_, nullptr) << "windows need the X display";
+    }
+
+    void TearDown() override
+    {
+        if (window_ && IsWindow(window_)) DestroyWindow(window_);
+        TakePosted(); // the WM_QUIT of WM_DESTROY
+        whileMenuOpen = nullptr;
+        shellSeams = saved_;
+    }
+
+    // Clicks the icon and returns the popup that was shown.
+    HMENU OpenMenu()
+    {
+        trackCalls.clear();
+        SendMessageW(window_, WM_TRAYICON, IDI_TRAY, WM_RBUTTONDOWN);
+        TakePosted();
+        return trackCalls.size() == 1 ? trackCalls[0].menu : nullptr;
+    }
+
+    // Checks the identity fields every icon call carries.
+    void ExpectIconIdentity(const NOTIFYICONDATAW& data)
+    {
+        EXPECT_EQ(data.cbSize, NOTIFYICONDATAW_V2_SIZE);
+        EXPECT_EQ(data.hWnd, window_);
+        EXPECT_EQ(data.uID, 103u);
+    }
+
+    ShellSeams saved_ = shellSeams;
+    HWND window_ = nullptr;
+};
+
+TEST_F(TrayWindowTest, CreationAddsTheIconWithTheTooltipAndCallback)
+{
+    ASSERT_EQ(notifyCalls.size(), 1u);
+    const NotifyCall& add = notifyCalls[0];
+    EXPECT_EQ(add.message, static_cast<DWORD>(NIM_ADD));
+    ExpectIconIdentity(add.data);
+    EXPECT_EQ(add.data.uFlags, 7u);
+    EXPECT_EQ(add.data.uCallbackMessage, 1024u);
+    HICON trayIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_TRAY));
+    ASSERT_NE(trayIcon, nullptr);
+    EXPECT_EQ(add.data.hIcon, trayIcon);
+    EXPECT_STREQ(add.data.szTip, L"Kestova");
+    EXPECT_STREQ(add.data.szInfo, L"");
+    EXPECT_STREQ(add.data.szInfoTitle, L"");
+    EXPECT_EQ(add.data.uTimeout, 0u);
+    EXPECT_EQ(add.data.dwInfoFlags, 0u);
+}
+
+TEST_F(TrayWindowTest, BalloonModifiesTheIconWithTitleTextTooltipAndTimeout)
+{
+    notifyCalls.clear();
+    ShowBalloon(window_, L"提示", L"QQ退出了，正在备份...\r\n请稍等", L"正在备份...");
+    ASSERT_EQ(notifyCalls.size(), 1u);
+    const NotifyCall& modify = notifyCalls[0];
+    EXPECT_EQ(modify.message, static_cast<DWORD>(NIM_MODIFY));
+    ExpectIconIdentity(modify.data);
+    EXPECT_EQ(modify.data.uFlags, 23u);
+    EXPECT_EQ(modify.data.uCallbackMessage, 1024u);
+    EXPECT_EQ(modify.data.hIcon, LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_TRAY)));
+    EXPECT_STREQ(modify.data.szInfoTitle, L"提示");
+    EXPECT_STREQ(modify.data.szInfo, L"QQ退出了，正在备份...\r\n请稍等");
+    EXPECT_STREQ(modify.data.szTip, L"正在备份...");
+    EXPECT_EQ(modify.data.uTimeout, 10000u);
+    EXPECT_EQ(modify.data.dwInfoFlags, static_cast<DWORD>(NIIF_INFO));
+    EXPECT_EQ(modify.data.dwState, 0u);
+    EXPECT_EQ(modify.data.dwStateMask, 0u);
+}
+
+TEST_F(TrayWindowTest, BalloonCutsTextsToTheirFieldsWithoutOverrunning)
+{
+    const std::wstring face = L"\U0001F600"; // one character, two UTF-16 units
+    struct Case {
+        const char* name;
+        std::wstring title, text, tooltip;
+        std::wstring expectTitle, expectText, expectTooltip;
+    };
+    const Case cases[] = {
+        {"each one unit too long", std::wstring(64, L'T'), std::wstring(256, L'X'), std::wstring(128, L'P'),
+         std::wstring(63, L'T'), std::wstring(255, L'X'), std::wstring(127, L'P')},
+        {"far too long", std::wstring(1000, L'T'), std::wstring(5000, L'X'), std::wstring(700, L'P'),
+         std::wstring(63, L'T'), std::wstring(255, L'X'), std::wstring(127, L'P')},
+        {"exactly full", std::wstring(63, L'T'), std::wstring(255, L'X'), std::wstring(127, L'P'),
+         std::wstring(63, L'T'), std::wstring(255, L'X'), std::wstring(127, L'P')},
+        {"a pair across the limit is dropped whole", std::wstring(62, L'T') + face,
+         std::wstring(254, L'X') + face, std::wstring(126, L'P') + face, std::wstring(62, L'T'),
+         std::wstring(254, L'X'), std::wstring(126, L'P')},
+        {"a pair that fits is kept", std::wstring(61, L'T') + face, L"", L"Kestova",
+         std::wstring(61, L'T') + face, L"", L"Kestova"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        notifyCalls.clear();
+        ShowBalloon(window_, c.title.c_str(), c.text.c_str(), c.tooltip.c_str());
+        ASSERT_EQ(notifyCalls.size(), 1u);
+        const NOTIFYICONDATAW& data = notifyCalls[0].data;
+        EXPECT_EQ(std::wstring(data.szInfoTitle), c.expectTitle);
+        EXPECT_EQ(std::wstring(data.szInfo), c.expectText);
+        EXPECT_EQ(std::wstring(data.szTip), c.expectTooltip);
+        // The fields that follow each text are intact.
+        EXPECT_EQ(data.dwState, 0u);
+        EXPECT_EQ(data.uTimeout, 10000u);
+        EXPECT_EQ(data.dwInfoFlags, static_cast<DWORD>(NIIF_INFO));
+    }
+}
+
+TEST_F(TrayWindowTest, DestroyRemovesTheIconFreesTheMenuAndQuitsWithZero)
+{
+    HMENU popup = OpenMenu();
+    ASSERT_NE(popup, nullptr);
+    notifyCalls.clear();
+    ASSERT_TRUE(DestroyWindow(window_));
+
+    ASSERT_EQ(notifyCalls.size(), 1u);
+    EXPECT_EQ(notifyCalls[0].message, static_cast<DWORD>(NIM_DELETE));
+    ExpectIconIdentity(notifyCalls[0].data);
+    EXPECT_EQ(notifyCalls[0].data.uFlags, 0u);
+    EXPECT_FALSE(IsMenu(popup));
+
+    std::vector<Posted> posted = TakePosted();
+    auto quit = std::find_if(posted.begin(), posted.end(), [](const Posted& p) { return p.message == WM_QUIT; });
+    ASSERT_NE(quit, posted.end());
+    EXPECT_EQ(quit->wParam, 0u);
+}
+
+TEST_F(TrayWindowTest, MenuCommandsPostTheirRequests)
+{
+    struct Case {
+        const char* name;
+        WPARAM wParam;
+        UINT expected; // 0: nothing posted
+    };
+    const Case cases[] = {
+        {"exit", IDM_EXIT, WM_EXIT_REQUEST},
+        {"backup now", IDM_BACKUP_NOW, WM_BACKUP_REQUEST},
+        {"restore", IDM_RESTORE, WM_RESTORE_REQUEST},
+        {"options", IDM_OPTIONS, WM_OPTIONS_REQUEST},
+        {"from an accelerator (high word 1)", MAKEWPARAM(IDM_BACKUP_NOW, 1), WM_BACKUP_REQUEST},
+        {"unused id between the four", 40004, 0},
+        {"the menu's own resource id", IDR_TRAYMENU, 0},
+        {"a command's id in the high word only", MAKEWPARAM(0, IDM_EXIT), 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LRESULT result = SendMessageW(window_, WM_COMMAND, c.wParam, 0);
+        EXPECT_EQ(result, 0);
+        std::vector<Posted> expected;
+        if (c.expected) expected.push_back({window_, c.expected, 0, 0});
+        EXPECT_EQ(TakePosted(), expected);
+    }
+    EXPECT_TRUE(trackCalls.empty());
+    EXPECT_EQ(notifyCalls.size(), 1u); // only the add of the creation
+}
+
+TEST_F(TrayWindowTest, OnlyButtonDownOnTheIconOpensTheMenuAtTheCursor)
+{
+    struct Case {
+        LPARAM notification;
+        bool opens;
+    };
+    const Case cases[] = {
+        {WM_LBUTTONDOWN, true},    {WM_RBUTTONDOWN, true},     {WM_LBUTTONUP, false},
+        {WM_RBUTTONUP, false},     {WM_LBUTTONDBLCLK, false},  {WM_RBUTTONDBLCLK, false},
+        {WM_MOUSEMOVE, false},     {WM_CONTEXTMENU, false},    {NIN_SELECT, false},
+        {MAKELPARAM(WM_RBUTTONDOWN, 1), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "lParam " << c.notification);
+        trackCalls.clear();
+        POINT cursor{};
+        GetCursorPos(&cursor);
+        SendMessageW(window_, WM_TRAYICON, IDI_TRAY, c.notification);
+        std::vector<Posted> posted = TakePosted();
+        if (!c.opens) {
+            EXPECT_TRUE(trackCalls.empty());
+            EXPECT_TRUE(posted.empty());
+            continue;
+        }
+        ASSERT_EQ(trackCalls.size(), 1u);
+        const TrackCall& track = trackCalls[0];
+        EXPECT_EQ(GetMenuItemCount(track.menu), 5);
+        EXPECT_EQ(GetMenuItemID(track.menu, 0), static_cast<UINT>(IDM_BACKUP_NOW));
+        EXPECT_EQ(track.flags, static_cast<UINT>(TPM_RIGHTBUTTON));
+        EXPECT_EQ(track.x, cursor.x);
+        EXPECT_EQ(track.y, cursor.y);
+        EXPECT_EQ(track.owner, window_);
+        EXPECT_EQ(track.excluded, nullptr);
+        // Afterwards a WM_NULL lets the menu finish closing; nothing else is posted.
+        EXPECT_EQ(posted, (std::vector<Posted>{{window_, WM_NULL, 0, 0}}));
+    }
+    EXPECT_EQ(notifyCalls.size(), 1u);
+}
+
+TEST_F(TrayWindowTest, NewTaskbarGetsTheIconBackAndTheOldMenuIsFreed)
+{
+    const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+    ASSERT_NE(taskbarCreated, 0u);
+    HMENU before = OpenMenu();
+    ASSERT_NE(before, nullptr);
+    for (int restart = 1; restart <= 3; ++restart) {
+        SCOPED_TRACE(testing::Message() << "shell restart " << restart);
+        ShowBalloon(window_, L"提示", L"正在进行补充备份，通常只会用很短的时间。", L"正在备份...");
+        notifyCalls.clear();
+        SendMessageW(window_, taskbarCreated, 0, 0);
+
+        ASSERT_EQ(notifyCalls.size(), 1u);
+        EXPECT_EQ(notifyCalls[0].message, static_cast<DWORD>(NIM_ADD));
+        ExpectIconIdentity(notifyCalls[0].data);
+        EXPECT_EQ(notifyCalls[0].data.uFlags, 7u);
+        EXPECT_STREQ(notifyCalls[0].data.szTip, L"Kestova");
+
+        HMENU after = OpenMenu();
+        ASSERT_NE(after, nullptr);
+        EXPECT_EQ(MenuText(after, 4), L"退出(&E)");
+        EXPECT_FALSE(IsMenu(before)) << "the replaced menu leaks";
+        before = after;
+    }
+    EXPECT_TRUE(IsWindow(window_));
+}
+
+TEST_F(TrayWindowTest, NewTaskbarWhileTheMenuIsOpenKeepsItUntilItCloses)
+{
+    const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+    // The shell restarts while the menu's modal loop runs.
+    whileMenuOpen = [&] {
+        whileMenuOpen = nullptr;
+        SendMessageW(window_, taskbarCreated, 0, 0);
+    };
+    trackCalls.clear();
+    SendMessageW(window_, WM_TRAYICON, IDI_TRAY, WM_LBUTTONDOWN);
+    TakePosted();
+    ASSERT_EQ(trackCalls.size(), 1u);
+    HMENU opened = trackCalls[0].menu;
+    EXPECT_TRUE(trackCalls[0].menuAliveInside) << "the open menu was destroyed under the menu loop";
+    EXPECT_FALSE(IsMenu(opened)) << "the replaced menu leaks once closed";
+
+    HMENU next = OpenMenu();
+    ASSERT_NE(next, nullptr);
+    EXPECT_NE(next, opened);
+    EXPECT_EQ(GetMenuItemCount(next), 5);
+}
+
+// With the real shell under Wine: the icon data the window passes is accepted, and the
+// icon exists exactly from creation to destruction.
+TEST(TrayWindowRealShellTest, IconExistsFromCreationUntilDestruction)
+{
+    ASSERT_EQ(shellSeams.notifyIcon, RealShellSeams().notifyIcon);
+    HWND window = CreateRunnerWindow();
+    ASSERT_NE(window, nullptr);
+    auto iconExists = [window] {
+        NOTIFYICONDATAW probe{};
+        probe.cbSize = NOTIFYICONDATAW_V2_SIZE;
+        probe.hWnd = window;
+        probe.uID = IDI_TRAY;
+        probe.uFlags = NIF_TIP;
+        wcscpy(probe.szTip, L"Kestova");
+        return Shell_NotifyIconW(NIM_MODIFY, &probe) != FALSE;
+    };
+    EXPECT_TRUE(iconExists());
+    ShowBalloon(window, L"提示", L"备份成功完成！", L"Kestova");
+    EXPECT_TRUE(iconExists());
+    DestroyWindow(window);
+    EXPECT_FALSE(iconExists());
+    TakePosted();
+}
+
+} // namespace

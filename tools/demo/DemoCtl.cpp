@@ -1,0 +1,329 @@
+// DemoCtl.exe: the Windows side of the demonstration and of the end-to-end test. The
+// scenario script drives Wine from Linux; what has to happen inside Wine (a process on a
+// named desktop, a named event, the process list, a window on another desktop, GDI
+// rendering) happens here. It does not ship: it lands in testbin\ beside the QQ stand-in.
+//
+//   DemoCtl.exe hold EVENT
+//       Blocks until the named event EVENT is set. Started as the program of a Wine
+//       virtual desktop, it keeps the desktop (taskbar and tray) open between programs.
+//   DemoCtl.exe signal EVENT
+//       Sets the named event EVENT.
+//   DemoCtl.exe run DESKTOP STATUS_FILE PROGRAM [ARGS...]
+//       Starts PROGRAM on the desktop DESKTOP, waits for it to end, writes its exit status
+//       in decimal to STATUS_FILE and ends with the same status.
+//   DemoCtl.exe wait-process NAME TIMEOUT_MS
+//       Waits until a process with the executable name NAME runs.
+//   DemoCtl.exe end-qq EVENT TIMEOUT_MS
+//       Sets the QQ stand-in's end event EVENT, waits for the QQ.exe process to end, then
+//       for the copy tool (robocopy.exe) to start and to end. Prints
+//       "copy_start_delay_ms=N copy_run_ms=M": from the stand-in's end to the copy tool's
+//       start, and the copy tool's own run.
+//   DemoCtl.exe menu-rect DESKTOP TIMEOUT_MS
+//       Waits for an open popup menu on DESKTOP and prints its screen rectangle as
+//       "LEFT TOP RIGHT BOTTOM".
+//   DemoCtl.exe glyphs
+//       Draws every character of the balloon and menu texts alone in the fonts that Wine
+//       uses for balloons and menus, and checks that each leaves ink and that no two
+//       different characters give the same picture (a font without the glyphs draws one
+//       box, or nothing, for all of them).
+//
+// Exit status: 0 on success; 1 when a check fails; 2 on a usage error; 3 when something
+// did not happen before its deadline; 4 when a platform call fails.
+#include "base/Platform.h"
+#include "base/ScopedWin.h"
+
+#include <tlhelp32.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int EXIT_OK = 0;
+constexpr int EXIT_CHECK_FAILED = 1;
+constexpr int EXIT_USAGE = 2;
+constexpr int EXIT_TIMEOUT = 3;
+constexpr int EXIT_PLATFORM = 4;
+
+double NowMs()
+{
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+// Identifier of the first process whose executable name is exeName (any letter case), or
+// 0 when none runs or the list cannot be taken.
+DWORD FindProcess(const wchar_t* exeName)
+{
+    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return 0;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
+        if (_wcsicmp(entry.szExeFile, exeName) == 0) return entry.th32ProcessID;
+    }
+    return 0;
+}
+
+// Puts the calling thread on the named desktop, so that the windows it looks for and the
+// programs it starts are those of that desktop. Must run before the thread owns a window.
+bool EnterDesktop(const wchar_t* name)
+{
+    HDESK desktop = OpenDesktopW(name, 0, FALSE, GENERIC_ALL);
+    if (!desktop) return false;
+    // The handle stays open for the life of the process: the thread uses the desktop.
+    return SetThreadDesktop(desktop) != FALSE;
+}
+
+int Hold(const wchar_t* eventName)
+{
+    UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, eventName));
+    if (!event) return EXIT_PLATFORM;
+    return WaitForSingleObject(event.get(), INFINITE) == WAIT_OBJECT_0 ? EXIT_OK : EXIT_PLATFORM;
+}
+
+int Signal(const wchar_t* eventName)
+{
+    UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, eventName));
+    if (!event) return EXIT_PLATFORM;
+    return SetEvent(event.get()) ? EXIT_OK : EXIT_PLATFORM;
+}
+
+std::wstring QuoteArgument(const std::wstring& argument)
+{
+    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) return argument;
+    std::wstring quoted = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : argument) {
+        if (c == L'\\') { ++backslashes; continue; }
+        if (c == L'"') quoted.append(backslashes * 2 + 1, L'\\');
+        else quoted.append(backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, L'\\');
+    quoted += L'"';
+    return quoted;
+}
+
+int Run(wchar_t* desktop, const wchar_t* statusFile, int argc, wchar_t** argv)
+{
+    std::wstring commandLine;
+    for (int i = 0; i < argc; ++i) {
+        if (i > 0) commandLine += L' ';
+        commandLine += QuoteArgument(argv[i]);
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.lpDesktop = desktop;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &process)) {
+        fwprintf(stderr, L"DemoCtl: cannot start %ls (error %lu)\n", argv[0], GetLastError());
+        return EXIT_PLATFORM;
+    }
+    UniqueHandle processHandle(process.hProcess);
+    UniqueHandle threadHandle(process.hThread);
+    WaitForSingleObject(processHandle.get(), INFINITE);
+    DWORD status = 0;
+    if (!GetExitCodeProcess(processHandle.get(), &status)) return EXIT_PLATFORM;
+    UniqueFile out(_wfopen(statusFile, L"w"));
+    if (!out) return EXIT_PLATFORM;
+    fprintf(out.get(), "%lu\n", status);
+    return static_cast<int>(status);
+}
+
+int EndQq(const wchar_t* eventName, DWORD timeoutMs)
+{
+    DWORD qqId = FindProcess(L"QQ.exe");
+    if (!qqId) {
+        fwprintf(stderr, L"DemoCtl: no QQ.exe process runs\n");
+        return EXIT_CHECK_FAILED;
+    }
+    UniqueHandle qq(OpenProcess(SYNCHRONIZE, FALSE, qqId));
+    UniqueHandle event(OpenEventW(EVENT_MODIFY_STATE, FALSE, eventName));
+    if (!qq || !event) return EXIT_PLATFORM;
+    if (!SetEvent(event.get())) return EXIT_PLATFORM;
+    if (WaitForSingleObject(qq.get(), timeoutMs) != WAIT_OBJECT_0) return EXIT_TIMEOUT;
+    const double ended = NowMs();
+    const double deadline = ended + timeoutMs;
+
+    // The copy tool is started by the resident program's worker; the process list is the
+    // only outside view of it. Polling every millisecond resolves its start to about two.
+    DWORD copyId = 0;
+    while (!(copyId = FindProcess(L"robocopy.exe"))) {
+        if (NowMs() > deadline) return EXIT_TIMEOUT;
+        Sleep(1);
+    }
+    const double started = NowMs();
+    // A copy tool that cannot be opened has already ended.
+    UniqueHandle copy(OpenProcess(SYNCHRONIZE, FALSE, copyId));
+    if (copy && WaitForSingleObject(copy.get(), timeoutMs) != WAIT_OBJECT_0) return EXIT_TIMEOUT;
+    const double finished = NowMs();
+    printf("copy_start_delay_ms=%.0f copy_run_ms=%.0f\n", started - ended, finished - started);
+    return EXIT_OK;
+}
+
+int WaitProcess(const wchar_t* exeName, DWORD timeoutMs)
+{
+    const double deadline = NowMs() + timeoutMs;
+    while (!FindProcess(exeName)) {
+        if (NowMs() > deadline) return EXIT_TIMEOUT;
+        Sleep(20);
+    }
+    return EXIT_OK;
+}
+
+struct MenuSearch {
+    HWND menu = nullptr;
+};
+
+BOOL CALLBACK FindOpenMenu(HWND window, LPARAM context)
+{
+    wchar_t className[16] = {};
+    GetClassNameW(window, className, 16);
+    if (wcscmp(className, L"#32768") == 0 && IsWindowVisible(window)) {
+        reinterpret_cast<MenuSearch*>(context)->menu = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+int MenuRect(const wchar_t* desktop, DWORD timeoutMs)
+{
+    if (!EnterDesktop(desktop)) return EXIT_PLATFORM;
+    const double deadline = NowMs() + timeoutMs;
+    for (;;) {
+        MenuSearch search;
+        EnumWindows(FindOpenMenu, reinterpret_cast<LPARAM>(&search));
+        RECT rect{};
+        if (search.menu && GetWindowRect(search.menu, &rect) && rect.bottom > rect.top) {
+            printf("%ld %ld %ld %ld\n", rect.left, rect.top, rect.right, rect.bottom);
+            return EXIT_OK;
+        }
+        if (NowMs() > deadline) return EXIT_TIMEOUT;
+        Sleep(50);
+    }
+}
+
+// The picture of one character drawn alone, black on white, as one byte per pixel.
+std::vector<unsigned char> DrawCharacter(HDC dc, HFONT font, wchar_t c, int size)
+{
+    std::vector<unsigned char> pixels;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = size;
+    info.bmiHeader.biHeight = -size;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (!bitmap) return pixels;
+    HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
+    HGDIOBJ oldFont = SelectObject(dc, font);
+    RECT all = {0, 0, size, size};
+    FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    SetTextColor(dc, RGB(0, 0, 0));
+    SetBkMode(dc, TRANSPARENT);
+    TextOutW(dc, 2, 2, &c, 1);
+    GdiFlush();
+    const auto* rgb = static_cast<const unsigned char*>(bits);
+    pixels.resize(static_cast<size_t>(size) * size);
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = rgb[i * 4 + 1] < 128 ? 1 : 0;
+    SelectObject(dc, oldFont);
+    SelectObject(dc, oldBitmap);
+    DeleteObject(bitmap);
+    return pixels;
+}
+
+// Checks one font; prints what it found. True when every character leaves ink and no two
+// different characters look the same.
+bool CheckFont(HDC dc, const wchar_t* role, const LOGFONTW& logFont, const wchar_t* text)
+{
+    HFONT font = CreateFontIndirectW(&logFont);
+    if (!font) return false;
+    constexpr int SIZE = 64;
+    std::vector<std::vector<unsigned char>> pictures;
+    std::wstring characters;
+    bool good = true;
+    for (const wchar_t* p = text; *p; ++p) {
+        if (characters.find(*p) != std::wstring::npos) continue;
+        characters += *p;
+        pictures.push_back(DrawCharacter(dc, font, *p, SIZE));
+        size_t ink = 0;
+        for (unsigned char v : pictures.back()) ink += v;
+        if (ink == 0) {
+            printf("%ls font: U+%04X draws nothing\n", role, static_cast<unsigned>(*p));
+            good = false;
+        }
+    }
+    int shown = 0; // the first few look-alike pairs are enough to tell what went wrong
+    for (size_t i = 0; i < pictures.size(); ++i) {
+        for (size_t j = i + 1; j < pictures.size(); ++j) {
+            if (pictures[i] != pictures[j]) continue;
+            good = false;
+            if (++shown <= 3) {
+                printf("%ls font: U+%04X and U+%04X draw the same picture\n", role,
+                       static_cast<unsigned>(characters[i]), static_cast<unsigned>(characters[j]));
+            }
+        }
+    }
+    // The face is printed as UTF-8 so that the script's log shows it as it is.
+    char face[LF_FACESIZE * 3] = {};
+    WideCharToMultiByte(CP_UTF8, 0, logFont.lfFaceName, -1, face, sizeof(face), nullptr, nullptr);
+    printf("%ls font \"%s\": %zu characters, %s\n", role, face, pictures.size(),
+           good ? "all distinct glyphs" : "NOT drawn as distinct glyphs");
+    DeleteObject(font);
+    return good;
+}
+
+// Every character of the balloon titles and texts and of the menu.
+constexpr const wchar_t GLYPH_TEXT[] = L"提示注意正在备份完成功失败进行补充整的退出还原立即选项聊天记录自动已经启";
+
+int Glyphs()
+{
+    const wchar_t* text = GLYPH_TEXT;
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof(metrics);
+    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) return EXIT_PLATFORM;
+    HDC dc = CreateCompatibleDC(nullptr);
+    if (!dc) return EXIT_PLATFORM;
+    // Balloons and tooltips are drawn in the status font, menus in the menu font.
+    bool good = CheckFont(dc, L"balloon", metrics.lfStatusFont, text);
+    good = CheckFont(dc, L"menu", metrics.lfMenuFont, text) && good;
+    DeleteDC(dc);
+    return good ? EXIT_OK : EXIT_CHECK_FAILED;
+}
+
+int Usage()
+{
+    fwprintf(stderr, L"usage: DemoCtl.exe hold|signal|run|wait-process|end-qq|menu-rect|glyphs ...\n");
+    return EXIT_USAGE;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc == 2 && std::wstring(argv[1]) == L"glyphs") return Glyphs();
+    if (argc < 3) return Usage();
+    const std::wstring command = argv[1];
+    if (command == L"hold") return Hold(argv[2]);
+    if (command == L"signal") return Signal(argv[2]);
+    if (command == L"run" && argc >= 5) return Run(argv[2], argv[3], argc - 4, argv + 4);
+    if (command == L"wait-process" && argc >= 4) return WaitProcess(argv[2], static_cast<DWORD>(_wtoi(argv[3])));
+    if (command == L"end-qq" && argc >= 4) return EndQq(argv[2], static_cast<DWORD>(_wtoi(argv[3])));
+    if (command == L"menu-rect" && argc >= 4) return MenuRect(argv[2], static_cast<DWORD>(_wtoi(argv[3])));
+    return Usage();
+}
