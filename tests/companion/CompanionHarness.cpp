@@ -104,25 +104,9 @@ int CompanionFolder::SiblingCount() const
     return count;
 }
 
-static const wchar_t ENTRY_KEY[] = L"SOFTWARE\\Tencent\\PlatForm_Type_List\\10";
-
 ChatClientEntry::ChatClientEntry(const std::wstring& root)
 {
-    UniqueRegKey key;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, ENTRY_KEY, 0, nullptr, 0, KEY_WRITE | KEY_WOW64_32KEY, nullptr,
-                        key.put(), nullptr) != ERROR_SUCCESS)
-        return;
-    std::wstring path = root + L"\\QQ\\Bin\\QQ.exe";
-    const wchar_t name[] = L"QQ2010";
-    ok_ = RegSetValueExW(key.get(), L"TypeName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name), sizeof name) ==
-              ERROR_SUCCESS &&
-          RegSetValueExW(key.get(), L"TypePath", 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
-                         static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
-}
-
-ChatClientEntry::~ChatClientEntry()
-{
-    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, ENTRY_KEY, KEY_WOW64_32KEY, 0);
+    ok_ = InstallChatClientEntries(&registry_, root, root + L"\\QQ\\Users");
 }
 
 Background::Background(const std::wstring& commandLine, const std::wstring& dir)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "base/ScopedWin.h"
+#include "tests/e2e/ChatClientFixture.h"
 #include "tests/support/Scratch.h"
 
 #include <map>
@@ -37,17 +38,17 @@ private:
     std::wstring data_;
 };
 
-// The chat client's entry 10 in the platform type list (32-bit view), naming a client in
-// <root>\QQ\Bin, so the data folder is <root>\QQ\Users. Removed on destruction.
+// The chat client's registry entries and settings file naming <root>\QQ\Users as its data
+// folder; the registry is put back on destruction.
 class ChatClientEntry {
 public:
     explicit ChatClientEntry(const std::wstring& root);
-    ~ChatClientEntry();
     ChatClientEntry(const ChatClientEntry&) = delete;
     ChatClientEntry& operator=(const ChatClientEntry&) = delete;
     bool ok() const { return ok_; }
 
 private:
+    ChatClientRegistry registry_;
     bool ok_ = false;
 };
 

@@ -206,8 +206,9 @@ TEST_F(MarrowbyRestore, RefusesWhileQQRunsOrTheRunnerWillNotQuit)
 {
     {
         std::wstring qq = CopySelfTo(folder_.scratch() / L"QQ\\Bin", L"QQ.exe");
+        ASSERT_FALSE(qq.empty()) << GetLastError();
         Background client(Command(qq, L"--kestova-child=idle"), L"");
-        ASSERT_TRUE(client.started());
+        ASSERT_TRUE(client.started()) << GetLastError();
         ChildResult result = RunMarrowby(folder_, {L"--restore", L"--slot", L"2", L"--yes"});
         EXPECT_EQ(result.exitCode, 10u) << result.output;
     }
