@@ -4,6 +4,7 @@
 #include "backup/BackupStore.h"
 #include "base/Platform.h"
 #include "base/ScopedWin.h"
+#include "tests/client/StandIn.h"
 #include "tests/e2e/ChatClientFixture.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Scratch.h"
@@ -438,6 +439,42 @@ TEST_F(KestovaExe, TheExitMessageEndsAnIdleResidentWithZero)
     PostMessageW(window, exitMessage, 0, 0);
     EXPECT_EQ(kestova.WaitExit(), 0);
     EXPECT_FALSE(IsWindow(window));
+}
+
+// The companion changes a setting of the running program: its reload message arms the
+// client watch, and the chat client's exit then runs a backup.
+TEST_F(KestovaExe, TheCompanionsReloadArmsTheClientWatch)
+{
+    InstallChatClient();
+    ASSERT_TRUE(CopyFileW(BuiltProgramPath(L"Marrowby.exe").c_str(), (app_ + L"\\Marrowby.exe").c_str(), FALSE));
+    std::wstring config = app_ + L"\\config.ini";
+    ASSERT_TRUE(WriteBytes(config, "[AutoBackup]\r\nAutobackupAfterQQuit=0\r\n"));
+
+    StandInGroup client;
+    std::wstring qq = CopyStandIn(scratch_ / L"QQ\\Bin", L"QQ.exe");
+    ASSERT_FALSE(qq.empty());
+    ASSERT_TRUE(client.Start(qq));
+    Process kestova = Start(L"");
+    ASSERT_TRUE(kestova.started());
+    HWND window = kestova.WaitForWindow();
+    ASSERT_NE(window, nullptr);
+
+    // Unwatched, the client's exit goes unnoticed.
+    ASSERT_TRUE(client.EndAll());
+    ASSERT_FALSE(PollUntil([&] { return !ReadIni(config, L"Target1", L"Ended").empty(); }, 2000));
+
+    ASSERT_TRUE(client.Start(qq));
+    ChildResult set = RunCommand(QuoteArgument(app_ + L"\\Marrowby.exe") +
+                                 L" --options --set AutobackupAfterQQuit=1", app_);
+    ASSERT_TRUE(set.started);
+    ASSERT_EQ(set.exitCode, 0u) << set.output;
+    EXPECT_EQ(ReadIni(config, L"AutoBackup", L"AutobackupAfterQQuit"), L"1");
+    // The watch needs a tick to see the client running before its exit counts.
+    Sleep(1000);
+    ASSERT_TRUE(client.EndAll());
+    ASSERT_TRUE(PollUntil([&] { return !ReadIni(config, L"Target1", L"Ended").empty(); }, 60000));
+    EXPECT_EQ(Tree(scratch_ / L"Backup_Data\\1"), Tree(dataDir_));
+    EXPECT_EQ(QuitByExitMessage(kestova, window), 0);
 }
 
 } // namespace
