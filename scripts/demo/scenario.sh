@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The main job, end to end, as a user sees it: a simulated QQ2010 installation, Kestova
-# installed beside it, QQ started and ended twice, the backups landing in the slots, the
+# installed beside it, QQ started and ended six times, the backups landing in the slots, the
 # tray menu, and the exit. Runs in a private Wine prefix on a private Xvfb display, inside
 # a Wine virtual desktop (so the taskbar and its tray are drawn), and checks every step.
 #
