@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The main job on a fresh machine: installs what is missing, builds, and runs the
 # scenario end to end as a user sees it (scripts/demo/scenario.sh): a simulated QQ2010
-# installation, Kestova in its tray, two backups after QQ exits, the menu and the exit,
-# with screenshots in build/demo/screenshots. Ends with status 0 when every step did what
+# installation, Kestova in its tray, six backups after QQ exits (full ones into the
+# empty slots, then an incremental one), the menu and the exit, with screenshots in
+# build/demo/screenshots. Ends with status 0 when every step did what
 # it should.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

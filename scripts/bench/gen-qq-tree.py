@@ -7,7 +7,9 @@ Usage:
                                 about 300 MB in all
   gen-qq-tree.py --demo DIR     the demonstration's tree: one account with its databases,
                                 image, custom-face, voice and received-files folders and
-                                Chinese file names; a few hundred files, a few MB
+                                Chinese file names; about 4,600 files (mostly small
+                                pictures), about 40 MB, so that a full copy lasts a
+                                few seconds under Wine
   gen-qq-tree.py --change DIR   changes a demonstration tree the way a chat session does:
                                 messages appended, new pictures and a received file added,
                                 one custom face deleted; prints what it changed
@@ -87,11 +89,11 @@ RECEIVED = [
 def demo_tree(root):
     w = Writer(20100722, 4 << 20)
     account = os.path.join(root, ACCOUNT)
-    for name, size in [("Msg2.0.db", 1_536_000), ("Info.db", 262_144), ("Misc.db", 65_536),
+    for name, size in [("Msg2.0.db", 8 << 20), ("Info.db", 262_144), ("Misc.db", 65_536),
                        ("Registry.db", 32_768)]:
         w.write(os.path.join(account, name), size, name)
-    w.scatter(account, [("Image/Group", 110, ".jpg"), ("Image/C2C", 60, ".png"),
-                        ("CustomFace", 40, ".gif"), ("Audio", 30, ".amr")], 8.6, 60_000)
+    w.scatter(account, [("Image/Group", 2400, ".jpg"), ("Image/C2C", 1200, ".png"),
+                        ("CustomFace", 600, ".gif"), ("Audio", 400, ".amr")], 8.6, 60_000)
     for name, size in RECEIVED:
         w.write(os.path.join(account, "FileRecv", *name.split("/")), size, name)
     os.makedirs(os.path.join(root, "All Users", "QQ", "Temp"), exist_ok=True)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The main job, end to end, as a user sees it: a simulated QQ2010 installation, Kestova
-# installed beside it, QQ started and ended twice, the backups landing in the slots, the
+# installed beside it, QQ started and ended six times, the backups landing in the slots, the
 # tray menu, and the exit. Runs in a private Wine prefix on a private Xvfb display, inside
 # a Wine virtual desktop (so the taskbar and its tray are drawn), and checks every step.
 #
@@ -75,7 +75,15 @@ shot() { xwd -root -silent -display "$DISPLAY" | "$CONVERT" xwd:- "$1"; }
 # The taskbar strip at the bottom of the 1024x768 desktop, and the area above it where
 # balloons and the menu open.
 TASKBAR_H=20
-crop_taskbar() { "$CONVERT" "$1" -crop "1024x${TASKBAR_H}+0+$((768 - TASKBAR_H))" +repage "$2"; }
+# Wine's taskbar lays the Start button and the window buttons out from the left and the
+# notification area (20-pixel cells) from the right. Unlike Windows, it also gives a
+# button to every visible top-level window without an owner, tool windows included, so
+# Kestova's hidden message window gets one there. The icon is looked for in the
+# notification area only: the rightmost TRAY_W pixels, which the window buttons reach
+# only when several of them are shown.
+TRAY_W=100
+TRAY_X=$((1024 - TRAY_W))
+crop_tray() { "$CONVERT" "$1" -crop "${TRAY_W}x${TASKBAR_H}+${TRAY_X}+$((768 - TASKBAR_H))" +repage "$2"; }
 # Number of pixels that differ between two images of the same size.
 # (compare's own status says only whether they differ.)
 pixels_differ() { { /usr/bin/compare -metric AE "$1" "$2" null: 2>&1 >/dev/null || true; } | cut -d' ' -f1; }
@@ -85,13 +93,13 @@ diff_box() {
     sed -E 's/^([0-9]+)x([0-9]+)\+([0-9]+)\+([0-9]+)$/\1 \2 \3 \4/'
 }
 
-# Waits (up to $3 seconds) until the taskbar strip differs from the reference strip $1
+# Waits (up to $3 seconds) until the notification area differs from the reference $1
 # (when $2 is "differ") or equals it again ("same"). Leaves the last screenshot in $4.
-wait_taskbar() {
+wait_tray() {
   local ref=$1 want=$2 seconds=$3 last=$4 strip=$out/strip.png i n
   for i in $(seq $((seconds * 5))); do
     shot "$last"
-    crop_taskbar "$last" "$strip"
+    crop_tray "$last" "$strip"
     n=$(pixels_differ "$ref" "$strip")
     if [ "$want" = differ ] && [ "$n" -gt 20 ]; then return 0; fi
     if [ "$want" = same ] && [ "$n" -eq 0 ]; then return 0; fi
@@ -134,16 +142,17 @@ keep_balloon_frames() {
 }
 
 # One QQ session: start the stand-in, let Kestova see it, end it, and wait for the backup
-# to be stamped into the expected slot. Sets copy_delay_ms and copy_run_ms.
+# to be stamped into the expected slot ($1, described as $2); with $3, keeps the balloon
+# screenshots as $3-N.png. Sets copy_delay_ms and copy_run_ms.
 qq_start() {
   wine_run "$qq_win" "$qq_event" >/dev/null 2>&1 &
   qq_pid=$!
   ctl wait-process QQ.exe 20000 || fail "the QQ stand-in did not start"
 }
 qq_end_and_backup() {
-  local slot=$1 label=$2 before metrics i stamp
+  local slot=$1 label=$2 frames=${3:-} before metrics i stamp
   before=$(ini_value "Target$slot" Ended)
-  start_frames
+  [ -z "$frames" ] || start_frames
   metrics=$(ctl end-qq "$qq_event" 60000) || fail "QQ stand-in did not end, or the copy tool did not run ($label)"
   wait "$qq_pid" 2>/dev/null || true
   qq_pid=""
@@ -155,9 +164,12 @@ qq_end_and_backup() {
     sleep 0.2
   done
   [ -n "$stamp" ] && [ "$stamp" != "$before" ] || fail "no completion stamp for slot $slot ($label)"
-  # The success balloon opens a moment after the run; give a watcher the time to see it.
-  [ $quick -eq 1 ] || sleep 4
-  keep_balloon_frames "$3"
+  if [ -n "$frames" ]; then
+    # Wine's tray opens a balloon 2 s after it is asked for (a newer request replaces it
+    # before that); give the success balloon that time, and a watcher a moment to read it.
+    [ $quick -eq 1 ] || sleep 4
+    keep_balloon_frames "$frames"
+  fi
   say "QQ ended -> copy tool started after $copy_delay_ms ms (client watch ticks every 200 ms)"
   say "$label: copy tool ran $copy_run_ms ms; slot $slot stamped \"$stamp\""
   timings+=("$label: copy tool start $copy_delay_ms ms after QQ ended, run $copy_run_ms ms")
@@ -172,7 +184,13 @@ timings=()
 
 # =============================================================================== run
 step 0 "Private Wine prefix and X display"
-rm -rf "$out/env" "$shots" && mkdir -p "$shots"
+# Every run starts clean. A run that was killed may have left its Wine server behind on
+# the old prefix; end it before the prefix goes. Only what this script makes is removed,
+# never OUT_DIR itself.
+[ -d "$out/env/wineprefix" ] && WINEPREFIX=$out/env/wineprefix "$WINESERVER" -k >/dev/null 2>&1 || true
+rm -rf "$out/env" "$shots" "$out/frames" "$out"/history-* \
+  "$out/diff.txt" "$out/glyphs.txt" "$out/strip.png" "$out/tray-empty.png"
+mkdir -p "$shots"
 wine_env_start "$out/env" >/dev/null
 say "display $DISPLAY, prefix $WINEPREFIX"
 
@@ -223,18 +241,17 @@ for i in $(seq 100); do
   [ "$("$CONVERT" "$shots/00-desktop.png" -crop 1x1+1000+760 -format '%[fx:mean]' info:)" != 0 ] && break
   sleep 0.2
 done
-crop_taskbar "$shots/00-desktop.png" "$out/taskbar-empty.png"
+crop_tray "$shots/00-desktop.png" "$out/tray-empty.png"
 empty_balloon_sum=$("$CONVERT" "$shots/00-desktop.png" -crop "512x$((384 - TASKBAR_H))+512+384" +repage rgb:- | md5sum | cut -c1-32)
 qq_start
 say "QQ.exe running"
-rm -f "$out/status.txt"
 "$WINE64" 'C:\KestovaDemo\DemoCtl.exe' run "$desktop" 'C:\KestovaDemo\status.txt' "$app_win\\Kestova.exe" </dev/null >/dev/null 2>&1 &
 run_pid=$!
-wait_taskbar "$out/taskbar-empty.png" differ 20 "$shots/01-started.png" || fail "no tray icon appeared"
-read -r icon_w icon_h icon_x icon_y < <(diff_box "$out/taskbar-empty.png" "$out/strip.png")
-icon_cx=$((icon_x + icon_w / 2)); icon_cy=$((768 - TASKBAR_H + icon_y + icon_h / 2))
+wait_tray "$out/tray-empty.png" differ 20 "$shots/01-started.png" || fail "no tray icon appeared"
+read -r icon_w icon_h icon_x icon_y < <(diff_box "$out/tray-empty.png" "$out/strip.png")
+icon_cx=$((TRAY_X + icon_x + icon_w / 2)); icon_cy=$((768 - TASKBAR_H + icon_y + icon_h / 2))
 ok "tray icon drawn: ${icon_w}x${icon_h} at ($icon_cx,$icon_cy)"
-[ "$icon_w" -le 32 ] && [ "$icon_h" -le 32 ] || fail "the taskbar changed by more than one icon (${icon_w}x${icon_h})"
+[ "$icon_w" -le 20 ] && [ "$icon_h" -le 20 ] || fail "the notification area changed by more than one icon (${icon_w}x${icon_h})"
 
 step 4 "Start balloon"
 if [ $quick -eq 0 ]; then
@@ -271,7 +288,8 @@ cp -a "$data" "$out/history-2"
 qq_start
 say "QQ.exe running again"
 sleep 1 # five client-watch ticks, as above
-qq_end_and_backup 2 "backup 2 (into slot 2)" 04-backup-2
+# The oldest slot is the next: slot 2, still empty, so this run is a full one too.
+qq_end_and_backup 2 "backup 2 (full, into the empty slot 2)" 04-backup-2
 same_tree "$data" "$store/2" || fail "slot 2 differs from the changed chat history"
 ok "slot 2 equals the changed chat history"
 same_tree "$out/history-1" "$store/1" || fail "slot 1 changed by the second run"
@@ -281,6 +299,42 @@ stamp2=$(ini_value Target2 Ended)
 s1=$(stamp_seconds "$stamp1") && s2=$(stamp_seconds "$stamp2") || fail "stamps are not dates: '$stamp1' '$stamp2'"
 [ "$s2" -ge "$s1" ] || fail "slot 2's stamp is older than slot 1's"
 ok "stamps in rotation order: [Target1] $stamp1, [Target2] $stamp2"
+
+say "Three more QQ sessions fill slots 3 to 5 (full runs into empty slots)..."
+for n in 3 4 5; do
+  python3 "$root/scripts/bench/gen-qq-tree.py" --change "$data" >/dev/null
+  qq_start
+  sleep 1
+  qq_end_and_backup "$n" "backup $n (full, into the empty slot $n)"
+  same_tree "$data" "$store/$n" || fail "slot $n differs from the chat history"
+done
+ok "slots 3 to 5 each equal the chat history of their session"
+
+say "The sixth session: every slot is stamped, so the oldest, slot 1, is refreshed in place"
+python3 "$root/scripts/bench/gen-qq-tree.py" --change "$data" | sed 's/^/    changed: /'
+for n in 2 3 4 5; do stamps_before[$n]=$(ini_value "Target$n" Ended); done
+qq_start
+sleep 1
+qq_end_and_backup 1 "backup 6 (incremental, into slot 1)" 05-backup-6
+same_tree "$data" "$store/1" || fail "slot 1 differs from the chat history after the sixth run"
+ok "slot 1 equals the chat history again"
+same_tree "$out/history-2" "$store/2" || fail "slot 2 changed by the sixth run"
+for n in 2 3 4 5; do
+  [ "$(ini_value "Target$n" Ended)" = "${stamps_before[$n]}" ] || fail "slot $n's stamp changed in the sixth run"
+done
+ok "slots 2 to 5 and their stamps untouched"
+# The copy tool's summary line: "Files : Total Copied Skipped Mismatch FAILED Extras". An
+# incremental run copies what changed and skips the rest.
+read -r f_total f_copied f_skipped _ < <(tr -d '\r' <"$app/logs.txt" | grep -E '^ *Files :' | tail -n 1 | sed -E 's/^ *Files : *//')
+[ "${f_skipped:-0}" -gt 0 ] && [ "$f_copied" -lt "$f_total" ] || fail "the sixth run was not incremental (files: $f_total total, $f_copied copied)"
+ok "the sixth run was incremental: $f_copied of $f_total files copied, $f_skipped unchanged ones skipped"
+prev=0
+for n in 2 3 4 5 1; do
+  t=$(stamp_seconds "$(ini_value "Target$n" Ended)") || fail "[Target$n] Ended is not a date"
+  [ "$t" -ge "$prev" ] || fail "stamps out of rotation order at slot $n"
+  prev=$t
+done
+ok "stamps in rotation order: slot 2, 3, 4, 5, then 1 newest ([Target1] Ended=$(ini_value Target1 Ended))"
 say "logs.txt (tail):"
 tr -d '\r' <"$app/logs.txt" | tail -n 6 | sed 's/^/      | /'
 
@@ -291,7 +345,7 @@ read -r m_left m_top m_right m_bottom < <(ctl menu-rect "$desktop" 10000) || fai
 # tooltip would otherwise cover the menu.
 xdotool mousemove --sync $(((m_left + m_right) / 2)) $((m_top + 12))
 [ $quick -eq 1 ] || sleep 0.5
-shot "$shots/05-menu.png"
+shot "$shots/06-menu.png"
 ok "menu open at ($m_left,$m_top)-($m_right,$m_bottom): 立即备份(&B) 还原(&R) 选项(&O) 退出(&E)"
 
 step 8 "Quit with the menu's 退出(&E)"
@@ -302,7 +356,7 @@ status=$(tr -d '\r\n' <"$(drive_c)/KestovaDemo/status.txt" 2>/dev/null || true)
 [ -n "$status" ] || fail "Kestova.exe did not end after 退出(&E)"
 [ "$status" = 0 ] || fail "Kestova.exe ended with status $status"
 ok "Kestova.exe ended with exit status 0"
-wait_taskbar "$out/taskbar-empty.png" same 10 "$shots/06-after-exit.png" || fail "the tray icon is still drawn"
+wait_tray "$out/tray-empty.png" same 10 "$shots/07-after-exit.png" || fail "the tray icon is still drawn"
 ok "tray icon gone"
 wait "$run_pid" 2>/dev/null || true
 run_pid=""
