@@ -451,6 +451,7 @@ TEST_F(KestovaExe, TheCompanionsReloadArmsTheClientWatch)
     ASSERT_TRUE(WriteBytes(config, "[AutoBackup]\r\nAutobackupAfterQQuit=0\r\n"));
 
     StandInGroup client;
+    ASSERT_TRUE(MakeDirs(scratch_ / L"QQ\\Bin"));
     std::wstring qq = CopyStandIn(scratch_ / L"QQ\\Bin", L"QQ.exe");
     ASSERT_FALSE(qq.empty());
     ASSERT_TRUE(client.Start(qq));
