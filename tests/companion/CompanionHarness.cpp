@@ -33,34 +33,6 @@ private:
 
 } // namespace
 
-static void SnapshotInto(const std::wstring& root, const std::wstring& relative, TreeSnapshot* tree)
-{
-    std::wstring dir = relative.empty() ? root : root + L"\\" + relative;
-    WIN32_FIND_DATAW entry;
-    UniqueFindHandle find(FindFirstFileW((dir + L"\\*").c_str(), &entry));
-    if (!find) return;
-    do {
-        std::wstring name = entry.cFileName;
-        if (name == L"." || name == L"..") continue;
-        std::wstring child = relative.empty() ? name : relative + L"\\" + name;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            (*tree)[child] = "<dir>";
-            SnapshotInto(root, child, tree);
-        } else {
-            std::string bytes;
-            ReadBytes(root + L"\\" + child, &bytes);
-            (*tree)[child] = bytes;
-        }
-    } while (FindNextFileW(find.get(), &entry));
-}
-
-TreeSnapshot Snapshot(const std::wstring& root)
-{
-    TreeSnapshot tree;
-    SnapshotInto(root, L"", &tree);
-    return tree;
-}
-
 CompanionFolder::CompanionFolder()
 {
     app_ = scratch_ / L"App";

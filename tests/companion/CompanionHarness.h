@@ -10,10 +10,6 @@
 #include <map>
 #include <string>
 
-// Relative path -> content ("<dir>" for a folder) of everything under root.
-using TreeSnapshot = std::map<std::wstring, std::string>;
-TreeSnapshot Snapshot(const std::wstring& root);
-
 // <scratch>\App holding Marrowby.exe and robocopy.exe (copies of the built ones),
 // <scratch>\Backup_Data\1..5 empty, and the live data folder <scratch>\QQ\Users with a
 // few files, one of them in a subfolder.

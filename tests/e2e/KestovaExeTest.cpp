@@ -177,34 +177,6 @@ long long QuitByExitMessage(const Process& process, HWND window)
     return -1;
 }
 
-// Every file under root, by its path relative to root, with its content.
-void ListTree(const std::wstring& root, const std::wstring& relative,
-              std::map<std::wstring, std::string>* files)
-{
-    std::wstring dir = relative.empty() ? root : root + L"\\" + relative;
-    WIN32_FIND_DATAW entry;
-    UniqueFindHandle find(FindFirstFileW((dir + L"\\*").c_str(), &entry));
-    if (!find) return;
-    do {
-        std::wstring name = entry.cFileName;
-        if (name == L"." || name == L"..") continue;
-        std::wstring path = relative.empty() ? name : relative + L"\\" + name;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            (*files)[path + L"\\"] = "";
-            ListTree(root, path, files);
-        } else {
-            ReadBytes(root + L"\\" + path, &(*files)[path]);
-        }
-    } while (FindNextFileW(find.get(), &entry));
-}
-
-std::map<std::wstring, std::string> Tree(const std::wstring& root)
-{
-    std::map<std::wstring, std::string> files;
-    ListTree(root, L"", &files);
-    return files;
-}
-
 // A value of a settings file that another process writes. The platform's profile calls
 // may answer from a cache of the file, so each read goes through a fresh copy of it.
 std::wstring ReadIni(const std::wstring& file, const wchar_t* section, const wchar_t* key)
@@ -403,13 +375,13 @@ TEST_F(KestovaExe, BackupNowMirrorsTheChatDataIntoSlotOne)
     EXPECT_EQ(QuitByExitMessage(kestova, window), 0);
 
     std::wstring store = scratch_ / L"Backup_Data";
-    std::map<std::wstring, std::string> source = Tree(dataDir_);
-    EXPECT_EQ(Tree(store + L"\\1"), source);
-    EXPECT_EQ(source.size(), 9u); // the fixture's files and folders, as a check of Tree
+    TreeSnapshot source = Snapshot(dataDir_);
+    EXPECT_EQ(Snapshot(store + L"\\1"), source);
+    EXPECT_EQ(source.size(), 9u); // the fixture's files and folders, as a check of the listing
     for (const wchar_t* slot : {L"2", L"3", L"4", L"5"}) {
         SCOPED_TRACE(Narrow(slot));
         EXPECT_TRUE(IsDirectory(store + L"\\" + slot));
-        EXPECT_TRUE(Tree(store + L"\\" + slot).empty());
+        EXPECT_TRUE(Snapshot(store + L"\\" + slot).empty());
         EXPECT_EQ(ReadIni(config, (std::wstring(L"Target") + slot).c_str(), L"Ended"), L"");
     }
     // The stamp is the tool's completion time, "Www Mmm dd hh:mm:ss yyyy", of today.
@@ -474,7 +446,7 @@ TEST_F(KestovaExe, TheCompanionsReloadArmsTheClientWatch)
     Sleep(1000);
     ASSERT_TRUE(client.EndAll());
     ASSERT_TRUE(PollUntil([&] { return !ReadIni(config, L"Target1", L"Ended").empty(); }, 60000));
-    EXPECT_EQ(Tree(scratch_ / L"Backup_Data\\1"), Tree(dataDir_));
+    EXPECT_EQ(Snapshot(scratch_ / L"Backup_Data\\1"), Snapshot(dataDir_));
     EXPECT_EQ(QuitByExitMessage(kestova, window), 0);
 }
 

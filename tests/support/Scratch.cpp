@@ -99,6 +99,33 @@ bool ReadBytes(const std::wstring& path, std::string* bytes)
     return ok != FALSE;
 }
 
+static void SnapshotInto(const std::wstring& root, const std::wstring& relative, TreeSnapshot* tree)
+{
+    std::wstring dir = relative.empty() ? root : root + L"\\" + relative;
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = FindFirstFileW((Extended(dir) + L"\\*").c_str(), &entry);
+    if (listing == INVALID_HANDLE_VALUE) return;
+    do {
+        std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..") continue;
+        std::wstring child = relative.empty() ? name : relative + L"\\" + name;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            (*tree)[child] = "<dir>";
+            SnapshotInto(root, child, tree);
+        } else {
+            ReadBytes(root + L"\\" + child, &(*tree)[child]);
+        }
+    } while (FindNextFileW(listing, &entry));
+    FindClose(listing);
+}
+
+TreeSnapshot Snapshot(const std::wstring& root)
+{
+    TreeSnapshot tree;
+    SnapshotInto(root, L"", &tree);
+    return tree;
+}
+
 bool PathExists(const std::wstring& path)
 {
     return GetFileAttributesW(Extended(path).c_str()) != INVALID_FILE_ATTRIBUTES;

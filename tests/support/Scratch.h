@@ -4,6 +4,7 @@
 
 #include "base/Platform.h"
 
+#include <map>
 #include <string>
 
 class ScratchDir {
@@ -33,6 +34,11 @@ bool WriteBytes(const std::wstring& path, const std::string& bytes);
 
 // The whole content of a file; false when it cannot be read.
 bool ReadBytes(const std::wstring& path, std::string* bytes);
+
+// Relative path -> content ("<dir>" for a folder) of everything under root, for comparing
+// whole trees.
+using TreeSnapshot = std::map<std::wstring, std::string>;
+TreeSnapshot Snapshot(const std::wstring& root);
 
 bool PathExists(const std::wstring& path);
 bool IsDirectory(const std::wstring& path);
