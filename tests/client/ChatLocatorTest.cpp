@@ -2,6 +2,7 @@
 #include "base/Platform.h"
 #include "base/ScopedWin.h"
 #include "client/ChatLocator.h"
+#include "tests/support/RegistryFixture.h"
 #include "tests/support/Scratch.h"
 
 #include <gtest/gtest.h>
@@ -21,115 +22,6 @@ const wchar_t SHELL_FOLDERS_KEY[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 const wchar_t USER_SHELL_FOLDERS_KEY[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
-
-// The registry changes of one test, undone when the owner goes, even after a failed
-// assertion: changed values get their old data back (or are removed again), then the keys
-// it created are deleted, deepest first.
-class RegistryChanges {
-public:
-    RegistryChanges() = default;
-    RegistryChanges(const RegistryChanges&) = delete;
-    RegistryChanges& operator=(const RegistryChanges&) = delete;
-    ~RegistryChanges()
-    {
-        for (auto saved = saved_.rbegin(); saved != saved_.rend(); ++saved) {
-            UniqueRegKey key;
-            if (RegOpenKeyExW(saved->root, saved->key.c_str(), 0, KEY_SET_VALUE | saved->view,
-                              key.put()) != ERROR_SUCCESS)
-                continue;
-            if (saved->existed)
-                RegSetValueExW(key.get(), saved->name.c_str(), 0, saved->type, saved->data.data(),
-                               static_cast<DWORD>(saved->data.size()));
-            else
-                RegDeleteValueW(key.get(), saved->name.c_str());
-        }
-        for (auto created = created_.rbegin(); created != created_.rend(); ++created)
-            RegDeleteKeyExW(created->root, created->path.c_str(), created->view, 0);
-    }
-
-    bool SetBytes(HKEY root, const std::wstring& keyPath, const std::wstring& name, DWORD type,
-                  const void* data, size_t bytes, REGSAM view = VIEW_32)
-    {
-        Remember(root, keyPath, name, view);
-        UniqueRegKey key;
-        if (!CreateKey(root, keyPath, view, &key)) return false;
-        return RegSetValueExW(key.get(), name.c_str(), 0, type, static_cast<const BYTE*>(data),
-                              static_cast<DWORD>(bytes)) == ERROR_SUCCESS;
-    }
-
-    // The text with its terminator, as the platform's own tools store it.
-    bool SetString(HKEY root, const std::wstring& keyPath, const std::wstring& name,
-                   const std::wstring& text, DWORD type = REG_SZ, REGSAM view = VIEW_32)
-    {
-        return SetBytes(root, keyPath, name, type, text.c_str(),
-                        (text.size() + 1) * sizeof(wchar_t), view);
-    }
-
-    bool DeleteValue(HKEY root, const std::wstring& keyPath, const std::wstring& name,
-                     REGSAM view = VIEW_32)
-    {
-        Remember(root, keyPath, name, view);
-        UniqueRegKey key;
-        LONG status = RegOpenKeyExW(root, keyPath.c_str(), 0, KEY_SET_VALUE | view, key.put());
-        if (status == ERROR_FILE_NOT_FOUND) return true;
-        if (status != ERROR_SUCCESS) return false;
-        status = RegDeleteValueW(key.get(), name.c_str());
-        return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
-    }
-
-private:
-    // Creates the key one level at a time, noting each level that did not exist before.
-    bool CreateKey(HKEY root, const std::wstring& keyPath, REGSAM view, UniqueRegKey* key)
-    {
-        for (size_t end = 0; end != std::wstring::npos;) {
-            end = keyPath.find(L'\\', end + 1);
-            std::wstring level = keyPath.substr(0, end);
-            DWORD disposition = 0;
-            if (RegCreateKeyExW(root, level.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr,
-                                key->put(), &disposition) != ERROR_SUCCESS)
-                return false;
-            if (disposition == REG_CREATED_NEW_KEY) created_.push_back({root, level, view});
-        }
-        return true;
-    }
-
-    void Remember(HKEY root, const std::wstring& keyPath, const std::wstring& name, REGSAM view)
-    {
-        for (const Saved& saved : saved_)
-            if (saved.root == root && saved.key == keyPath && saved.name == name && saved.view == view)
-                return;
-        Saved saved{root, keyPath, name, view, false, REG_NONE, {}};
-        UniqueRegKey key;
-        if (RegOpenKeyExW(root, keyPath.c_str(), 0, KEY_QUERY_VALUE | view, key.put()) == ERROR_SUCCESS) {
-            DWORD bytes = 0;
-            if (RegQueryValueExW(key.get(), name.c_str(), nullptr, &saved.type, nullptr, &bytes) ==
-                ERROR_SUCCESS) {
-                saved.data.resize(bytes);
-                saved.existed = RegQueryValueExW(key.get(), name.c_str(), nullptr, &saved.type,
-                                                 saved.data.data(), &bytes) == ERROR_SUCCESS;
-                saved.data.resize(bytes);
-            }
-        }
-        saved_.push_back(std::move(saved));
-    }
-
-    struct Created {
-        HKEY root;
-        std::wstring path;
-        REGSAM view;
-    };
-    struct Saved {
-        HKEY root;
-        std::wstring key;
-        std::wstring name;
-        REGSAM view;
-        bool existed;
-        DWORD type;
-        std::vector<BYTE> data;
-    };
-    std::vector<Created> created_;
-    std::vector<Saved> saved_;
-};
 
 bool KeyExists(HKEY root, const wchar_t* keyPath, REGSAM view)
 {

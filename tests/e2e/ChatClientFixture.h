@@ -4,32 +4,13 @@
 #pragma once
 
 #include "base/Platform.h"
+#include "tests/support/RegistryFixture.h"
 
 #include <string>
-#include <vector>
 
-// Machine-wide text values in the 32-bit view, where the chat client keeps its entries.
-// Values it changes get their old data back, and keys it created are removed, deepest
-// first, when it goes, even after a failed assertion.
-class ChatClientRegistry {
-public:
-    ChatClientRegistry() = default;
-    ChatClientRegistry(const ChatClientRegistry&) = delete;
-    ChatClientRegistry& operator=(const ChatClientRegistry&) = delete;
-    ~ChatClientRegistry();
-
-    bool Set(const std::wstring& keyPath, const std::wstring& name, const std::wstring& text);
-
-private:
-    struct Saved {
-        std::wstring key, name;
-        bool existed;
-        DWORD type;
-        std::vector<BYTE> data;
-    };
-    std::vector<std::wstring> created_;
-    std::vector<Saved> saved_;
-};
+// The chat client's entries are machine-wide values in the 32-bit view, the default view
+// of RegistryChanges.
+using ChatClientRegistry = RegistryChanges;
 
 // The platform type entry "QQ2010" (its program in scratchDir\QQ\Bin), the common
 // documents folder scratchDir\Docs, and its Tencent\QQ\UserDataInfo.ini naming dataDir.
