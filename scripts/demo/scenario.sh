@@ -71,7 +71,19 @@ trap cleanup EXIT
 ctl() { wine_run 'C:\KestovaDemo\DemoCtl.exe' "$@" | tr -d '\r'; }
 
 # ---------------------------------------------------------------------------- screen side
-shot() { xwd -root -silent -display "$DISPLAY" | "$CONVERT" xwd:- "$1"; }
+# A capture can fail when a window goes away while X reads the screen (BadDrawable):
+# such a capture is taken again.
+shot() {
+  local try
+  for try in 1 2 3 4 5; do
+    if xwd -root -silent -display "$DISPLAY" 2>/dev/null | "$CONVERT" xwd:- "$1" 2>/dev/null; then
+      return 0
+    fi
+    sleep 0.1
+  done
+  echo "screenshot failed: $1" >&2
+  return 1
+}
 # The taskbar strip at the bottom of the 1024x768 desktop, and the area above it where
 # balloons and the menu open.
 TASKBAR_H=20
