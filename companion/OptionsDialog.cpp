@@ -25,9 +25,7 @@ struct OptionsState {
     wchar_t programDir[PATH_CAPACITY];
     wchar_t configPath[PATH_CAPACITY];
     bool loading;          // controls are being filled: their notifications are not edits
-    bool stopRequested;    // the user asked the runner to quit
-    bool runnerWasBusy;    // the copy tool ran at the last look
-    HWND stoppingRunner;   // the window the exit request went to
+    RunnerStopRequest stop; // the user asked the runner to quit
 };
 
 void FillNumbers(HWND combo, int count)
@@ -94,16 +92,10 @@ void ShowRunnerState(HWND dialog, OptionsState* state)
 {
     HWND runner = FindRunnerWindow();
     const wchar_t* text = runner ? TEXT_RUNNER_RUNNING : TEXT_RUNNER_NOT_RUNNING;
-    if (state->stopRequested) {
-        if (!runner) {
-            text = TEXT_RUNNER_GONE;
-        } else {
-            bool busy = IsCopyToolRunning();
-            text = busy ? TEXT_RUNNER_FINISHING : TEXT_RUNNER_STOP_WAITING;
-            // The runner drops an exit request while it backs up: ask again once it is done.
-            if (state->runnerWasBusy && !busy) PostRunnerExit(runner);
-            state->runnerWasBusy = busy;
-        }
+    if (state->stop.started()) {
+        if (!runner) text = TEXT_RUNNER_GONE;
+        else if (state->stop.window() != runner) state->stop = RunnerStopRequest{}; // a new runner
+        else text = state->stop.Poll() == STOP_PHASE_FINISHING_BACKUP ? TEXT_RUNNER_FINISHING : TEXT_RUNNER_STOP_WAITING;
     }
     wchar_t current[128];
     GetDlgItemTextW(dialog, IDC_RUNNER_STATE, current, 128);
@@ -163,11 +155,7 @@ INT_PTR CALLBACK OptionsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
             SaveSettings(dialog, state);
             return TRUE;
         case IDC_STOP_RUNNER: {
-            HWND runner = FindRunnerWindow();
-            if (runner && PostRunnerExit(runner)) {
-                state->stopRequested = true;
-                state->runnerWasBusy = false;
-            }
+            state->stop.Start(FindRunnerWindow());
             ShowRunnerState(dialog, state);
             return TRUE;
         }

@@ -44,6 +44,26 @@ bool PostRunnerExit(HWND window)
 
 bool IsCopyToolRunning() { return IsProcessRunning(L"robocopy.exe") == 1; }
 
+bool RunnerStopRequest::Start(HWND window)
+{
+    window_ = window;
+    lastPost_ = GetTickCount64();
+    wasBusy_ = false;
+    return PostRunnerExit(window);
+}
+
+int RunnerStopRequest::Poll()
+{
+    bool busy = IsCopyToolRunning();
+    ULONGLONG now = GetTickCount64();
+    if (!busy && (wasBusy_ || now - lastPost_ >= REPOST_PERIOD_MS)) {
+        PostRunnerExit(window_);
+        lastPost_ = now;
+    }
+    wasBusy_ = busy;
+    return busy ? STOP_PHASE_FINISHING_BACKUP : STOP_PHASE_WAITING;
+}
+
 int StopRunner(DWORD timeoutMs, StopProgress progress, void* context, wchar_t* runnerPath,
                size_t capacity)
 {
@@ -61,10 +81,9 @@ int StopRunner(DWORD timeoutMs, StopProgress progress, void* context, wchar_t* r
         if (!QueryFullProcessImageNameW(process.get(), 0, runnerPath, &size)) runnerPath[0] = L'\0';
     }
 
-    PostRunnerExit(window);
+    RunnerStopRequest request;
+    request.Start(window);
     ULONGLONG start = GetTickCount64();
-    ULONGLONG lastPost = start;
-    bool wasBusy = false;
     int phase = -1;
     for (;;) {
         if (!IsWindow(window)) {
@@ -74,16 +93,9 @@ int StopRunner(DWORD timeoutMs, StopProgress progress, void* context, wchar_t* r
         ULONGLONG now = GetTickCount64();
         if (now - start >= timeoutMs) return STOP_TIMED_OUT;
 
-        bool busy = IsCopyToolRunning();
-        int newPhase = busy ? STOP_PHASE_FINISHING_BACKUP : STOP_PHASE_WAITING;
+        int newPhase = request.Poll();
         if (newPhase != phase && progress) progress(context, newPhase);
         phase = newPhase;
-        // The runner drops an exit request while a backup runs: ask again when it is over.
-        if (!busy && (wasBusy || now - lastPost >= REPOST_PERIOD_MS)) {
-            PostRunnerExit(window);
-            lastPost = now;
-        }
-        wasBusy = busy;
 
         DWORD step = static_cast<DWORD>(timeoutMs - (now - start));
         if (step > WAIT_STEP_MS) step = WAIT_STEP_MS;

@@ -39,10 +39,29 @@ enum StopPhase {
 };
 using StopProgress = void (*)(void* context, int phase);
 
+// One request to quit, followed through. The runner drops an exit request while it backs
+// up, so the request is posted again once the copy tool has ended, and every 10 s in case
+// it was lost some other way.
+class RunnerStopRequest {
+public:
+    // Posts the exit message to window and follows it from now on; false when there is no
+    // window or the post fails (Poll then asks again when that is due).
+    bool Start(HWND window);
+    bool started() const { return window_ != nullptr; }
+    HWND window() const { return window_; }
+    // One look, for a runner whose window is still there: its phase now, asking again
+    // when that is due.
+    int Poll();
+
+private:
+    HWND window_ = nullptr;
+    ULONGLONG lastPost_ = 0;
+    bool wasBusy_ = false;
+};
+
 // Asks a running runner to quit and waits up to timeoutMs for its window to go (and then,
 // briefly, for its process to end, which frees the single-instance mutex for a restart).
-// The runner drops an exit request while it backs up, so the request is posted again once
-// the copy tool has ended. runnerPath (may be null) receives the runner's program file
+// The request is followed through as RunnerStopRequest does. runnerPath (may be null) receives the runner's program file
 // when it can be found. progress (may be null) hears each change of phase.
 int StopRunner(DWORD timeoutMs, StopProgress progress, void* context, wchar_t* runnerPath,
                size_t capacity);

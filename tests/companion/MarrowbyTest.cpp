@@ -4,6 +4,7 @@
 #include "base/PathText.h"
 #include "base/Settings.h"
 #include "companion/CompanionResource.h"
+#include "companion/CompanionTexts.h"
 #include "companion/RunnerControl.h"
 #include "runner/ControlMessages.h"
 #include "tests/companion/CompanionHarness.h"
@@ -11,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,13 +31,53 @@ LRESULT CALLBACK ObeyingRunnerProc(HWND window, UINT message, WPARAM wParam, LPA
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-// A stand-in for the runner's hidden window: "obey" quits on the exit message, anything
-// else ignores it.
+// The stand-in's backup in the "busy" behaviour, and the exit requests it has heard.
+HANDLE busyTool = nullptr;
+int exitRequests = 0;
+
+// Drops exit requests while its copy tool runs, as the runner does while it backs up; with
+// no copy tool, drops the first one, as a runner between windows would lose it.
+LRESULT CALLBACK BusyRunnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == ExitMessageNumber()) {
+        ++exitRequests;
+        bool drop = busyTool ? WaitForSingleObject(busyTool, 0) == WAIT_TIMEOUT : exitRequests == 1;
+        if (!drop) DestroyWindow(window);
+        return 0;
+    }
+    if (message == WM_DESTROY) PostQuitMessage(0);
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// Stands in for the copy tool: runs until the named event is set.
+KESTOVA_CHILD(until_event)
+{
+    if (args.empty()) return 2;
+    UniqueHandle end(CreateEventW(nullptr, TRUE, FALSE, args[0].c_str()));
+    return end && WaitForSingleObject(end.get(), 120000) == WAIT_OBJECT_0 ? 0 : 3;
+}
+
+// A stand-in for the runner's hidden window: "obey" quits on the exit message; "busy TOOL
+// EVENT" first starts TOOL as a copy tool that runs until EVENT is set, and quits on an
+// exit message only once it has ended; "drop_first" quits on the second exit message. Both
+// exit with the number of requests they heard. Anything else ignores the exit message.
 KESTOVA_CHILD(runner_window)
 {
     bool obey = !args.empty() && args[0] == L"obey";
+    bool busy = (args.size() == 3 && args[0] == L"busy") || (args.size() == 1 && args[0] == L"drop_first");
+    PROCESS_INFORMATION tool{};
+    if (args.size() == 3) {
+        std::wstring line = QuoteArgument(args[1]) + L" --kestova-child=until_event " + QuoteArgument(args[2]);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        if (!CreateProcessW(args[1].c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                            &tool))
+            return 2;
+        CloseHandle(tool.hThread);
+        busyTool = tool.hProcess;
+    }
     WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = obey ? ObeyingRunnerProc : DefWindowProcW;
+    windowClass.lpfnWndProc = busy ? BusyRunnerProc : obey ? ObeyingRunnerProc : DefWindowProcW;
     windowClass.hInstance = GetModuleHandleW(nullptr);
     windowClass.lpszClassName = WINDOW_CLASS_NAME;
     if (!RegisterClassW(&windowClass)) return 3;
@@ -43,7 +86,8 @@ KESTOVA_CHILD(runner_window)
         return 4;
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
-    return 0;
+    if (busyTool) CloseHandle(busyTool);
+    return busy ? exitRequests : 0;
 }
 
 // Stands in for a running QQ.exe until it is killed.
@@ -186,6 +230,85 @@ TEST(Marrowby, StopRunnerWaitsForAnObeyingRunnerAndGivesUpOnAStubbornOne)
         EXPECT_TRUE(IsWindow(runner.window));
     }
     EXPECT_EQ(StopRunner(1000, nullptr, nullptr, nullptr, 0), STOP_NOT_RUNNING);
+}
+
+// A copy of this program named robocopy.exe, in a folder of its own in scratch.
+std::wstring CopyToolStandIn(const CompanionFolder& folder)
+{
+    static int made = 0;
+    std::wstring dir = folder.scratch() / (L"Tool" + std::to_wstring(++made));
+    return CreateDirectoryW(dir.c_str(), nullptr) ? CopySelfTo(dir, L"robocopy.exe") : L"";
+}
+
+// The runner stand-in, busy with a copy tool that runs until toolEnd is set.
+struct BusyRunner {
+    explicit BusyRunner(const CompanionFolder& folder)
+        : eventName(L"KestovaTestToolEnd-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                    std::to_wstring(GetTickCount64())),
+          toolEnd(CreateEventW(nullptr, TRUE, FALSE, eventName.c_str())),
+          runner(folder, (L"busy " + QuoteArgument(CopyToolStandIn(folder)) + L" " + eventName).c_str())
+    {
+    }
+    std::wstring eventName;
+    UniqueHandle toolEnd;
+    RunnerStandIn runner;
+};
+
+TEST(Marrowby, AQuitRequestIsAskedAgainAfterABackupAndWhenLost)
+{
+    CompanionFolder folder;
+    {
+        BusyRunner busy(folder);
+        ASSERT_TRUE(busy.runner.window);
+        ASSERT_TRUE(busy.toolEnd);
+        struct Heard {
+            std::vector<int> phases;
+            HANDLE toolEnd;
+        } heard{{}, busy.toolEnd.get()};
+        auto progress = [](void* context, int phase) {
+            auto* h = static_cast<Heard*>(context);
+            h->phases.push_back(phase);
+            if (phase == STOP_PHASE_FINISHING_BACKUP) SetEvent(h->toolEnd); // the backup ends now
+        };
+        EXPECT_EQ(StopRunner(30000, progress, &heard, nullptr, 0), STOP_ENDED);
+        ASSERT_FALSE(heard.phases.empty());
+        EXPECT_EQ(heard.phases.front(), STOP_PHASE_FINISHING_BACKUP);
+        EXPECT_GE(busy.runner.process.Wait(5000), 2); // the first request was dropped
+    }
+    {
+        // The settings dialog's button says the same, and asks again when a request is lost.
+        auto busy = std::make_unique<BusyRunner>(folder);
+        ASSERT_TRUE(busy->runner.window);
+        Background companion(Command(folder.marrowby(), L"--options"), folder.app());
+        HWND dialog = WaitForProcessWindow(companion.id(), L"#32770", WINDOW_WAIT_MS);
+        ASSERT_TRUE(dialog);
+        auto shows = [&](const wchar_t* expected, DWORD timeoutMs) {
+            wchar_t text[128] = L"";
+            bool seen = PumpUntil([&] {
+                GetDlgItemTextW(dialog, IDC_RUNNER_STATE, text, 128);
+                return wcscmp(text, expected) == 0;
+            }, timeoutMs);
+            return seen ? testing::AssertionSuccess() : testing::AssertionFailure() << Narrow(text);
+        };
+        EXPECT_TRUE(shows(TEXT_RUNNER_RUNNING, WINDOW_WAIT_MS));
+        PostMessageW(dialog, WM_COMMAND, IDC_STOP_RUNNER, 0);
+        EXPECT_TRUE(shows(TEXT_RUNNER_FINISHING, WINDOW_WAIT_MS));
+        EXPECT_TRUE(IsWindow(busy->runner.window));
+        SetEvent(busy->toolEnd.get());
+        EXPECT_TRUE(shows(TEXT_RUNNER_GONE, WINDOW_WAIT_MS));
+        EXPECT_GE(busy->runner.process.Wait(5000), 2);
+        busy.reset();
+
+        RunnerStandIn deaf(folder, L"drop_first");
+        ASSERT_TRUE(deaf.window);
+        EXPECT_TRUE(shows(TEXT_RUNNER_RUNNING, WINDOW_WAIT_MS)); // a new runner
+        PostMessageW(dialog, WM_COMMAND, IDC_STOP_RUNNER, 0);
+        EXPECT_TRUE(shows(TEXT_RUNNER_STOP_WAITING, WINDOW_WAIT_MS));
+        EXPECT_TRUE(shows(TEXT_RUNNER_GONE, 30000)); // asked again within 10 s
+        EXPECT_EQ(deaf.process.Wait(5000), 2);
+        PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+        EXPECT_EQ(companion.Wait(WINDOW_WAIT_MS), 0);
+    }
 }
 
 class MarrowbyRestore : public testing::Test {
