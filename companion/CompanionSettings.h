@@ -39,8 +39,8 @@ wchar_t* FormatScheduleTime(const CompanionSettings& settings, wchar_t* buffer, 
 // The "Mode" text: "NONE", "PRE_DAY" or "PRE_WEEK"; null for any other mode.
 const wchar_t* ModeText(int mode);
 
-// Writes "Time" (unless the mode is MODE_NONE: the runner ignores it then and the last
-// time stays for the next switch), then "Mode", then the two flags as "1" or "0"; touches
+// Writes "Time" (unless the mode is MODE_NONE: the runner ignores it then, and the stored
+// value is left as it is), then "Mode", then the two flags as "1" or "0"; touches
 // nothing else. Reads the values back and returns true only when the runner would now take
 // exactly these settings. Invalid settings write nothing and return false.
 bool WriteCompanionSettings(const wchar_t* configPath, const CompanionSettings& settings);

@@ -41,6 +41,9 @@ static const wchar_t* StatusText(int status, bool undo)
                L"请将它改名回原来的目录：";
     case RESTORE_NOTHING_TO_UNDO: return L"没有可以撤销的还原（或者保留的聊天记录目录已被删除）。";
     case RESTORE_UNDO_FAILED: return L"撤销失败（可能有文件正在使用）。聊天记录没有任何改变。";
+    case RESTORE_SLOT_CHANGED:
+        return L"在等待 Kestova 退出期间，所选的备份被更新了，它已不是您选择的那一份。请重新选择要还原的备份。"
+               L"当前的聊天记录没有任何改变。";
     default: return L"发生了未知的错误。";
     }
 }

@@ -20,8 +20,9 @@
 // 14 slot and data folder on different volumes; 15 not enough room for the copy; 16 the
 // copy failed; 17 the live folder could not be set aside; 18 the copy could not take its
 // place (the live folder is back); 19 ...and the live folder could not be put back (its
-// set-aside path is printed); 20 nothing to undo; 21 the undo failed. In every failure
-// but 19 the live history is where and as it was.
+// set-aside path is printed); 20 nothing to undo; 21 the undo failed; 22 a backup
+// changed the slot while Kestova.exe was quitting (choose again). In every failure but 19
+// the live history is where and as it was.
 #include "companion/CompanionSettings.h"
 #include "companion/CompanionTexts.h"
 #include "companion/Dialogs.h"
@@ -95,15 +96,29 @@ int SetOptions(const wchar_t* programDir, const std::vector<const wchar_t*>& ass
     }
     CompanionSettings settings;
     LoadCompanionSettings(configPath, &settings);
+    bool timeKnown = settings.mode != MODE_NONE;
+    bool timeGiven = false;
     bool weekdayKnown = settings.mode == MODE_PRE_WEEK;
     for (const wchar_t* assignment : assignments) {
         int result = ApplySettingText(assignment, &settings, &weekdayKnown);
-        if (result == SETTING_APPLIED) continue;
+        if (result == SETTING_APPLIED) {
+            if (_wcsnicmp(assignment, L"Time=", 5) == 0) timeGiven = true;
+            continue;
+        }
         std::wstring message = (result == SETTING_UNKNOWN_KEY ? L"未知的设置项：" : L"设置值无效：");
         Print((message + assignment).c_str());
         return EXIT_USAGE;
     }
-    // A weekly schedule needs its day: one is not made up.
+    // Without a schedule the time is not stored: a given one would be dropped unseen.
+    if (settings.mode == MODE_NONE && timeGiven) {
+        Print(L"没有定时备份时不会保存时间，请同时指定 Mode=PRE_DAY 或 Mode=PRE_WEEK。");
+        return EXIT_USAGE;
+    }
+    // A schedule needs its time, and a weekly one its day: neither is made up.
+    if (settings.mode != MODE_NONE && !timeKnown && !timeGiven) {
+        Print(L"定时备份需要指定时间，例如 Time=21:30。");
+        return EXIT_USAGE;
+    }
     if (settings.mode == MODE_PRE_WEEK && !weekdayKnown) {
         Print(L"每周定时备份需要指定星期，例如 Time=\"21:30 FIR\"。");
         return EXIT_USAGE;

@@ -151,6 +151,32 @@ void ClearUndoRecord(const wchar_t* programDir)
 // cannot be read is taken as QQ running.
 bool ClientMayRun() { return restoreSeams.isProcessRunning(CLIENT_PROCESS_NAME) != 0; }
 
+// What identifies the backup in a slot: its stamp and its files.
+struct SlotState {
+    wchar_t stamp[STAMP_CAPACITY];
+    unsigned long long files;
+    unsigned long long bytes;
+    unsigned long long writeTimes;
+    bool listed;
+};
+
+void ReadSlotState(const RestoreJob& job, const wchar_t* slotPath, SlotState* state)
+{
+    *state = SlotState{};
+    wchar_t configPath[PATH_CAPACITY];
+    wchar_t section[16];
+    swprintf(section, 16, L"%ls%d", SLOT_SECTION_PREFIX, job.slot);
+    if (JoinPath(configPath, PATH_CAPACITY, job.programDir, CONFIG_FILE_NAME))
+        ReadSetting(configPath, section, KEY_ENDED, state->stamp, STAMP_CAPACITY);
+    state->listed = IsFolder(slotPath) && CountTree(slotPath, &state->files, &state->bytes, &state->writeTimes);
+}
+
+bool SameSlotState(const SlotState& a, const SlotState& b)
+{
+    return a.listed == b.listed && wcscmp(a.stamp, b.stamp) == 0 && a.files == b.files && a.bytes == b.bytes &&
+           a.writeTimes == b.writeTimes;
+}
+
 // Stops a running runner; false when it would not quit.
 bool StopRunnerFor(const RestoreJob& job, RestoreOutcome* outcome, wchar_t* runnerPath)
 {
@@ -174,10 +200,17 @@ int RestartRunner(const RestoreJob& job, RestoreOutcome* outcome, wchar_t* runne
     return status;
 }
 
-// The part of a restore that runs while the runner is stopped.
-int CopyAndSwap(const RestoreJob& job, const wchar_t* toolPath, const wchar_t* slotPath,
-                unsigned long long slotFiles, unsigned long long slotBytes, RestoreOutcome* outcome)
+// The part of a restore that runs while the runner is stopped. chosen is the slot as the
+// user chose it, read before the runner was asked to quit.
+int CopyAndSwap(const RestoreJob& job, const wchar_t* toolPath, const wchar_t* slotPath, const SlotState& chosen,
+                RestoreOutcome* outcome)
 {
+    // A runner that was finishing a backup may have written into this very slot (the oldest
+    // is the one it refreshes): what is there now is not the backup the user chose.
+    SlotState now;
+    ReadSlotState(job, slotPath, &now);
+    if (!SameSlotState(chosen, now)) return RESTORE_SLOT_CHANGED;
+
     Report(job, STEP_COPYING);
     wchar_t copyDir[PATH_CAPACITY];
     if (!FreeSiblingName(outcome->dataDir, L"restoring", copyDir, PATH_CAPACITY)) return RESTORE_COPY_FAILED;
@@ -187,7 +220,7 @@ int CopyAndSwap(const RestoreJob& job, const wchar_t* toolPath, const wchar_t* s
     Report(job, STEP_VERIFYING);
     unsigned long long files = 0, bytes = 0;
     // The tool's exit code alone does not prove the copy whole: it is counted again.
-    copied = copied && CountTree(copyDir, &files, &bytes) && files == slotFiles && bytes == slotBytes;
+    copied = copied && CountTree(copyDir, &files, &bytes) && files == chosen.files && bytes == chosen.bytes;
     if (!copied) {
         RemoveTreeW(copyDir);
         return RESTORE_COPY_FAILED;
@@ -311,9 +344,9 @@ int RunRestore(const RestoreJob& job, RestoreOutcome* outcome)
         return outcome->status = RESTORE_NO_PROGRAM_DIR;
     if (job.slot < 1 || job.slot > SLOT_COUNT) return outcome->status = RESTORE_EMPTY_SLOT;
 
-    unsigned long long slotFiles = 0, slotBytes = 0;
-    if (!IsFolder(slotPath) || !CountTree(slotPath, &slotFiles, &slotBytes) || slotFiles == 0)
-        return outcome->status = RESTORE_EMPTY_SLOT;
+    SlotState chosen;
+    ReadSlotState(job, slotPath, &chosen);
+    if (!chosen.listed || chosen.files == 0) return outcome->status = RESTORE_EMPTY_SLOT;
 
     if (!restoreSeams.locateChatData(outcome->dataDir, PATH_CAPACITY)) return outcome->status = RESTORE_NO_DATA_DIR;
     StripTrailingSeparator(outcome->dataDir);
@@ -327,7 +360,7 @@ int RunRestore(const RestoreJob& job, RestoreOutcome* outcome)
     if (!SameVolume(slotPath, parent)) return outcome->status = RESTORE_OTHER_VOLUME;
     ULARGE_INTEGER freeBytes;
     if (GetDiskFreeSpaceExW(parent, &freeBytes, nullptr, nullptr) &&
-        freeBytes.QuadPart < slotBytes + SPACE_MARGIN_BYTES)
+        freeBytes.QuadPart < chosen.bytes + SPACE_MARGIN_BYTES)
         return outcome->status = RESTORE_NO_SPACE;
     if (!Exists(toolPath)) return outcome->status = RESTORE_COPY_FAILED;
 
@@ -335,7 +368,7 @@ int RunRestore(const RestoreJob& job, RestoreOutcome* outcome)
     wchar_t runnerPath[PATH_CAPACITY] = L"";
     if (!StopRunnerFor(job, outcome, runnerPath)) return outcome->status = RESTORE_RUNNER_STILL_RUNNING;
 
-    int status = CopyAndSwap(job, toolPath, slotPath, slotFiles, slotBytes, outcome);
+    int status = CopyAndSwap(job, toolPath, slotPath, chosen, outcome);
     return outcome->status = RestartRunner(job, outcome, runnerPath, status);
 }
 
@@ -352,6 +385,7 @@ int UndoLastRestore(const RestoreJob& job, RestoreOutcome* outcome)
     wchar_t runnerPath[PATH_CAPACITY] = L"";
     if (!StopRunnerFor(job, outcome, runnerPath)) return outcome->status = RESTORE_RUNNER_STILL_RUNNING;
 
-    int status = UndoSwap(job, asideDir, outcome);
+    // QQ may have been started while the runner was finishing a backup.
+    int status = ClientMayRun() ? RESTORE_CLIENT_RUNNING : UndoSwap(job, asideDir, outcome);
     return outcome->status = RestartRunner(job, outcome, runnerPath, status);
 }

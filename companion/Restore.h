@@ -27,6 +27,7 @@ enum RestoreStatus {
     RESTORE_SWAP_UNDO_FAILED = 19,         // ...and it could not be put back: it lies at asideDir
     RESTORE_NOTHING_TO_UNDO = 20,          // no restore is recorded, or its set-aside folder is gone
     RESTORE_UNDO_FAILED = 21,              // undo failed; nothing changed
+    RESTORE_SLOT_CHANGED = 22,             // a backup changed the slot while Kestova.exe was quitting
 };
 
 // Steps reported while a restore or an undo runs.

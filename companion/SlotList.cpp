@@ -8,7 +8,8 @@
 #include <cwchar>
 #include <string>
 
-bool CountTree(const wchar_t* dir, unsigned long long* files, unsigned long long* bytes)
+bool CountTree(const wchar_t* dir, unsigned long long* files, unsigned long long* bytes,
+               unsigned long long* writeTimes)
 {
     std::wstring pattern = std::wstring(dir) + L"\\*";
     WIN32_FIND_DATAW entry;
@@ -20,11 +21,16 @@ bool CountTree(const wchar_t* dir, unsigned long long* files, unsigned long long
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             // A junction would lead out of the slot, or round in a circle: not followed.
             if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
-            whole = CountTree((std::wstring(dir) + L"\\" + entry.cFileName).c_str(), files, bytes) && whole;
+            whole = CountTree((std::wstring(dir) + L"\\" + entry.cFileName).c_str(), files, bytes, writeTimes) &&
+                    whole;
             continue;
         }
         *files += 1;
         *bytes += (static_cast<unsigned long long>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+        // Wraps on overflow: only equality of two sums is ever asked.
+        if (writeTimes)
+            *writeTimes += (static_cast<unsigned long long>(entry.ftLastWriteTime.dwHighDateTime) << 32) |
+                           entry.ftLastWriteTime.dwLowDateTime;
     } while (FindNextFileW(find.get(), &entry));
     return whole;
 }

@@ -28,9 +28,11 @@ bool ListSlots(const wchar_t* programDir, const wchar_t* configPath, bool countF
 // Newest first; slots without a stamp last; equal times keep the lower number first.
 void SortSlotsNewestFirst(SlotInfo* slots, int count);
 
-// Walks a folder: number of files and their total size, all levels. False when the folder
-// cannot be listed (the totals then count what was seen).
-bool CountTree(const wchar_t* dir, unsigned long long* files, unsigned long long* bytes);
+// Walks a folder: number of files and their total size, all levels, and (when writeTimes
+// is not null) the sum of their last-write times, which moves when any file is rewritten.
+// False when the folder cannot be listed (the totals then count what was seen).
+bool CountTree(const wchar_t* dir, unsigned long long* files, unsigned long long* bytes,
+               unsigned long long* writeTimes = nullptr);
 
 // "2010-03-14 10:00:00", or the Chinese for "never backed up".
 wchar_t* FormatSlotTime(const SlotInfo& slot, wchar_t* buffer, size_t capacity);

@@ -150,6 +150,8 @@ TEST(Marrowby, CommandLineFormsAndTheirExitStatuses)
         {{L"--options", L"--set", L"Mode=DAILY"}, 2},
         {{L"--options", L"--set", L"Ended=x"}, 2},
         {{L"--options", L"--set", L"Mode=PRE_WEEK", L"--set", L"Time=21:30"}, 2}, // no day
+        {{L"--options", L"--set", L"Mode=PRE_DAY"}, 2},                            // no time
+        {{L"--options", L"--set", L"Time=07:15"}, 2},                              // a time, no schedule
         {{L"--restore", L"--yes"}, 2},
         {{L"--restore", L"--slot", L"6", L"--yes"}, 2},
         {{L"--restore", L"--slot", L"3", L"--yes"}, 13}, // empty slot

@@ -1,6 +1,7 @@
 // The restore engine in process, its slow and outside calls replaced: every step is made
 // to fail in turn, and the live history must come out of each failure untouched.
 #include "companion/Restore.h"
+#include "base/ScopedWin.h"
 #include "tests/companion/CompanionHarness.h"
 #include "tests/support/ChildProcess.h"
 
@@ -26,6 +27,8 @@ struct World {
     int moves = 0;
     std::vector<std::wstring> started;
     bool startSucceeds = true;
+    CompanionFolder* folder = nullptr;
+    void (*duringStop)(World* w) = nullptr; // what happens while the runner quits
 };
 World* world = nullptr;
 
@@ -39,6 +42,7 @@ bool FakeLocate(wchar_t* directory, size_t capacity)
 int FakeStopRunner(DWORD, StopProgress, void*, wchar_t* runnerPath, size_t capacity)
 {
     if (runnerPath && capacity) runnerPath[0] = L'\0';
+    if (world->duringStop) world->duringStop(world);
     return world->stopResult;
 }
 bool FakeCopy(const wchar_t* tool, const wchar_t* source, const wchar_t* target, const wchar_t* dir)
@@ -141,6 +145,25 @@ TEST_F(RestoreEngine, EveryFailureLeavesTheLiveHistoryIntact)
          RESTORE_CLIENT_RUNNING, true},
         {"set aside fails", 2, [](World* w, CompanionFolder*) { w->failingMoves = {1}; }, RESTORE_SET_ASIDE_FAILED, true},
         {"swap fails", 2, [](World* w, CompanionFolder*) { w->failingMoves = {2}; }, RESTORE_SWAP_FAILED, true},
+        // The runner finishes a backup into the chosen slot before it quits.
+        {"slot stamped anew while the runner quits", 2,
+         [](World* w, CompanionFolder*) {
+             w->duringStop = [](World* w) {
+                 WriteBytes(w->folder->config(), "[Target2]\r\nEnded=Mon Mar 15 10:00:00 2010\r\n");
+             };
+         },
+         RESTORE_SLOT_CHANGED, true},
+        {"slot file rewritten by a failed backup", 2,
+         [](World* w, CompanionFolder*) {
+             w->duringStop = [](World* w) {
+                 std::wstring file = w->folder->slot(2) + L"\\12345\\Msg2.0.db";
+                 WriteBytes(file, "slot messages TWO"); // the same size
+                 UniqueHandle h(CreateFileW(file.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+                 FILETIME old{0, 0x01C00000};
+                 SetFileTime(h.get(), nullptr, nullptr, &old);
+             };
+         },
+         RESTORE_SLOT_CHANGED, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -149,6 +172,7 @@ TEST_F(RestoreEngine, EveryFailureLeavesTheLiveHistoryIntact)
         TreeSnapshot live = Snapshot(folder.data());
         World w;
         w.dataDir = folder.data();
+        w.folder = &folder;
         world = &w;
         c.arrange(&w, &folder);
         RestoreOutcome outcome{};
@@ -193,11 +217,13 @@ TEST_F(RestoreEngine, FailedUndoChangesNothing)
         const char* name;
         std::set<int> failingMoves;
         int clientState;
+        void (*duringStop)(World* w);
         int status;
     } cases[] = {
-        {"QQ running", {}, 1, RESTORE_CLIENT_RUNNING},
-        {"restored folder cannot move", {1}, 0, RESTORE_UNDO_FAILED},
-        {"history cannot move back", {2}, 0, RESTORE_UNDO_FAILED},
+        {"QQ running", {}, 1, nullptr, RESTORE_CLIENT_RUNNING},
+        {"QQ started while the runner quits", {}, 0, [](World* w) { w->clientState = 1; }, RESTORE_CLIENT_RUNNING},
+        {"restored folder cannot move", {1}, 0, nullptr, RESTORE_UNDO_FAILED},
+        {"history cannot move back", {2}, 0, nullptr, RESTORE_UNDO_FAILED},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -205,11 +231,23 @@ TEST_F(RestoreEngine, FailedUndoChangesNothing)
         world_.copied = false;
         world_.failingMoves = c.failingMoves;
         world_.clientState = c.clientState;
+        world_.duringStop = c.duringStop;
         EXPECT_EQ(UndoLastRestore(Job(0), &outcome_), c.status);
         EXPECT_EQ(Snapshot(folder_.data()), restored);
         EXPECT_EQ(Snapshot(aside), live_);
         EXPECT_EQ(folder_.SiblingCount(), 1);
     }
+
+    // The history cannot move back, nor the restored folder to its place: both stay whole,
+    // and the report names where the one that was live now lies.
+    world_.moves = 0;
+    world_.clientState = 0;
+    world_.duringStop = nullptr;
+    world_.failingMoves = {2, 3};
+    EXPECT_EQ(UndoLastRestore(Job(0), &outcome_), RESTORE_SWAP_UNDO_FAILED);
+    EXPECT_FALSE(PathExists(folder_.data()));
+    EXPECT_EQ(Snapshot(outcome_.asideDir), restored);
+    EXPECT_EQ(Snapshot(aside), live_);
 }
 
 TEST_F(RestoreEngine, RunnerThatCannotBeRestartedIsReported)
