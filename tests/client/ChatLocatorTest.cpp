@@ -47,6 +47,8 @@ TEST(RegistryReadString, ReadsOneValueNamedByAPathText)
     std::wstring deep = std::wstring(READ_KEY) + L"\\Deep\\Er";
     ASSERT_TRUE(registry.SetString(HKEY_LOCAL_MACHINE, READ_KEY, L"Plain", L"hello"));
     ASSERT_TRUE(registry.SetString(HKEY_CURRENT_USER, READ_KEY_USER, L"Plain", L"user"));
+    ASSERT_TRUE(registry.SetString(HKEY_CLASSES_ROOT, L"KestovaTest.Read", L"Plain", L"classes"));
+    ASSERT_TRUE(registry.SetString(HKEY_USERS, std::wstring(L".DEFAULT\\") + READ_KEY_USER, L"Plain", L"users"));
     ASSERT_TRUE(registry.SetBytes(HKEY_LOCAL_MACHINE, READ_KEY, L"Unended", REG_SZ, L"abcd", 8));
     ASSERT_TRUE(registry.SetBytes(HKEY_LOCAL_MACHINE, READ_KEY, L"UnendedBinary", REG_BINARY, L"abcd", 8));
     ASSERT_TRUE(registry.SetString(HKEY_LOCAL_MACHINE, READ_KEY, L"Expand", L"%SystemRoot%\\x",
@@ -65,6 +67,8 @@ TEST(RegistryReadString, ReadsOneValueNamedByAPathText)
     } cases[] = {
         {L"HKEY_LOCAL_MACHINE\\SOFTWARE\\KestovaTest\\Read\\Plain", 64, L"hello"},
         {L"HKEY_CURRENT_USER\\Software\\KestovaTest\\Read\\Plain", 64, L"user"},
+        {L"HKEY_CLASSES_ROOT\\KestovaTest.Read\\Plain", 64, L"classes"},
+        {L"HKEY_USERS\\.DEFAULT\\Software\\KestovaTest\\Read\\Plain", 64, L"users"},
         {L"HKEY_LOCAL_MACHINE\\SOFTWARE\\KestovaTest\\Read\\Deep\\Er\\V", 64, L"deep"},
         {L"HKEY_LOCAL_MACHINE\\SOFTWARE\\KestovaTest\\Read\\", 64, L"default"},
         // Roots: only the four, spelled exactly.
@@ -320,6 +324,7 @@ TEST_F(LocateChatDataTest, FollowsTheClientEntryAndItsSettingsFiles)
         {.label = "TypePath of two components", .entries = {{7, L"QQ2010", L"D:\\QQ.exe"}},
          .expected = L"D:\\Users"},
         {.label = "TypePath of one component", .entries = {{7, L"QQ2010", L"QQ.exe"}}},
+        {.label = "entry 7 not found: entry 3 not tried", .entries = {{7, L"QQ2010", L"QQ.exe"}, q3}},
         {.label = "TypePath with an empty first component", .entries = {{7, L"QQ2010", L"\\QQ.exe"}}},
         {.label = "derived directory of 4095 characters",
          .entries = {{7, L"QQ2010", longPrefix4089 + L"\\b\\c"}},
