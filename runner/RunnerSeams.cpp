@@ -3,6 +3,7 @@
 #include "backup/MirrorRun.h"
 #include "client/ChatLocator.h"
 #include "client/ProcessWatch.h"
+#include "runner/Worker.h"
 #include "shell/TrayWindow.h"
 
 static bool RealLocalNow(std::tm* now)
@@ -26,6 +27,7 @@ RunnerSeams RealRunnerSeams()
     seams.verifyCopyTool = VerifyCopyTool;
     seams.runMirror = RunMirror;
     seams.localNow = RealLocalNow;
+    seams.startWorker = StartWorker;
     return seams;
 }
 

@@ -1,7 +1,7 @@
 // What the main loop, the worker and the timers reach that is slow or visible: balloons,
-// the companion, the process check, the chat data lookup, the copy run and the clock.
-// They reach it through this one table, which holds the real calls; tests swap in
-// recorders.
+// the companion, the process check, the chat data lookup, the copy run and the clock;
+// and the worker's start, whose failure a test cannot bring about for real. They reach
+// it through this one table, which holds the real calls; tests swap in recorders.
 #pragma once
 
 #include "base/Platform.h"
@@ -21,6 +21,8 @@ struct RunnerSeams {
                      const wchar_t* logPath, bool append, int* status);
     // The local time now (time, then localtime); false when it is unavailable.
     bool (*localNow)(std::tm* now);
+    // StartWorker (Worker.h): the thread handle, or null when it cannot be started.
+    HANDLE (*startWorker)(HWND window, DWORD* threadId);
 };
 
 // The real calls.

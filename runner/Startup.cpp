@@ -10,7 +10,6 @@
 #include "runner/RunnerSeams.h"
 #include "runner/Schedule.h"
 #include "runner/SharedState.h"
-#include "runner/Worker.h"
 #include "shell/CompanionLauncher.h"
 #include "shell/TrayWindow.h"
 
@@ -110,7 +109,7 @@ static int RunResident(HINSTANCE instance, const StartupOptions& options, const 
 
     // StartWorker returns once the worker's queue exists, so the posts below are never lost.
     DWORD workerThreadId = 0;
-    UniqueHandle worker(StartWorker(window, &workerThreadId));
+    UniqueHandle worker(runnerSeams.startWorker(window, &workerThreadId));
     if (!worker) {
         // Destroying the window takes its tray icon away with it.
         DestroyWindow(window);

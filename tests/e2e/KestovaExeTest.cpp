@@ -26,6 +26,7 @@ const wchar_t EXIT_MESSAGE[] = L"Kestova_Brannet_Exit";
 const wchar_t TEXT_NO_CHAT_DATA[] =
     L"暂时只支持QQ2010，但是您似乎没有安装，或者有些问题，请使用腾讯官方版安装！";
 const wchar_t TEXT_TOOL_DAMAGED[] = L"备份程序受损，请重新安装";
+const wchar_t TEXT_NO_STORE[] = L"无法访问备份目录，请检查您的硬盘分区，并且不要设置备份目录为只读";
 
 // Generous: a Wine process starts in milliseconds once the server runs, but the machine
 // is shared.
@@ -332,6 +333,22 @@ TEST_F(KestovaExe, AMissingOrAlteredCopyToolEndsWithNine)
     }
 }
 
+TEST_F(KestovaExe, AStoreThatCannotBeMadeEndsWithEight)
+{
+    InstallChatClient();
+    // A plain file where the store's folder belongs: its slots cannot be made in it.
+    ASSERT_TRUE(WriteBytes(scratch_ / L"Backup_Data", "not a folder"));
+    Process kestova = Start(L"-b");
+    ASSERT_TRUE(kestova.started());
+    MessageBoxSeen box;
+    ASSERT_TRUE(kestova.WaitForBox(&box));
+    EXPECT_EQ(box.caption, L"OK");
+    EXPECT_EQ(box.text, TEXT_NO_STORE);
+    PressOk(box.box);
+    EXPECT_EQ(kestova.WaitExit(), 8);
+    EXPECT_FALSE(IsDirectory(scratch_ / L"Backup_Data"));
+}
+
 TEST_F(KestovaExe, ASecondStartEndsSilentlyAndTheExitMessageEndsTheFirst)
 {
     InstallChatClient();
@@ -411,6 +428,38 @@ TEST_F(KestovaExe, TheExitMessageEndsAnIdleResidentWithZero)
     PostMessageW(window, exitMessage, 0, 0);
     EXPECT_EQ(kestova.WaitExit(), 0);
     EXPECT_FALSE(IsWindow(window));
+}
+
+// "-b" at a start that also finds a missed scheduled run: the two requests are served one
+// after the other, the second choosing its slot after the first has stamped its own.
+// Without the companion's file: that is found out only when it is started, so start-up
+// gives no warning (a box would leave no window to find) and backs up as ever.
+TEST_F(KestovaExe, BackupNowAndAMissedRunFillSlotsOneAndTwoWithoutTheCompanion)
+{
+    InstallChatClient();
+    ASSERT_TRUE(DeleteFileW((app_ + L"\\Marrowby.exe").c_str()));
+    std::wstring config = app_ + L"\\config.ini";
+    // Daily at midnight, always past today; no slot holds a stamp.
+    ASSERT_TRUE(WriteBytes(config, "[AutoBackup]\r\nBackupAtuOnce=1\r\nMode=PRE_DAY\r\nTime=00:00\r\n"));
+    Process kestova = Start(L"-b");
+    ASSERT_TRUE(kestova.started());
+    HWND window = kestova.WaitForWindow();
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(PollUntil([&] { return !ReadIni(config, L"Target2", L"Ended").empty(); }, 60000));
+    EXPECT_EQ(QuitByExitMessage(kestova, window), 0);
+
+    std::wstring store = scratch_ / L"Backup_Data";
+    TreeSnapshot source = Snapshot(dataDir_);
+    for (const wchar_t* slot : {L"1", L"2"}) {
+        SCOPED_TRACE(Narrow(slot));
+        EXPECT_EQ(Snapshot(store + L"\\" + slot), source);
+        EXPECT_EQ(ReadIni(config, (std::wstring(L"Target") + slot).c_str(), L"Ended").size(), 24u);
+    }
+    for (const wchar_t* slot : {L"3", L"4", L"5"}) {
+        SCOPED_TRACE(Narrow(slot));
+        EXPECT_TRUE(Snapshot(store + L"\\" + slot).empty());
+        EXPECT_EQ(ReadIni(config, (std::wstring(L"Target") + slot).c_str(), L"Ended"), L"");
+    }
 }
 
 // The companion changes a setting of the running program: its reload message arms the

@@ -293,6 +293,12 @@ TEST_F(MainLoopTest, ReloadReadsTheScheduleAndArmsTimers)
     Pump();
     EXPECT_EQ(sharedSchedule.mode, MODE_PRE_DAY);
     EXPECT_EQ(sharedSchedule.hour, 21);
+    // A reload that turns the schedule off leaves its timer running; the ticks find the
+    // mode NONE and post nothing.
+    ASSERT_TRUE(WriteSetting(ini.c_str(), L"AutoBackup", L"Mode", L"NONE"));
+    Post(1025);
+    Pump();
+    EXPECT_EQ(sharedSchedule.mode, MODE_NONE);
     EXPECT_TRUE(KillTimer(window_.get(), TIMER_SCHEDULE));
     EXPECT_FALSE(KillTimer(window_.get(), TIMER_CLIENT_WATCH));
     EXPECT_TRUE(Forwarded().empty()); // never taken as an exit

@@ -135,22 +135,35 @@ TEST_F(TimerTest, ClientWatchTickAsksForACheck)
 TEST_F(TimerTest, ArmsWhatTheSettingsAsk)
 {
     ScratchDir dir;
-    struct Case {
+    struct Arming {
         const wchar_t* afterQuit;
         int mode;
+    };
+    // A second arming is a reload: it arms what its settings ask and stops nothing.
+    struct Case {
+        Arming first;
+        bool rearm;
+        Arming second;
         bool watch, schedule;
     } cases[] = {
-        {L"1", MODE_PRE_DAY, true, true},
-        {L"0", MODE_PRE_WEEK, false, true},
-        {nullptr, MODE_NONE, false, false},
-        {L"no", MODE_NONE, true, false}, // any first character but 0 is yes
+        {{L"1", MODE_PRE_DAY}, false, {}, true, true},
+        {{L"0", MODE_PRE_WEEK}, false, {}, false, true},
+        {{nullptr, MODE_NONE}, false, {}, false, false},
+        {{L"no", MODE_NONE}, false, {}, true, false}, // any first character but 0 is yes
+        {{L"1", MODE_PRE_DAY}, true, {L"0", MODE_NONE}, true, true},
+        {{L"1", MODE_NONE}, true, {nullptr, MODE_PRE_WEEK}, true, true},
+        {{L"0", MODE_NONE}, true, {L"1", MODE_NONE}, true, false},
     };
+    int index = 0;
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.afterQuit ? Narrow(c.afterQuit) : "<none>");
-        std::wstring ini = FreshIni(dir);
-        Set(ini, L"AutoBackup", L"AutobackupAfterQQuit", c.afterQuit);
-        sharedSchedule = {c.mode, 21, 30, 1};
-        ArmTimers(window_.get(), ini.c_str());
+        SCOPED_TRACE(index++);
+        for (const Arming* arming : {&c.first, c.rearm ? &c.second : nullptr}) {
+            if (!arming) continue;
+            std::wstring ini = FreshIni(dir);
+            Set(ini, L"AutoBackup", L"AutobackupAfterQQuit", arming->afterQuit);
+            sharedSchedule = {arming->mode, 21, 30, 1};
+            ArmTimers(window_.get(), ini.c_str());
+        }
         // KillTimer tells whether the timer existed.
         EXPECT_EQ(KillTimer(window_.get(), TIMER_CLIENT_WATCH) != FALSE, c.watch);
         EXPECT_EQ(KillTimer(window_.get(), TIMER_SCHEDULE) != FALSE, c.schedule);

@@ -1,9 +1,19 @@
 #include "runner/Startup.h"
 
+#include "runner/ControlMessages.h"
+#include "runner/RunnerSeams.h"
+#include "shell/ShellSeams.h"
+#include "tests/runner/RunnerHarness.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/Scratch.h"
+
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -40,6 +50,170 @@ TEST(ParseOptions, MatchesWholeArgumentsInTheirExactCase)
         EXPECT_EQ(options.backupNow, c.backupNow);
         EXPECT_EQ(options.restore, c.restore);
         EXPECT_EQ(options.quit, c.quit);
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Start-up that ends before the main loop, run in a child process: the instance mutex and
+// the window class it leaves behind belong to that process and end with it.
+
+struct IconCall {
+    DWORD message;
+    HWND window;
+    UINT id;
+};
+std::vector<IconCall> iconCalls; // the child's main thread only
+
+BOOL WINAPI RecordNotifyIcon(DWORD message, NOTIFYICONDATAW* data)
+{
+    iconCalls.push_back({message, data->hWnd, data->uID});
+    return TRUE;
+}
+
+HANDLE NoWorker(HWND, DWORD*) { return nullptr; }
+
+bool IsRunnerWindow(HWND window)
+{
+    wchar_t name[64] = {};
+    return GetClassNameW(window, name, ARRAYSIZE(name)) && wcscmp(name, WINDOW_CLASS_NAME) == 0;
+}
+
+// A computer-based-training hook may veto a window's creation: CreateWindowExW then
+// returns null, as when the system is out of resources.
+LRESULT CALLBACK RefuseRunnerWindow(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HCBT_CREATEWND && IsRunnerWindow(reinterpret_cast<HWND>(wParam))) return 1;
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+BOOL CALLBACK CountRunnerWindow(HWND window, LPARAM count)
+{
+    if (IsRunnerWindow(window)) ++*reinterpret_cast<int*>(count);
+    return TRUE;
+}
+
+// Answers every message box of this process with OK from a thread of its own, keeping
+// "caption|text" of each, since a box holds its caller until it is answered.
+class BoxAnswerer {
+public:
+    BoxAnswerer() { thread_ = CreateThread(nullptr, 0, Body, this, 0, nullptr); }
+    // The boxes seen, once the thread has ended.
+    std::vector<std::wstring> Stop()
+    {
+        stop_ = true;
+        WaitForSingleObject(thread_, INFINITE);
+        CloseHandle(thread_);
+        return seen_;
+    }
+
+private:
+    static BOOL CALLBACK Find(HWND window, LPARAM param)
+    {
+        DWORD owner = 0;
+        wchar_t name[16] = {};
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == GetCurrentProcessId() && GetClassNameW(window, name, ARRAYSIZE(name)) &&
+            wcscmp(name, L"#32770") == 0) {
+            *reinterpret_cast<HWND*>(param) = window;
+            return FALSE;
+        }
+        return TRUE;
+    }
+    static DWORD WINAPI Body(LPVOID param)
+    {
+        BoxAnswerer* self = static_cast<BoxAnswerer*>(param);
+        HWND answered = nullptr;
+        while (!self->stop_) {
+            HWND box = nullptr;
+            EnumWindows(Find, reinterpret_cast<LPARAM>(&box));
+            wchar_t caption[128] = {};
+            wchar_t text[256] = {};
+            // The box exists a moment before its static control holds the text.
+            if (box && box != answered && GetDlgItemTextW(box, 0xFFFF, text, ARRAYSIZE(text)) > 0) {
+                GetWindowTextW(box, caption, ARRAYSIZE(caption));
+                self->seen_.push_back(std::wstring(caption) + L"|" + text);
+                PostMessageW(box, WM_COMMAND, IDOK, 0);
+                answered = box;
+            }
+            Sleep(10);
+        }
+        return 0;
+    }
+    HANDLE thread_ = nullptr;
+    std::atomic<bool> stop_{false};
+    std::vector<std::wstring> seen_;
+};
+
+// args[0] names what fails: "class" (the window class is already registered), "window"
+// (the window's creation is vetoed) or "worker" (the thread cannot be started). Prints the
+// exit status, the boxes, the tray icon calls and the runner windows left on this thread.
+KESTOVA_CHILD(startup_ends_early)
+{
+    const std::wstring failing = args.at(0);
+    InstallRecorders(); // chat data found, copy tool intact, balloons recorded
+    shellSeams.notifyIcon = RecordNotifyIcon;
+    if (failing == L"worker") runnerSeams.startWorker = NoWorker;
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    if (failing == L"class") {
+        WNDCLASSW taken{};
+        taken.lpfnWndProc = DefWindowProcW;
+        taken.hInstance = instance;
+        taken.lpszClassName = WINDOW_CLASS_NAME;
+        if (!RegisterClassW(&taken)) return 101;
+    }
+    HHOOK hook = nullptr;
+    if (failing == L"window") {
+        hook = SetWindowsHookExW(WH_CBT, RefuseRunnerWindow, nullptr, GetCurrentThreadId());
+        if (!hook) return 102;
+    }
+
+    BoxAnswerer answerer;
+    // Started hidden: showing a window costs Wine about two seconds, and nothing here
+    // depends on it.
+    int status = RunStartup(instance, L"", SW_HIDE);
+    std::vector<std::wstring> boxes = answerer.Stop();
+    if (hook) UnhookWindowsHookEx(hook);
+
+    std::printf("status %d\n", status);
+    for (const std::wstring& box : boxes) std::printf("box %s\n", Narrow(box).c_str());
+    for (const IconCall& call : iconCalls) {
+        bool same = call.window == iconCalls[0].window && call.id == iconCalls[0].id;
+        std::printf("icon %s%s\n", call.message == NIM_ADD ? "add" : call.message == NIM_DELETE ? "delete" : "other",
+                    same ? "" : " (another icon)");
+    }
+    int windows = 0;
+    EnumThreadWindows(GetCurrentThreadId(), CountRunnerWindow, reinterpret_cast<LPARAM>(&windows));
+    std::printf("windows %d\n", windows);
+    std::printf("balloons %zu\n", recorder.balloons.size());
+    return 0;
+}
+
+TEST(Startup, WindowClassWindowOrWorkerFailingEndsBeforeTheLoop)
+{
+    struct Case {
+        const wchar_t* failing;
+        const char* report;
+    };
+    const Case cases[] = {
+        {L"class", "status 0\nbox Kestova_Brannet|This program requires Windows NT!\nwindows 0\nballoons 0\n"},
+        // No box for these two; the window that was made goes, and its tray icon with it.
+        {L"window", "status 10\nwindows 0\nballoons 0\n"},
+        {L"worker", "status 11\nicon add\nicon delete\nwindows 0\nballoons 0\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.failing));
+        // The store is made beside the program's folder: inside scratch.
+        ScratchDir dir;
+        ASSERT_TRUE(MakeDirs(dir / L"App"));
+        std::wstring exe = CopySelfTo(dir / L"App", L"runner_test.exe");
+        ASSERT_FALSE(exe.empty());
+        ChildResult r = RunChild(exe, L"startup_ends_early", {c.failing}, 30000);
+        ASSERT_TRUE(r.started);
+        ASSERT_FALSE(r.timedOut);
+        ASSERT_EQ(r.exitCode, 0u) << r.output;
+        std::string report = r.output;
+        std::erase(report, '\r'); // the child's standard output is in text mode
+        EXPECT_EQ(report, c.report);
     }
 }
 
