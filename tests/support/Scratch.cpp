@@ -49,6 +49,8 @@ bool RemoveTree(const std::wstring& path)
     if (attributes & FILE_ATTRIBUTE_READONLY)
         SetFileAttributesW(full.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return DeleteFileW(full.c_str()) != FALSE;
+    // A link is removed as a link: what it leads to may lie outside, or be its own parent.
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return RemoveDirectoryW(full.c_str()) != FALSE;
 
     WIN32_FIND_DATAW entry;
     HANDLE listing = FindFirstFileW((full + L"\\*").c_str(), &entry);

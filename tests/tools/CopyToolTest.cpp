@@ -3,6 +3,7 @@
 #include "tests/support/Scratch.h"
 
 #include "base/ScopedWin.h"
+#include "tools/robocopy/MirrorTool.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +11,9 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <new>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -414,6 +417,207 @@ TEST_F(CopyTool, RefusesBadCommandLinesAndUnsafeTargets)
         ExpectEndedLast(run.output);
         EXPECT_EQ(Difference(before, Snapshot(scratch.path())), "");
         EXPECT_FALSE(PathExists(target));
+    }
+}
+
+// A target file that is a hard link to a file elsewhere (another backup slot, or outside
+// the target) is replaced by a new file: the other file keeps its bytes, times and
+// attributes. A replacement that fails keeps the old copy, and leaves no temporary file.
+TEST_F(CopyTool, ReplacesTargetFilesWithoutWritingThroughHardLinks)
+{
+    std::wstring elsewhere = scratch / L"elsewhere";
+    ASSERT_TRUE(WriteFileAt(source + L"\\chat.db", Pattern(300000, 5), TIME_2009 + 50000000));
+    ASSERT_TRUE(WriteFileAt(source + L"\\ro.db", "read-only in the source", TIME_2009 + 50000000));
+    ASSERT_TRUE(AddAttributes(source + L"\\ro.db", FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(WriteFileAt(elsewhere + L"\\chat.db", "the other slot's copy"));
+    ASSERT_TRUE(WriteFileAt(elsewhere + L"\\ro.db", "another old copy"));
+    ASSERT_TRUE(AddAttributes(elsewhere + L"\\ro.db", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_TRUE(MakeDirs(target));
+    for (const wchar_t* name : {L"\\chat.db", L"\\ro.db"})
+        ASSERT_TRUE(CreateHardLinkW(Long(target + name).c_str(), Long(elsewhere + name).c_str(), nullptr));
+    Tree elsewhereBefore = Snapshot(elsewhere);
+    Tree targetBefore = Snapshot(target);
+    {
+        // Held open without delete sharing: the copy can be made, not put in place.
+        UniqueHandle held(CreateFileW(Long(target + L"\\chat.db").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                      nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        ToolRun failed = Mirror({L"/R:0", L"/W:0"});
+        EXPECT_EQ(failed.exitCode, 1u | 8u) << failed.output;
+        std::vector<uint64_t> files = SummaryRow(failed.output, "Files");
+        ASSERT_EQ(files.size(), 6u) << failed.output;
+        EXPECT_EQ(files[1], 1u); // ro.db
+        EXPECT_EQ(files[4], 1u); // chat.db
+    }
+    Tree afterFailure = Snapshot(target);
+    EXPECT_EQ(afterFailure[L"chat.db"], targetBefore[L"chat.db"]) << "the old copy must stay as it was";
+    EXPECT_EQ(afterFailure.size(), 2u) << "no temporary file may be left";
+    EXPECT_EQ(Difference(elsewhereBefore, Snapshot(elsewhere)), "");
+
+    ToolRun run = Mirror();
+    EXPECT_EQ(run.exitCode, 1u) << run.output;
+    EXPECT_EQ(Difference(Snapshot(source), Snapshot(target)), "");
+    EXPECT_EQ(Difference(elsewhereBefore, Snapshot(elsewhere)), "");
+}
+
+// Links to directories for tests. Wine 8's CreateSymbolicLinkW reports success and makes
+// nothing, and it refuses FSCTL_SET_REPARSE_POINT (no junctions). It does show a Unix
+// symbolic link in its drives as a directory with FILE_ATTRIBUTE_REPARSE_POINT, and it
+// starts Unix programs; so under Wine a link is made with /bin/ln, and removed with
+// /bin/rm, since Wine's RemoveDirectoryW sees through it. On Windows the API is used.
+class DirectoryLinks {
+public:
+    DirectoryLinks() = default;
+    DirectoryLinks(const DirectoryLinks&) = delete;
+    DirectoryLinks& operator=(const DirectoryLinks&) = delete;
+    ~DirectoryLinks()
+    {
+        for (const std::wstring& link : links_)
+            if (!RemoveDirectoryW(Long(link).c_str())) RunUnix(L"/bin/rm", {L"-f", UnixPath(link)});
+    }
+
+    // Makes link, a link to the directory target; false when this system cannot.
+    bool Make(const std::wstring& link, const std::wstring& target)
+    {
+        if (CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY | 0x2) && IsLink(link)) {
+            links_.push_back(link);
+            return true;
+        }
+        std::wstring unixLink = UnixPath(link);
+        std::wstring unixTarget = UnixPath(target);
+        if (unixLink.empty() || unixTarget.empty() || !RunUnix(L"/bin/ln", {L"-s", L"--", unixTarget, unixLink}))
+            return false;
+        links_.push_back(link);
+        // A Unix child's end is not always seen by Wine: wait for its result instead.
+        for (ULONGLONG deadline = GetTickCount64() + 10000; GetTickCount64() < deadline; Sleep(20))
+            if (IsLink(link)) return true;
+        return false;
+    }
+
+private:
+    std::vector<std::wstring> links_;
+
+    static bool IsLink(const std::wstring& path)
+    {
+        DWORD attributes = GetFileAttributesW(Long(path).c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    }
+
+    // The Unix path under Wine; empty elsewhere.
+    static std::wstring UnixPath(const std::wstring& path)
+    {
+        using ToUnix = char*(CDECL*)(const wchar_t*);
+        auto toUnix = reinterpret_cast<ToUnix>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+        if (!toUnix) return L"";
+        char* unixPath = toUnix(path.c_str());
+        if (!unixPath) return L"";
+        std::wstring wide(unixPath, unixPath + strlen(unixPath)); // scratch paths are ASCII
+        HeapFree(GetProcessHeap(), 0, unixPath);
+        return wide;
+    }
+
+    static bool RunUnix(const std::wstring& program, const std::vector<std::wstring>& args)
+    {
+        using ToDos = wchar_t*(CDECL*)(const char*);
+        auto toDos = reinterpret_cast<ToDos>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
+        if (!toDos) return false;
+        std::string narrow(program.begin(), program.end());
+        wchar_t* dosProgram = toDos(narrow.c_str());
+        if (!dosProgram) return false;
+        std::wstring application = dosProgram;
+        HeapFree(GetProcessHeap(), 0, dosProgram);
+        std::wstring line = QuoteArgument(program);
+        for (const auto& a : args) line += L" " + QuoteArgument(a);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info{};
+        if (!CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &info))
+            return false;
+        UniqueHandle process(info.hProcess);
+        UniqueHandle thread(info.hThread);
+        WaitForSingleObject(process.get(), 10000);
+        return true;
+    }
+};
+
+// A directory link in the source is copied as the directory it leads to; a link back to a
+// directory on its own path ends as a failed directory (bit 8) instead of a walk without
+// end. A re-run copies nothing again.
+TEST_F(CopyTool, FollowsSourceDirectoryLinksAndStopsAtLoops)
+{
+    std::wstring outside = scratch / L"outside";
+    ASSERT_TRUE(WriteFileAt(outside + L"\\linked.txt", "through the link"));
+    ASSERT_TRUE(WriteFileAt(outside + L"\\deeper\\more.txt", Pattern(5000, 6)));
+    ASSERT_TRUE(WriteFileAt(source + L"\\real\\f.txt", "f"));
+    ASSERT_TRUE(WriteFileAt(source + L"\\real\\sub\\g.txt", "g"));
+    DirectoryLinks links;
+    if (!links.Make(source + L"\\linked", outside) || !links.Make(source + L"\\real\\sub\\loop", source + L"\\real"))
+        GTEST_SKIP() << "this system cannot make directory links";
+    Tree expected = Snapshot(outside);
+
+    ToolRun first = Mirror();
+    EXPECT_EQ(first.exitCode, 1u | 8u) << first.output;
+    EXPECT_NE(first.output.find("leads back into its own path"), std::string::npos) << first.output;
+    std::vector<uint64_t> dirs = SummaryRow(first.output, "Dirs");
+    ASSERT_EQ(dirs.size(), 6u) << first.output;
+    EXPECT_EQ(dirs[4], 1u) << first.output;
+    EXPECT_EQ(Difference(expected, Snapshot(target + L"\\linked")), "");
+    EXPECT_TRUE(PathExists(target + L"\\real\\sub\\g.txt"));
+    EXPECT_FALSE(PathExists(target + L"\\real\\sub\\loop"));
+    // Copies are plain directories, never links.
+    EXPECT_FALSE(GetFileAttributesW(Long(target + L"\\linked").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+
+    ToolRun again = Mirror();
+    EXPECT_EQ(again.exitCode, 8u) << again.output;
+    std::vector<uint64_t> files = SummaryRow(again.output, "Files");
+    ASSERT_EQ(files.size(), 6u) << again.output;
+    EXPECT_EQ(files[1], 0u) << again.output;
+}
+
+// What escapes the tool's body ends the run with a failure status the caller cannot take
+// for success, and the report still ends with its last line.
+KESTOVA_CHILD(copytool_guarded)
+{
+    int (*body)(int, wchar_t**) = nullptr;
+    if (args[0] == L"bad_alloc") body = [](int, wchar_t**) -> int { ReportLine(L"Working"); throw std::bad_alloc(); };
+    if (args[0] == L"runtime_error")
+        body = [](int, wchar_t**) -> int { throw std::runtime_error("broken invariant"); };
+    if (args[0] == L"abort") {
+        InstallAbortHandlers();
+        body = [](int, wchar_t**) -> int { abort(); };
+    }
+    if (args[0] == L"terminate") {
+        InstallAbortHandlers();
+        body = [](int, wchar_t**) -> int { std::terminate(); };
+    }
+    return body ? RunGuarded(body, 0, nullptr) : 99;
+}
+
+TEST(CopyToolGuard, EscapesAndAbortsEndAsFailures)
+{
+    struct Case {
+        const wchar_t* how;
+        bool reported; // the report ends with the error and its usual last line
+        const char* says;
+    };
+    const Case cases[] = {
+        {L"bad_alloc", true, "internal error (out of memory)"},
+        {L"runtime_error", true, "internal error (broken invariant)"},
+        {L"abort", false, ""},
+        {L"terminate", false, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.how));
+        ChildResult r = RunChild(CurrentExePath(), L"copytool_guarded", {c.how});
+        ASSERT_TRUE(r.started);
+        EXPECT_EQ(r.exitCode, 24u) << r.output;
+        if (c.reported) {
+            EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
+            ExpectEndedLast(r.output);
+        }
     }
 }
 

@@ -67,3 +67,9 @@ std::wstring LongPathOf(const std::wstring& fullPath);
 // Mirrors options.source into options.target (which the caller has checked) and counts
 // what it did into *stats. The target directory is created when missing.
 void MirrorTree(const ToolOptions& options, MirrorStats* stats);
+
+// Makes abort() and std::terminate end the process with EXIT_FAILED | EXIT_FATAL, silently.
+void InstallAbortHandlers();
+// Runs body; an exception that escapes it is reported as an internal error, the report
+// ends with its usual last line, and the status is EXIT_FAILED | EXIT_FATAL.
+int RunGuarded(int (*body)(int, wchar_t**), int argc, wchar_t** argv);

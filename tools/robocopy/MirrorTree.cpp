@@ -3,14 +3,17 @@
 // Why it is shaped like this: under emulation layers and on network drives every file
 // system call is costly, so the walk takes names, sizes, times and attributes from the
 // two directory listings alone and opens a file only to copy it. A run over an unchanged
-// tree therefore lists each directory pair and opens nothing.
+// tree therefore lists each directory pair and opens nothing (only a link in the source is
+// opened, to learn what it leads to).
 //
 // Safety rules kept throughout:
 // - nothing outside the target is ever removed: a link (reparse point) in the target is
 //   removed as a link, never followed, and never written through;
 // - a source directory that cannot be listed leaves its target counterpart untouched;
-// - a link in the source is not followed (a junction loop would never end); it is
-//   reported and its target counterpart is left as it is.
+// - a link in the source is followed: the target gets a plain copy of what it leads to.
+//   A directory link that leads back to a directory on the walk's own chain (a loop that
+//   would never end), or lies too many links deep, is reported and counted as a failed
+//   directory, and its target counterpart is left as it is.
 #include "tools/robocopy/MirrorTool.h"
 
 #include "base/ScopedWin.h"
@@ -44,6 +47,25 @@ struct Entry {
     FILETIME creation{};
     FILETIME access{};
     FILETIME write{};
+};
+
+// Links followed one inside another before the walk gives up on a branch: a backstop for
+// loops that file identities cannot reveal (file systems without stable file indexes).
+constexpr unsigned MAX_LINKS_FOLLOWED = 32;
+
+// What two paths to the same directory share.
+struct FileId {
+    DWORD volume = 0;
+    DWORD high = 0;
+    DWORD low = 0;
+};
+
+// A source directory on the walk's chain, from the root down to the one at hand. Its
+// identity is asked only when a link is met, so a tree without links costs nothing more.
+struct ChainLevel {
+    size_t sourceLength; // w.source cut to this length names the directory
+    bool known;
+    FileId id;
 };
 
 bool IsDir(const Entry& e) { return (e.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
@@ -134,6 +156,39 @@ bool ListDirectory(const std::wstring& dir, std::vector<Entry>* entries, DWORD* 
     return true;
 }
 
+// What path leads to, links followed: its identity, size, times and attributes.
+DWORD FollowedInfo(const std::wstring& path, BY_HANDLE_FILE_INFORMATION* info)
+{
+    // Attribute access only: it is granted even while another process holds the file
+    // open without sharing.
+    UniqueHandle h(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!h) return GetLastError();
+    return GetFileInformationByHandle(h.get(), info) ? 0 : GetLastError();
+}
+
+FileId IdOf(const BY_HANDLE_FILE_INFORMATION& info)
+{
+    return {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+}
+
+bool SameId(const FileId& a, const FileId& b)
+{
+    return a.volume == b.volume && a.high == b.high && a.low == b.low;
+}
+
+// A link's entry takes the size, times and attributes of what it leads to: the listing
+// shows the link's own, which would never match the copy.
+void TakeFollowed(const BY_HANDLE_FILE_INFORMATION& info, Entry* e)
+{
+    e->attributes = info.dwFileAttributes & ~FILE_ATTRIBUTE_REPARSE_POINT;
+    e->size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    e->creation = info.ftCreationTime;
+    e->access = info.ftLastAccessTime;
+    e->write = info.ftLastWriteTime;
+}
+
 // Errors that waiting cannot mend: no retries for them.
 bool IsRetryable(DWORD code)
 {
@@ -162,6 +217,8 @@ struct Walk {
     size_t sourceRootLength = 0;
     size_t targetRootLength = 0;
     void* buffer = nullptr;
+    std::vector<ChainLevel> chain;
+    unsigned linksFollowed = 0; // directory links on the chain
 };
 
 // Appends a name to a path; returns the length to cut back to.
@@ -210,10 +267,62 @@ DWORD WithRetries(const Walk& w, const wchar_t* what, const std::wstring& shown,
     }
 }
 
-// Copies the contents of from into to (created or replaced), then the times and the
-// attributes of s. On failure the partial copy is removed: its times would not match the
-// source, but a half file must not look like a backup to anyone who opens it.
-DWORD CopyOneFile(const std::wstring& from, const std::wstring& to, const Entry& s, void* buffer)
+// Copies the data of in into out, then gives out the times of s.
+DWORD CopyData(HANDLE in, HANDLE out, const Entry& s, void* buffer)
+{
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(in, buffer, COPY_BUFFER_BYTES, &got, nullptr)) return GetLastError();
+        if (got == 0) break;
+        const char* at = static_cast<const char*>(buffer);
+        while (got > 0) {
+            DWORD wrote = 0;
+            if (!WriteFile(out, at, got, &wrote, nullptr) || wrote == 0)
+                return GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
+            at += wrote;
+            got -= wrote;
+        }
+    }
+    return SetFileTime(out, &s.creation, &s.access, &s.write) ? 0 : GetLastError();
+}
+
+// Names tried for the copy that replaces an existing target file. The copy lives only
+// inside CopyOneFile: it is renamed over the target or removed before the walk goes on,
+// and CREATE_NEW never takes over an entry that is already there.
+constexpr unsigned TEMP_NAME_TRIES = 100;
+
+std::wstring TempPathBeside(const std::wstring& to, unsigned attempt)
+{
+    std::wstring path = to.substr(0, to.find_last_of(L'\\') + 1);
+    return path + Format(L"~kestova-%08lx-%u.tmp", static_cast<unsigned long>(GetCurrentProcessId()), attempt);
+}
+
+// Puts the finished copy temp in the place of the target file to. The target is replaced
+// by a rename, never opened for writing: it may be a hard link to a file elsewhere (in
+// another backup slot, or outside the target), and that file must keep its data and
+// attributes. Some file systems refuse to rename over a read-only file; then, and only
+// then, its read-only bit is lifted first (put back when the rename still fails; other
+// hard links to the old file share that bit, since attributes belong to the file).
+DWORD ReplaceTargetFile(const std::wstring& temp, const std::wstring& to, const Entry& existing)
+{
+    if (MoveFileExW(temp.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
+    DWORD code = GetLastError();
+    if (code != ERROR_ACCESS_DENIED || !(existing.attributes & FILE_ATTRIBUTE_READONLY)) return code;
+    DWORD lifted = existing.attributes & ~FILE_ATTRIBUTE_READONLY;
+    if (!SetFileAttributesW(to.c_str(), lifted ? lifted : FILE_ATTRIBUTE_NORMAL)) return code;
+    if (MoveFileExW(temp.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
+    code = GetLastError();
+    SetFileAttributesW(to.c_str(), existing.attributes);
+    return code;
+}
+
+// Copies the contents of from to the target path to, then the times and the attributes
+// of s. existing is the target file's entry when one is there: the copy is then written
+// to a new file beside it and renamed over it once complete, so a failed copy leaves the
+// old one as it was. On failure the new file is removed: a half file must not look like a
+// backup to anyone who opens it.
+DWORD CopyOneFile(const std::wstring& from, const std::wstring& to, const Entry& s, const Entry* existing,
+                  void* buffer)
 {
     UniqueHandle in(CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -221,35 +330,23 @@ DWORD CopyOneFile(const std::wstring& from, const std::wstring& to, const Entry&
     // Read-only is set after the data is written; the other attributes go in at creation.
     DWORD createAttributes = s.attributes & COPIED_FILE_ATTRIBUTES & ~FILE_ATTRIBUTE_READONLY;
     if (createAttributes == 0) createAttributes = FILE_ATTRIBUTE_NORMAL;
-    UniqueHandle out(CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                 createAttributes | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!out) return GetLastError();
-
-    DWORD code = 0;
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(in.get(), buffer, COPY_BUFFER_BYTES, &got, nullptr)) {
-            code = GetLastError();
-            break;
-        }
-        if (got == 0) break;
-        const char* at = static_cast<const char*>(buffer);
-        while (got > 0) {
-            DWORD wrote = 0;
-            if (!WriteFile(out.get(), at, got, &wrote, nullptr) || wrote == 0) {
-                code = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
-                break;
-            }
-            at += wrote;
-            got -= wrote;
-        }
-        if (code) break;
+    std::wstring written = to;
+    UniqueHandle out;
+    for (unsigned attempt = 0;; ++attempt) {
+        if (existing) written = TempPathBeside(to, attempt);
+        out.reset(CreateFileW(written.c_str(), GENERIC_WRITE, 0, nullptr, existing ? CREATE_NEW : CREATE_ALWAYS,
+                              createAttributes | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (out) break;
+        DWORD code = GetLastError();
+        if (!existing || code != ERROR_FILE_EXISTS || attempt + 1 >= TEMP_NAME_TRIES) return code;
     }
-    if (!code && !SetFileTime(out.get(), &s.creation, &s.access, &s.write)) code = GetLastError();
-    HANDLE written = out.release();
-    if (!CloseHandle(written) && !code) code = GetLastError();
+
+    DWORD code = CopyData(in.get(), out.get(), s, buffer);
+    HANDLE done = out.release();
+    if (!CloseHandle(done) && !code) code = GetLastError();
+    if (!code && existing) code = ReplaceTargetFile(written, to, *existing);
     if (code) {
-        DeleteFileW(to.c_str());
+        DeleteFileW(written.c_str());
         return code;
     }
     if (s.attributes & FILE_ATTRIBUTE_READONLY) {
@@ -264,10 +361,8 @@ DWORD CopyOneFile(const std::wstring& from, const std::wstring& to, const Entry&
 void CopyFileEntry(Walk& w, const Entry& s, const Entry* existing, const wchar_t* label)
 {
     FileLine(label, s.size, SourceRelative(w));
-    if (existing && (existing->attributes & BLOCKING_ATTRIBUTES))
-        SetFileAttributesW(w.target.c_str(), FILE_ATTRIBUTE_NORMAL);
     DWORD code = WithRetries(w, L"Copying file", SourceRelative(w),
-                             [&] { return CopyOneFile(w.source, w.target, s, w.buffer); });
+                             [&] { return CopyOneFile(w.source, w.target, s, existing, w.buffer); });
     if (code == 0) {
         w.stats->files.copied++;
         w.stats->bytes.copied += s.size;
@@ -381,9 +476,68 @@ void ApplyDirectoryInfo(const Walk& w, const Entry& s, const Entry* t)
         ReportError(GetLastError(), L"Setting times of directory", TargetRelative(w));
 }
 
+// The source directory link at w.source, whose entry is *e: followed unless it leads to a
+// directory on the walk's chain or lies too many links deep. When followed, *e takes the
+// directory it leads to; otherwise it is reported and counted as a failed directory.
+bool FollowDirectoryLink(Walk& w, Entry* e)
+{
+    const wchar_t* what = L"Following directory link";
+    BY_HANDLE_FILE_INFORMATION info;
+    DWORD code = FollowedInfo(w.source, &info);
+    if (!code && w.linksFollowed >= MAX_LINKS_FOLLOWED) {
+        code = ERROR_CANT_RESOLVE_FILENAME;
+        what = L"Following directory link (too many links deep)";
+    }
+    for (size_t k = 0; !code && k < w.chain.size(); ++k) {
+        ChainLevel& level = w.chain[k];
+        if (!level.known) {
+            BY_HANDLE_FILE_INFORMATION up;
+            code = FollowedInfo(w.source.substr(0, level.sourceLength), &up);
+            if (code) break;
+            level.id = IdOf(up);
+            level.known = true;
+        }
+        if (SameId(level.id, IdOf(info))) {
+            code = ERROR_CANT_RESOLVE_FILENAME;
+            what = L"Following directory link (it leads back into its own path)";
+        }
+    }
+    if (code) {
+        ReportError(code, what, SourceRelative(w));
+        w.stats->dirs.total++;
+        w.stats->dirs.failed++;
+        return false;
+    }
+    TakeFollowed(info, e);
+    return true;
+}
+
+// The source file link at path: *e takes the size, times and attributes of the file it
+// leads to. 0 or the error.
+DWORD FollowFileLink(const std::wstring& path, Entry* e)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    DWORD code = FollowedInfo(path, &info);
+    if (!code) TakeFollowed(info, e);
+    return code;
+}
+
 struct SubDir {
     size_t sourceIndex;
     size_t targetIndex; // SIZE_MAX: the target has none (yet)
+    bool viaLink;       // the source directory is a followed link
+};
+
+// Keeps w.chain in step with the recursion, on every way out of MirrorDirectory.
+class ChainStep {
+public:
+    explicit ChainStep(Walk& w) : w_(w) { w_.chain.push_back({w_.source.size(), false, {}}); }
+    ~ChainStep() { w_.chain.pop_back(); }
+    ChainStep(const ChainStep&) = delete;
+    ChainStep& operator=(const ChainStep&) = delete;
+
+private:
+    Walk& w_;
 };
 constexpr size_t NO_ENTRY = static_cast<size_t>(-1);
 
@@ -393,6 +547,7 @@ void MirrorDirectory(Walk& w, const Entry& s, const Entry* t, bool isRoot)
 {
     MirrorStats& stats = *w.stats;
     stats.dirs.total++;
+    ChainStep step(w);
     std::wstring shown = isRoot ? w.options->target : SourceRelative(w);
 
     std::vector<Entry> sources;
@@ -434,25 +589,27 @@ void MirrorDirectory(Walk& w, const Entry& s, const Entry* t, bool isRoot)
             ++j;
             continue;
         }
-        const Entry& src = sources[i];
+        Entry& src = sources[i];
         const Entry* dst = order == 0 ? &targets[j] : nullptr;
         ++i;
         if (order == 0) ++j;
         size_t sourceCut = PushName(&w.source, src.name);
         size_t targetCut = PushName(&w.target, dst ? dst->name : src.name);
 
+        bool viaLink = IsLink(src);
+        DWORD linkCode = 0;
         if (IsDir(src)) {
             if (!w.options->subdirectories) {
                 // Not covered by this run; a file of that name in the target stays too.
-            } else if (IsLink(src)) {
-                DirLine(L"Link skipped", SourceRelative(w));
+            } else if (IsLink(src) && !FollowDirectoryLink(w, &src)) {
+                // Reported and counted; the target's counterpart stays as it is.
             } else if (!dst || IsPlainDir(*dst)) {
-                subdirs.push_back({i - 1, dst ? static_cast<size_t>(dst - targets.data()) : NO_ENTRY});
+                subdirs.push_back({i - 1, dst ? static_cast<size_t>(dst - targets.data()) : NO_ENTRY, viaLink});
             } else if (w.options->purge) {
                 // A file or a link where the source has a directory: it makes way.
                 DirLine(L"*MISMATCH", SourceRelative(w));
                 changed = true;
-                if (RemoveEntry(w, *dst)) subdirs.push_back({i - 1, NO_ENTRY});
+                if (RemoveEntry(w, *dst)) subdirs.push_back({i - 1, NO_ENTRY, viaLink});
                 else {
                     stats.dirs.total++;
                     stats.dirs.failed++;
@@ -462,6 +619,11 @@ void MirrorDirectory(Walk& w, const Entry& s, const Entry* t, bool isRoot)
                 stats.dirs.total++;
                 stats.dirs.mismatch++;
             }
+        } else if (viaLink && (linkCode = FollowFileLink(w.source, &src)) != 0) {
+            // A file link that leads nowhere: its target counterpart stays as it is.
+            ReportError(linkCode, L"Following file link", SourceRelative(w));
+            stats.files.total++;
+            stats.files.failed++;
         } else {
             stats.files.total++;
             stats.bytes.total += src.size;
@@ -507,7 +669,9 @@ void MirrorDirectory(Walk& w, const Entry& s, const Entry* t, bool isRoot)
         size_t sourceCut = PushName(&w.source, src.name);
         size_t targetCut = PushName(&w.target, dst ? dst->name : src.name);
         if (!dst) changed = true;
+        w.linksFollowed += sub.viaLink ? 1 : 0;
         MirrorDirectory(w, src, dst, false);
+        w.linksFollowed -= sub.viaLink ? 1 : 0;
         w.source.resize(sourceCut);
         w.target.resize(targetCut);
     }

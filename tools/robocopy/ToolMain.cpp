@@ -231,9 +231,8 @@ int ExitStatusOf(const MirrorStats& stats)
     return status;
 }
 
-} // namespace
-
-int wmain(int argc, wchar_t** argv)
+// The tool's body, run under RunGuarded.
+int MirrorMain(int argc, wchar_t** argv)
 {
     ULONGLONG startTick = GetTickCount64();
     std::wstring started = ReportTimeText();
@@ -269,4 +268,12 @@ int wmain(int argc, wchar_t** argv)
     ReportSummary(stats, GetTickCount64() - startTick);
     ReportEnded();
     return ExitStatusOf(stats);
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    InstallAbortHandlers();
+    return RunGuarded(MirrorMain, argc, argv);
 }

@@ -16,15 +16,22 @@ ULONGLONG g_lastFlushTick = 0;
 const wchar_t RULE[] =
     L"-------------------------------------------------------------------------------";
 
-void AppendAnsi(const wchar_t* text, size_t length)
+// Appends a whole line, CR LF included, or nothing: the room is taken first, so a failed
+// allocation leaves no half line for the next one to run into.
+void AppendAnsiLine(const wchar_t* text, size_t length)
 {
-    if (length == 0) return;
-    int n = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-    if (n <= 0) return;
+    int n = length == 0 ? 0
+                        : WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0, nullptr,
+                                              nullptr);
+    if (n < 0) n = 0;
     size_t at = g_pending.size();
-    g_pending.resize(at + static_cast<size_t>(n));
-    WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), g_pending.data() + at, n, nullptr,
-                        nullptr);
+    g_pending.reserve(at + static_cast<size_t>(n) + 2);
+    if (n > 0) {
+        g_pending.resize(at + static_cast<size_t>(n));
+        WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), g_pending.data() + at, n, nullptr,
+                            nullptr);
+    }
+    g_pending += "\r\n";
 }
 
 std::wstring Format(const wchar_t* format, ...)
@@ -69,8 +76,7 @@ void ReportFlush()
 
 void ReportLine(const std::wstring& line)
 {
-    AppendAnsi(line.c_str(), line.size());
-    g_pending += "\r\n";
+    AppendAnsiLine(line.c_str(), line.size());
     if (g_pending.size() >= FLUSH_BYTES || GetTickCount64() - g_lastFlushTick >= FLUSH_INTERVAL_MS)
         ReportFlush();
 }
