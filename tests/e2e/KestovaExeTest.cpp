@@ -164,6 +164,20 @@ void PressOk(HWND box)
     PostMessageW(box, WM_COMMAND, IDOK, 0);
 }
 
+// Waits for the box start-up shows before it gives up, checks its caption and text,
+// answers it, and returns the exit status; -2 when no box came.
+long long AnswerStartupBox(const Process& kestova, const wchar_t* text)
+{
+    MessageBoxSeen box;
+    if (!kestova.WaitForBox(&box)) return -2;
+    EXPECT_EQ(box.caption, L"OK");
+    EXPECT_EQ(box.text, text);
+    // Until it is answered, the process waits.
+    EXPECT_TRUE(kestova.Running());
+    PressOk(box.box);
+    return kestova.WaitExit();
+}
+
 // Asks the resident program to quit, as its companion does. A quit is refused (with a
 // balloon) while a backup runs, so the request is repeated until the process has ended.
 long long QuitByExitMessage(const Process& process, HWND window)
@@ -286,14 +300,7 @@ TEST_F(KestovaExe, WithoutTheChatClientItSaysSoAndEndsWithSeven)
 {
     Process kestova = Start(L"--backupnow");
     ASSERT_TRUE(kestova.started());
-    MessageBoxSeen box;
-    ASSERT_TRUE(kestova.WaitForBox(&box));
-    EXPECT_EQ(box.caption, L"OK");
-    EXPECT_EQ(box.text, TEXT_NO_CHAT_DATA);
-    // Until it is answered, the process waits.
-    EXPECT_TRUE(kestova.Running());
-    PressOk(box.box);
-    EXPECT_EQ(kestova.WaitExit(), 7);
+    EXPECT_EQ(AnswerStartupBox(kestova, TEXT_NO_CHAT_DATA), 7);
     EXPECT_FALSE(PathExists(scratch_ / L"Backup_Data"));
 }
 
@@ -322,12 +329,7 @@ TEST_F(KestovaExe, AMissingOrAlteredCopyToolEndsWithNine)
         }
         Process kestova = Start(L"");
         ASSERT_TRUE(kestova.started());
-        MessageBoxSeen box;
-        ASSERT_TRUE(kestova.WaitForBox(&box));
-        EXPECT_EQ(box.caption, L"OK");
-        EXPECT_EQ(box.text, TEXT_TOOL_DAMAGED);
-        PressOk(box.box);
-        EXPECT_EQ(kestova.WaitExit(), 9);
+        EXPECT_EQ(AnswerStartupBox(kestova, TEXT_TOOL_DAMAGED), 9);
         // The store comes before the tool's check.
         EXPECT_TRUE(IsDirectory(scratch_ / L"Backup_Data\\5"));
     }
@@ -340,12 +342,7 @@ TEST_F(KestovaExe, AStoreThatCannotBeMadeEndsWithEight)
     ASSERT_TRUE(WriteBytes(scratch_ / L"Backup_Data", "not a folder"));
     Process kestova = Start(L"-b");
     ASSERT_TRUE(kestova.started());
-    MessageBoxSeen box;
-    ASSERT_TRUE(kestova.WaitForBox(&box));
-    EXPECT_EQ(box.caption, L"OK");
-    EXPECT_EQ(box.text, TEXT_NO_STORE);
-    PressOk(box.box);
-    EXPECT_EQ(kestova.WaitExit(), 8);
+    EXPECT_EQ(AnswerStartupBox(kestova, TEXT_NO_STORE), 8);
     EXPECT_FALSE(IsDirectory(scratch_ / L"Backup_Data"));
 }
 
