@@ -114,7 +114,7 @@ bool ParseFlag(const wchar_t* value, bool* flag)
 
 } // namespace
 
-int ApplySettingText(const wchar_t* text, CompanionSettings* settings, bool* weekdayGiven)
+int ApplySettingText(const wchar_t* text, CompanionSettings* settings, bool* weekdayGiven, bool* timeGiven)
 {
     if (!text || !settings) return SETTING_BAD_VALUE;
     const wchar_t* equals = wcschr(text, L'=');
@@ -156,6 +156,7 @@ int ApplySettingText(const wchar_t* text, CompanionSettings* settings, bool* wee
     }
     settings->hour = hour;
     settings->minute = minute;
+    if (timeGiven) *timeGiven = true;
     if (weekday >= 0) {
         settings->weekday = weekday;
         if (weekdayGiven) *weekdayGiven = true;

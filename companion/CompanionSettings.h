@@ -56,5 +56,7 @@ enum SettingTextResult {
 // config.ini names, in any letter case. Flags take "1" or "0"; "Mode" one of the three mode
 // texts in any case; "Time" "HH:MM" or "HH:MM DDD" (two digits each, a day name of the
 // runner's, in any case; "FRI" is taken for Friday and written as the runner's "FIR").
-// A weekly time also sets the weekday; *weekdayGiven is set when it does.
-int ApplySettingText(const wchar_t* text, CompanionSettings* settings, bool* weekdayGiven);
+// A weekly time also sets the weekday; *weekdayGiven is set when it does. *timeGiven (when
+// not null) is set when a "Time" is applied.
+int ApplySettingText(const wchar_t* text, CompanionSettings* settings, bool* weekdayGiven,
+                     bool* timeGiven = nullptr);

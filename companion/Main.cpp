@@ -100,11 +100,8 @@ int SetOptions(const wchar_t* programDir, const std::vector<const wchar_t*>& ass
     bool timeGiven = false;
     bool weekdayKnown = settings.mode == MODE_PRE_WEEK;
     for (const wchar_t* assignment : assignments) {
-        int result = ApplySettingText(assignment, &settings, &weekdayKnown);
-        if (result == SETTING_APPLIED) {
-            if (_wcsnicmp(assignment, L"Time=", 5) == 0) timeGiven = true;
-            continue;
-        }
+        int result = ApplySettingText(assignment, &settings, &weekdayKnown, &timeGiven);
+        if (result == SETTING_APPLIED) continue;
         std::wstring message = (result == SETTING_UNKNOWN_KEY ? L"未知的设置项：" : L"设置值无效：");
         Print((message + assignment).c_str());
         return EXIT_USAGE;
