@@ -2,6 +2,7 @@
 
 #include "backup/BackupStore.h"
 #include "backup/CopyToolDigest.h"
+#include "backup/CopyToolExit.h"
 #include "base/Md5.h"
 #include "base/PathText.h"
 #include "base/ScopedWin.h"
@@ -27,7 +28,7 @@ constexpr size_t STAMP_BYTES = 24;
 constexpr size_t STAMP_WIDE_CAPACITY = 32;
 // The tool's exit codes below this only report what it did (copied, extras, mismatches);
 // from 8 up some copies failed or the run was fatal.
-constexpr DWORD FIRST_FAILED_EXIT_CODE = 8;
+constexpr DWORD FIRST_FAILED_EXIT_CODE = COPY_EXIT_FIRST_FAILURE;
 
 const wchar_t MIRROR_OPTION[] = L"/MIR";
 

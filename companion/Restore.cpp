@@ -1,6 +1,7 @@
 #include "companion/Restore.h"
 
 #include "backup/BackupStore.h"
+#include "backup/CopyToolExit.h"
 #include "backup/MirrorRun.h"
 #include "base/ScopedWin.h"
 #include "base/Settings.h"
@@ -16,7 +17,7 @@ namespace {
 
 constexpr const wchar_t CLIENT_PROCESS_NAME[] = L"QQ.exe";
 // The copy tool's exit codes from this one up mean some copies failed.
-constexpr DWORD FIRST_FAILED_EXIT_CODE = 8;
+constexpr DWORD FIRST_FAILED_EXIT_CODE = COPY_EXIT_FIRST_FAILURE;
 // Room kept free on the data folder's volume beyond the copy itself, for QQ to go on
 // writing: 64 MB.
 constexpr unsigned long long SPACE_MARGIN_BYTES = 64ull << 20;

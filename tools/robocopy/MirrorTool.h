@@ -7,12 +7,14 @@
 #include <cstdint>
 #include <string>
 
-// Exit status bits, combined.
-constexpr int EXIT_FILES_COPIED = 1;
-constexpr int EXIT_EXTRAS = 2;     // entries only the target had (removed when purging)
-constexpr int EXIT_MISMATCH = 4;   // a file in one tree where the other has a directory
-constexpr int EXIT_FAILED = 8;     // some copy, removal or listing failed
-constexpr int EXIT_FATAL = 16;     // usage error or unusable source/target; nothing changed
+#include "backup/CopyToolExit.h"
+
+// Exit status bits, combined (their one definition is shared with the callers).
+constexpr int EXIT_FILES_COPIED = COPY_EXIT_FILES_COPIED;
+constexpr int EXIT_EXTRAS = COPY_EXIT_EXTRAS;
+constexpr int EXIT_MISMATCH = COPY_EXIT_MISMATCH;
+constexpr int EXIT_FAILED = COPY_EXIT_FAILED;
+constexpr int EXIT_FATAL = COPY_EXIT_FATAL;
 
 // Defaults of /R:n and /W:n: a locked file costs a few seconds, not hours.
 constexpr unsigned DEFAULT_RETRIES = 3;
