@@ -2,7 +2,8 @@
 # headless X server, both under the build tree, stopped again by wine_env_stop.
 #
 #   wine_env_start DIR   prefix DIR/wineprefix, copied fresh from a prepared template
-#                        (DIR/wine-template, or KESTOVA_WINE_TEMPLATE when that is set)
+#                        (wine-template beside DIR, or KESTOVA_WINE_TEMPLATE when that is
+#                        set), so that the runs under one build folder share one template
 #   wine_env_stop
 #
 # Every Wine program runs as on a Chinese Windows: the ANSI code page is 936 (GBK), which
@@ -27,7 +28,7 @@ _keeper_pid=""
 wine_env_start() {
   local dir
   dir=$(mkdir -p "$1" && cd "$1" && pwd) || return 1
-  local template=${KESTOVA_WINE_TEMPLATE:-$dir/wine-template}
+  local template=${KESTOVA_WINE_TEMPLATE:-$(dirname "$dir")/wine-template}
 
   # Our own X server on the first free display.
   local fifo=$dir/xvfb.display

@@ -8,8 +8,9 @@
 #   OUT_DIR receives the Wine prefix, the generated chat data and the screenshots
 #   (OUT_DIR/screenshots). --quick leaves out the waits that only a watching person needs
 #   (the balloons on screen); the end-to-end test runs it so.
-# Needs the x86_64 build (KESTOVA_BUILD_DIR, default ./build). Exit status 0 only when
-# every check passed.
+# Needs the build named by KESTOVA_ARCH (x86_64 unless set; the i686 build's end-to-end
+# test runs it with i686) under KESTOVA_BUILD_DIR (default ./build). Exit status 0 only
+# when every check passed.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${KESTOVA_BUILD_DIR:-$root/build}
@@ -17,8 +18,9 @@ quick=0
 if [ "${1:-}" = "--quick" ]; then quick=1; shift; fi
 [ $# -eq 1 ] || { echo "usage: $0 [--quick] OUT_DIR" >&2; exit 2; }
 out=$(mkdir -p "$1" && cd "$1" && pwd)
-bin=$build/x86_64/bin
-testbin=$build/x86_64/testbin
+arch=${KESTOVA_ARCH:-x86_64}
+bin=$build/$arch/bin
+testbin=$build/$arch/testbin
 shots=$out/screenshots
 CONVERT=/usr/bin/convert # a stand-in named convert may sit earlier on PATH
 
@@ -26,12 +28,9 @@ for f in "$bin/Kestova.exe" "$bin/robocopy.exe" "$testbin/QQ.exe" "$testbin/Demo
   [ -f "$f" ] || { echo "missing $f: build first (scripts/build.sh)" >&2; exit 2; }
 done
 
-# Wine reads Unix file names in the locale's character set: the Chinese file names of the
-# chat data need UTF-8.
-export LC_ALL=C.UTF-8
 # A prepared prefix is shared with the test runs; each scenario copies it afresh, so the
 # program folder and the store always start clean.
-export KESTOVA_WINE_TEMPLATE=${KESTOVA_WINE_TEMPLATE:-$build/run/wine-template}
+export KESTOVA_WINE_TEMPLATE=${KESTOVA_WINE_TEMPLATE:-$build/wine-template}
 . "$root/scripts/wine-env.sh"
 
 # ---------------------------------------------------------------------------- reporting
@@ -209,8 +208,10 @@ say "display $DISPLAY, prefix $WINEPREFIX"
 app_win='C:\Kestova\App'
 app=$(drive_c)/Kestova/App
 store=$(drive_c)/Kestova/Backup_Data
-data_win='C:\Tencent Files'
-data="$(drive_c)/Tencent Files"
+# A Chinese user's folder, as on the users' machines: the client names it in its
+# UserDataInfo.ini, which it writes in the ANSI code page (GBK).
+data_win='C:\Users\张三\Documents\Tencent Files'
+data="$(drive_c)/users/张三/Documents/Tencent Files"
 qq_win='C:\Program Files (x86)\Tencent\QQ\Bin\QQ.exe'
 mkdir -p "$(drive_c)/KestovaDemo"
 cp "$testbin/DemoCtl.exe" "$(drive_c)/KestovaDemo/"
@@ -227,9 +228,9 @@ common_docs='C:\users\Public\Documents'
 reg32 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders' /v 'Common Documents' /t REG_SZ /d "$common_docs"
 ini_dir="$(drive_c)/users/Public/Documents/Tencent/QQ"
 mkdir -p "$ini_dir"
-printf '[UserDataSet]\r\nUserDataSavePath=%s\r\n' "$data_win" >"$ini_dir/UserDataInfo.ini"
+printf '[UserDataSet]\r\nUserDataSavePath=%s\r\n' "$data_win" | iconv -f UTF-8 -t GBK >"$ini_dir/UserDataInfo.ini"
 say "registry: PlatForm_Type_List\\3 TypeName=QQ2010, TypePath=$qq_win (32-bit view)"
-say "$common_docs\\Tencent\\QQ\\UserDataInfo.ini: UserDataSavePath=$data_win"
+say "$common_docs\\Tencent\\QQ\\UserDataInfo.ini (GBK): UserDataSavePath=$data_win"
 say "chat history: $(python3 "$root/scripts/bench/gen-qq-tree.py" --demo "$data") in $data_win"
 say "  e.g. $(cd "$data" && find . -path '*FileRecv*' -name '*.*' | sort | head -3 | tr '\n' ' ')"
 cp -a "$data" "$out/history-1"

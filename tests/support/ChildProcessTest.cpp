@@ -2,6 +2,7 @@
 // the test environment it relies on.
 #include "base/ScopedWin.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/Scratch.h"
 
 #include <gtest/gtest.h>
 
@@ -137,6 +138,13 @@ TEST(RunChild, KillsAChildAtItsLimit)
     EXPECT_TRUE(r.timedOut);
     EXPECT_EQ(r.exitCode, 255u);
     EXPECT_LT(GetTickCount64() - started, 20000u);
+}
+
+// Programs run as on a Chinese system, where the chat client and the copy tool write
+// their files in GBK.
+TEST(TestEnvironment, AnsiCodePageIsGbk)
+{
+    EXPECT_EQ(GetACP(), CODE_PAGE_GBK) << "run the tests under scripts/wine-env.sh (LANG=zh_CN.UTF-8)";
 }
 
 // The platform's desktop process ends by itself after idle time, and the next program to
