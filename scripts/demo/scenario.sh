@@ -33,6 +33,7 @@ export LC_ALL=C.UTF-8
 # program folder and the store always start clean.
 export KESTOVA_WINE_TEMPLATE=${KESTOVA_WINE_TEMPLATE:-$build/run/wine-template}
 . "$root/scripts/wine-env.sh"
+. "$root/scripts/demo/chat-client.sh"
 
 # ---------------------------------------------------------------------------- reporting
 started_ns=$(date +%s%N)
@@ -51,7 +52,6 @@ hold_event=KestovaDemoDesktop
 qq_event=KestovaDemoQQ
 drive_c() { echo "$WINEPREFIX/drive_c"; }
 wine_run() { "$WINE64" "$@" </dev/null; }
-reg32() { wine_run reg add "$@" /f /reg:32 >/dev/null 2>&1 || fail "reg add $*"; }
 
 desktop_pid=""
 frames_pid=""
@@ -216,20 +216,10 @@ mkdir -p "$(drive_c)/KestovaDemo"
 cp "$testbin/DemoCtl.exe" "$(drive_c)/KestovaDemo/"
 
 step 1 "Simulate a QQ2010 installation"
-mkdir -p "$(drive_c)/Program Files (x86)/Tencent/QQ/Bin"
-cp "$testbin/QQ.exe" "$(drive_c)/Program Files (x86)/Tencent/QQ/Bin/QQ.exe"
-# The client's entries live in the 32-bit registry view, as a 32-bit installer writes them.
-reg32 'HKLM\SOFTWARE\Tencent\PlatForm_Type_List\1' /v TypeName /t REG_SZ /d QQGame
-reg32 'HKLM\SOFTWARE\Tencent\PlatForm_Type_List\1' /v TypePath /t REG_SZ /d 'C:\Program Files (x86)\Tencent\QQGame\QQGame.exe'
-reg32 'HKLM\SOFTWARE\Tencent\PlatForm_Type_List\3' /v TypeName /t REG_SZ /d QQ2010
-reg32 'HKLM\SOFTWARE\Tencent\PlatForm_Type_List\3' /v TypePath /t REG_SZ /d "$qq_win"
-common_docs='C:\users\Public\Documents'
-reg32 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders' /v 'Common Documents' /t REG_SZ /d "$common_docs"
-ini_dir="$(drive_c)/users/Public/Documents/Tencent/QQ"
-mkdir -p "$ini_dir"
-printf '[UserDataSet]\r\nUserDataSavePath=%s\r\n' "$data_win" >"$ini_dir/UserDataInfo.ini"
+chat_client_install "$testbin/QQ.exe" "$data_win" || fail "the chat client's registry entries cannot be written"
+[ "$CHAT_CLIENT_EXE" = "$qq_win" ] || fail "the QQ stand-in is not where the scenario starts it"
 say "registry: PlatForm_Type_List\\3 TypeName=QQ2010, TypePath=$qq_win (32-bit view)"
-say "$common_docs\\Tencent\\QQ\\UserDataInfo.ini: UserDataSavePath=$data_win"
+say "$CHAT_CLIENT_INI: UserDataSavePath=$data_win"
 say "chat history: $(python3 "$root/scripts/bench/gen-qq-tree.py" --demo "$data") in $data_win"
 say "  e.g. $(cd "$data" && find . -path '*FileRecv*' -name '*.*' | sort | head -3 | tr '\n' ' ')"
 cp -a "$data" "$out/history-1"
