@@ -8,7 +8,8 @@
 #   OUT_DIR receives the Wine prefix, the generated chat data and the screenshots
 #   (OUT_DIR/screenshots). --quick leaves out the waits that only a watching person needs
 #   (the balloons on screen); the end-to-end test runs it so.
-# Needs the x86_64 build (KESTOVA_BUILD_DIR, default ./build). Exit status 0 only when
+# Needs both builds (KESTOVA_BUILD_DIR, default ./build): the installer of the i686 build
+# and the demonstration's helpers of the x86_64 build. Exit status 0 only when
 # every check passed.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -17,12 +18,13 @@ quick=0
 if [ "${1:-}" = "--quick" ]; then quick=1; shift; fi
 [ $# -eq 1 ] || { echo "usage: $0 [--quick] OUT_DIR" >&2; exit 2; }
 out=$(mkdir -p "$1" && cd "$1" && pwd)
-bin=$build/x86_64/bin
 testbin=$build/x86_64/testbin
+# The installer carries the 32-bit programs (the i686 build makes it).
+setup=$(ls "$build"/i686/installer/Kestova-Setup-*.exe 2>/dev/null | head -n1 || true)
 shots=$out/screenshots
 CONVERT=/usr/bin/convert # a stand-in named convert may sit earlier on PATH
 
-for f in "$bin/Kestova.exe" "$bin/robocopy.exe" "$testbin/QQ.exe" "$testbin/DemoCtl.exe"; do
+for f in "$setup" "$testbin/QQ.exe" "$testbin/DemoCtl.exe"; do
   [ -f "$f" ] || { echo "missing $f: build first (scripts/build.sh)" >&2; exit 2; }
 done
 
@@ -224,12 +226,16 @@ say "chat history: $(python3 "$root/scripts/bench/gen-qq-tree.py" --demo "$data"
 say "  e.g. $(cd "$data" && find . -path '*FileRecv*' -name '*.*' | sort | head -3 | tr '\n' ' ')"
 cp -a "$data" "$out/history-1"
 
-step 2 "Install Kestova into $app_win"
-mkdir -p "$app"
-cp "$bin/Kestova.exe" "$bin/robocopy.exe" "$app/"
-[ -f "$bin/Marrowby.exe" ] && cp "$bin/Marrowby.exe" "$app/"
-printf '[AutoBackup]\r\nMode=NONE\r\nAutobackupAfterQQuit=1\r\nBackupAtuOnce=0\r\n' >"$app/config.ini"
+step 2 "Install Kestova with its installer, silently, into $app_win"
+setup_win=$("$WINE64" winepath -w "$setup" </dev/null 2>/dev/null | tr -d '\r')
+# As a user types it: /D= comes last and is not quoted. No pipe for its output: a program
+# it starts would hold the pipe open.
+"$WINE64" 'C:\KestovaDemo\DemoCtl.exe' exec "\"$setup_win\" /S /D=$app_win" </dev/null >/dev/null 2>&1 ||
+  fail "the installer ended with status $?"
+[ -f "$app/Kestova.exe" ] || fail "the installer did not install Kestova.exe into $app_win"
+ok "$(basename "$setup") /S /D=$app_win ended with status 0"
 say "$(cd "$app" && ls | tr '\n' ' ')"
+printf '[AutoBackup]\r\nMode=NONE\r\nAutobackupAfterQQuit=1\r\nBackupAtuOnce=0\r\n' >"$app/config.ini"
 say "config.ini: AutobackupAfterQQuit=1; store will be C:\\Kestova\\Backup_Data"
 
 step 3 "Start the QQ stand-in, then Kestova.exe in a Wine virtual desktop"
@@ -364,5 +370,6 @@ wait "$run_pid" 2>/dev/null || true
 run_pid=""
 
 printf '\nAll %d checks passed in %s s.\n' "$checks" "$(elapsed)"
+say "Kestova was installed by $(basename "$setup") into $app_win; its backups are in C:\\Kestova\\Backup_Data"
 for t in "${timings[@]}"; do say "$t"; done
 say "screenshots: $shots"
