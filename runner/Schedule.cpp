@@ -105,10 +105,11 @@ bool CheckMissedRunFrom(const wchar_t* configPath)
 
     // No slot holds a usable stamp: nothing was ever backed up, so a run is due whatever
     // the schedule says.
+    // Five stamps that cannot be represented are no backup either.
     std::tm never = DEFAULT_STAMP_TIME;
     long long neverTime = static_cast<long long>(std::mktime(&never));
     if (times[latest] == neverTime && neverTime != -1) return true;
-    if (times[latest] == -1) return false;
+    if (times[latest] == -1) return true;
     // A stamp is the copy tool's local wall-clock time. Parsed, it says "standard time"
     // (daylight-saving flag 0), which puts a summer stamp an hour late; against the
     // scheduled moment it is read as the wall-clock time it is.
