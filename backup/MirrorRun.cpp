@@ -75,16 +75,6 @@ wchar_t* FormMirrorCommandLine(wchar_t* line, size_t capacity, const wchar_t* to
     return line;
 }
 
-// "Target" and the slot directory's last component: "Target3" for ...\Backup_Data\3.
-wchar_t* JoinSection(wchar_t* section, size_t capacity, const wchar_t* slotName)
-{
-    size_t used = 0;
-    section[0] = L'\0';
-    if (!Append(section, capacity, &used, SLOT_SECTION_PREFIX)) return nullptr;
-    if (!Append(section, capacity, &used, slotName)) return nullptr;
-    return section;
-}
-
 // The last STAMP_TAIL_BYTES bytes of a stream, kept in order as chunks pass.
 struct OutputTail {
     unsigned char bytes[STAMP_TAIL_BYTES];
@@ -284,12 +274,9 @@ int RunMirror(const wchar_t* toolPath, const wchar_t* sourceDir, const wchar_t* 
     if (*status == RUN_FINISHED) {
         wchar_t stamp[STAMP_WIDE_CAPACITY];
         wchar_t configPath[PATH_CAPACITY];
-        wchar_t section[PATH_CAPACITY];
-        if (StampFromTail(&log.tail, stamp, STAMP_WIDE_CAPACITY) && GetConfigPath(configPath, PATH_CAPACITY) &&
-            JoinSection(section, PATH_CAPACITY, LastComponent(targetDir))) {
-            // A failed write leaves the slot's previous stamp; the run still counts.
-            WriteSetting(configPath, section, KEY_ENDED, stamp);
-        }
+        // A failed write leaves the slot's previous stamp; the run still counts.
+        if (StampFromTail(&log.tail, stamp, STAMP_WIDE_CAPACITY) && GetConfigPath(configPath, PATH_CAPACITY))
+            WriteSlotStamp(configPath, targetDir, stamp);
     }
     log.file.reset();
     return *status == RUN_FINISHED ? 0 : 1;

@@ -144,10 +144,8 @@ void ReadSlotState(const RestoreJob& job, const wchar_t* slotPath, SlotState* st
 {
     *state = SlotState{};
     wchar_t configPath[PATH_CAPACITY];
-    wchar_t section[16];
-    swprintf(section, 16, L"%ls%d", SLOT_SECTION_PREFIX, job.slot);
     if (JoinPath(configPath, PATH_CAPACITY, job.programDir, CONFIG_FILE_NAME))
-        ReadSetting(configPath, section, KEY_ENDED, state->stamp, STAMP_CAPACITY);
+        ReadSlotStamp(configPath, job.slot, state->stamp, STAMP_CAPACITY);
     state->listed = IsFolder(slotPath) && CountTree(slotPath, &state->files, &state->bytes, &state->writeTimes);
 }
 
@@ -315,14 +313,12 @@ int RunRestore(const RestoreJob& job, RestoreOutcome* outcome)
     Report(job, STEP_CHECKING);
     if (!job.programDir) return outcome->status = RESTORE_NO_PROGRAM_DIR;
 
-    wchar_t relative[32];
-    swprintf(relative, 32, L"%ls\\%d", STORE_DIR_NAME, job.slot);
+    if (job.slot < 1 || job.slot > SLOT_COUNT) return outcome->status = RESTORE_EMPTY_SLOT;
     wchar_t slotPath[PATH_CAPACITY];
     wchar_t toolPath[PATH_CAPACITY];
-    if (!JoinSibling(slotPath, PATH_CAPACITY, job.programDir, relative) ||
+    if (!FormSlotPath(slotPath, PATH_CAPACITY, job.programDir, job.slot) ||
         !JoinPath(toolPath, PATH_CAPACITY, job.programDir, COPY_TOOL_FILE_NAME))
         return outcome->status = RESTORE_NO_PROGRAM_DIR;
-    if (job.slot < 1 || job.slot > SLOT_COUNT) return outcome->status = RESTORE_EMPTY_SLOT;
 
     SlotState chosen;
     ReadSlotState(job, slotPath, &chosen);
