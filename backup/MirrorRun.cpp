@@ -189,14 +189,14 @@ HANDLE SpawnWithPipe(const wchar_t* commandLine, HANDLE* readEnd, const wchar_t*
     // A console of its own, never shown: the runner has none to share.
     BOOL started = CreateProcessW(nullptr, line, nullptr, nullptr, TRUE, CREATE_NEW_CONSOLE,
                                   nullptr, currentDirectory, &startup, &process);
+    UniqueProcess child(started ? process : PROCESS_INFORMATION{});
     // From here only the child (and whatever inherits from it) can write to the pipe, so
     // the read end reports the end of the data when they have all ended.
-    if (started) CloseHandle(process.hThread);
     childOut.reset();
     childErr.reset();
     if (!started) return nullptr;
     *readEnd = pipeRead.release();
-    return process.hProcess;
+    return child.releaseProcess();
 }
 
 int RunCopyTool(const wchar_t* toolPath, const wchar_t* sourceDir, const wchar_t* targetDir,

@@ -240,8 +240,7 @@ protected:
         if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
                             scratch_.path().c_str(), &si, &pi))
             return {};
-        CloseHandle(pi.hThread);
-        return Process(pi.hProcess, pi.dwProcessId);
+        return Process(UniqueProcess(pi).releaseProcess(), pi.dwProcessId);
     }
 
     // The lines the companion stand-in wrote, each "<arguments>|<working directory>".
