@@ -157,6 +157,18 @@ wait_stamp() { # APP_DIR SLOT
   fail "no completion stamp for slot $2"
 }
 
+# A default installation whose Kestova runs (runner_pid) and has made its first backup;
+# sets dir (the program folder) and store.
+installed_and_backed_up() {
+  simulate_chat_client
+  run_setup /S || fail "silent install ended with status $?"
+  dir=$(unix_path "$default_dir")
+  store=$(dirname "$dir")/Backup_Data
+  catch_up_daily "$default_dir"
+  runner_start "$default_dir"
+  wait_stamp "$dir" 1
+}
+
 # An installation in DIR_WIN (Unix path in $2) as /S /D=DIR_WIN leaves it.
 check_installed() { # DIR_WIN DIR
   local dir_win=$1 dir=$2 f
@@ -237,14 +249,8 @@ logon)
   ;;
 
 upgrade)
-  simulate_chat_client
-  run_setup /S || fail "silent install ended with status $?"
-  dir=$(unix_path "$default_dir")
-  store=$(dirname "$dir")/Backup_Data
-  catch_up_daily "$default_dir"
-  runner_start "$default_dir"
+  installed_and_backed_up
   old_pid=$runner_pid
-  wait_stamp "$dir" 1
   # The companion's own file, and an installed program file that an upgrade must replace.
   printf '[Restore]\r\nSetAside=C:\\Tencent Files.before-restore-20260101-000000\r\n' >"$dir/Marrowby.ini"
   printf 'damaged' >>"$dir/Marrowby.exe"
@@ -263,13 +269,7 @@ upgrade)
   ;;
 
 uninstall)
-  simulate_chat_client
-  run_setup /S || fail "silent install ended with status $?"
-  dir=$(unix_path "$default_dir")
-  store=$(dirname "$dir")/Backup_Data
-  catch_up_daily "$default_dir"
-  runner_start "$default_dir"
-  wait_stamp "$dir" 1
+  installed_and_backed_up
   printf '[Restore]\r\n' >"$dir/Marrowby.ini"
   md5sum "$dir/config.ini" "$dir/Marrowby.ini" >"$out/kept.md5"
   tree_sums "$store" >"$out/store-before.md5"
