@@ -13,6 +13,7 @@ packages=(
   xvfb xauth x11-apps xdotool imagemagick fonts-wqy-microhei
   locales
   rsync python3
+  nsis
 )
 LOCALE=zh_CN.UTF-8
 

@@ -13,6 +13,8 @@ WINE64=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver64
 [ -x "$WINESERVER" ] || WINESERVER=/usr/lib/wine/wineserver
 export WINEDEBUG=-all
+# No Linux menu entries or icons in the user's home for the shortcuts that programs make.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-winemenubuilder.exe=d}
 # The 64-bit loader runs 32-bit programs too, in a prefix made with 32-bit Wine installed.
 export WINELOADER=$WINE64
 export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
