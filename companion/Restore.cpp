@@ -200,12 +200,12 @@ int CopyAndSwap(const RestoreJob& job, const wchar_t* toolPath, const wchar_t* s
     // The tool's exit code alone does not prove the copy whole: it is counted again.
     copied = copied && CountTree(copyDir, &files, &bytes) && files == chosen.files && bytes == chosen.bytes;
     if (!copied) {
-        RemoveTreeW(copyDir);
+        DeleteTree(copyDir);
         return RESTORE_COPY_FAILED;
     }
     // QQ may have been started while the copy ran.
     if (ClientMayRun()) {
-        RemoveTreeW(copyDir);
+        DeleteTree(copyDir);
         return RESTORE_CLIENT_RUNNING;
     }
 
@@ -215,7 +215,7 @@ int CopyAndSwap(const RestoreJob& job, const wchar_t* toolPath, const wchar_t* s
     if (liveExists) {
         if (!FreeSiblingName(outcome->dataDir, L"before-restore", asideDir, PATH_CAPACITY) ||
             !restoreSeams.moveDirectory(outcome->dataDir, asideDir)) {
-            RemoveTreeW(copyDir);
+            DeleteTree(copyDir);
             return RESTORE_SET_ASIDE_FAILED;
         }
     }
@@ -226,7 +226,7 @@ int CopyAndSwap(const RestoreJob& job, const wchar_t* toolPath, const wchar_t* s
             wcscpy(outcome->asideDir, asideDir);
             return RESTORE_SWAP_UNDO_FAILED;
         }
-        RemoveTreeW(copyDir);
+        DeleteTree(copyDir);
         return RESTORE_SWAP_FAILED;
     }
     if (liveExists) {
@@ -278,7 +278,7 @@ RestoreSeams RealRestoreSeams()
 
 RestoreSeams restoreSeams = RealRestoreSeams();
 
-bool RemoveTreeW(const wchar_t* path)
+bool DeleteTree(const wchar_t* path)
 {
     DWORD attributes = GetFileAttributesW(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) return true;
@@ -292,7 +292,7 @@ bool RemoveTreeW(const wchar_t* path)
         if (find) {
             do {
                 if (wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0) continue;
-                RemoveTreeW((std::wstring(path) + L"\\" + entry.cFileName).c_str());
+                DeleteTree((std::wstring(path) + L"\\" + entry.cFileName).c_str());
             } while (FindNextFileW(find.get(), &entry));
         }
     }

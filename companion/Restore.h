@@ -91,4 +91,4 @@ int UndoLastRestore(const RestoreJob& job, RestoreOutcome* outcome);
 bool ReadUndoRecord(const wchar_t* programDir, wchar_t* dataDir, wchar_t* asideDir, size_t capacity);
 
 // Removes a folder and everything in it, read-only entries included. True when it is gone.
-bool RemoveTreeW(const wchar_t* path);
+bool DeleteTree(const wchar_t* path);

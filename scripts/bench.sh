@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Benchmarks. Installs what is missing, builds, then runs every scripts/bench/*.sh (or the
-# ones named: scripts/bench.sh mirror process) under Wine on a private X server. Each prints
+# Benchmarks. Installs what is missing, builds, then runs every bench/*.sh (or the ones
+# named: scripts/bench.sh mirror process) under Wine on a private X server. Each prints
 # its figures side by side with a baseline measured in the same run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,9 +15,9 @@ trap wine_env_stop EXIT
 wine_env_start "$build/bench-run"
 
 if [ $# -gt 0 ]; then names=("$@"); else
-  names=(); for f in "$root"/scripts/bench/*.sh; do [ -e "$f" ] && names+=("$(basename "$f" .sh)"); done
+  names=(); for f in "$root"/bench/*.sh; do [ -e "$f" ] && names+=("$(basename "$f" .sh)"); done
 fi
 for name in "${names[@]}"; do
   echo "== $name"
-  . "$root/scripts/bench/$name.sh"
+  . "$root/bench/$name.sh"
 done

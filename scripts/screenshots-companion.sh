@@ -2,7 +2,8 @@
 # Screenshots of the companion's two dialogs under Wine, for the README:
 # docs/images/companion-options.png and docs/images/companion-restore.png.
 # Builds first if needed; uses a private prefix and X server under build/, and a sample
-# program folder with two backups and a chat client entry, all in build/screenshots/.
+# program folder with two backups and a chat client installed as the demonstration
+# installs it (scripts/demo/chat-client.sh), all in build/screenshots/.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${KESTOVA_BUILD_DIR:-$root/build}
@@ -15,7 +16,7 @@ wine_env_start "$build/screenshots-run"
 
 sample=$build/screenshots/sample
 rm -rf "$sample"
-mkdir -p "$sample/App" "$sample/QQ/Bin" "$sample/QQ/Users/12345/Image"
+mkdir -p "$sample/App" "$sample/QQ/Users/12345/Image"
 cp "$build/x86_64/bin/Marrowby.exe" "$build/x86_64/bin/robocopy.exe" "$sample/App/"
 for n in 1 2 3 4 5; do mkdir -p "$sample/Backup_Data/$n"; done
 for n in 2 4; do
@@ -26,9 +27,9 @@ done
 printf 'live' > "$sample/QQ/Users/12345/Msg2.0.db"
 printf '[AutoBackup]\r\nMode=PRE_WEEK\r\nTime=21:30 FIR\r\nAutobackupAfterQQuit=1\r\nBackupAtuOnce=1\r\n[Target2]\r\nEnded=Sun Mar 14 10:00:00 2010\r\n[Target4]\r\nEnded=Fri Mar 19 21:30:07 2010\r\n' \
   > "$sample/App/config.ini"
-qq_path="Z:${sample//\//\\}\\QQ\\Bin\\QQ.exe"
-wine_quiet reg add 'HKLM\SOFTWARE\Tencent\PlatForm_Type_List\10' /v TypeName /t REG_SZ /d QQ2010 /f /reg:32
-wine_quiet reg add 'HKLM\SOFTWARE\Tencent\PlatForm_Type_List\10' /v TypePath /t REG_SZ /d "$qq_path" /f /reg:32
+# The chat client installed as the demonstration installs it, its data in the sample.
+. "$root/scripts/demo/chat-client.sh"
+chat_client_install "$build/x86_64/testbin/QQ.exe" "Z:${sample//\//\\}\\QQ\\Users"
 
 mkdir -p "$root/docs/images"
 shoot() { # mode output

@@ -221,7 +221,7 @@ chat_client_install "$testbin/QQ.exe" "$data_win" || fail "the chat client's reg
 [ "$CHAT_CLIENT_EXE" = "$qq_win" ] || fail "the QQ stand-in is not where the scenario starts it"
 say "registry: PlatForm_Type_List\\3 TypeName=QQ2010, TypePath=$qq_win (32-bit view)"
 say "$CHAT_CLIENT_INI (GBK): UserDataSavePath=$data_win"
-say "chat history: $(python3 "$root/scripts/bench/gen-qq-tree.py" --demo "$data") in $data_win"
+say "chat history: $(python3 "$root/bench/gen-qq-tree.py" --demo "$data") in $data_win"
 say "  e.g. $(cd "$data" && find . -path '*FileRecv*' -name '*.*' | sort | head -3 | tr '\n' ' ')"
 cp -a "$data" "$out/history-1"
 
@@ -290,7 +290,7 @@ say "logs.txt (tail):"
 tr -d '\r' <"$app/logs.txt" | tail -n 6 | sed 's/^/      | /'
 
 step 6 "Change a few files, start and end QQ again"
-python3 "$root/scripts/bench/gen-qq-tree.py" --change "$data" | sed 's/^/    changed: /'
+python3 "$root/bench/gen-qq-tree.py" --change "$data" | sed 's/^/    changed: /'
 cp -a "$data" "$out/history-2"
 qq_start
 say "QQ.exe running again"
@@ -309,7 +309,7 @@ ok "stamps in rotation order: [Target1] $stamp1, [Target2] $stamp2"
 
 say "Three more QQ sessions fill slots 3 to 5 (full runs into empty slots)..."
 for n in 3 4 5; do
-  python3 "$root/scripts/bench/gen-qq-tree.py" --change "$data" >/dev/null
+  python3 "$root/bench/gen-qq-tree.py" --change "$data" >/dev/null
   qq_start
   sleep 1
   qq_end_and_backup "$n" "backup $n (full, into the empty slot $n)"
@@ -318,7 +318,7 @@ done
 ok "slots 3 to 5 each equal the chat history of their session"
 
 say "The sixth session: every slot is stamped, so the oldest, slot 1, is refreshed in place"
-python3 "$root/scripts/bench/gen-qq-tree.py" --change "$data" | sed 's/^/    changed: /'
+python3 "$root/bench/gen-qq-tree.py" --change "$data" | sed 's/^/    changed: /'
 for n in 2 3 4 5; do stamps_before[$n]=$(ini_value "Target$n" Ended); done
 qq_start
 sleep 1

@@ -1,5 +1,5 @@
 #include "client/ProcessWatch.h"
-#include "tests/client/StandIn.h"
+#include "tests/support/StandIn.h"
 #include "tests/support/Scratch.h"
 
 #include <gtest/gtest.h>

@@ -119,34 +119,3 @@ long Background::Wait(DWORD timeoutMs)
     GetExitCodeProcess(process_.get(), &code);
     return static_cast<long>(code);
 }
-
-namespace {
-struct WindowSearch {
-    DWORD processId;
-    const wchar_t* className;
-    HWND skip;
-    HWND found;
-};
-
-BOOL CALLBACK MatchWindow(HWND window, LPARAM parameter)
-{
-    WindowSearch* search = reinterpret_cast<WindowSearch*>(parameter);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    wchar_t className[64];
-    if (owner != search->processId || window == search->skip || !IsWindowVisible(window)) return TRUE;
-    if (!GetClassNameW(window, className, 64) || wcscmp(className, search->className) != 0) return TRUE;
-    search->found = window;
-    return FALSE;
-}
-} // namespace
-
-HWND WaitForProcessWindow(DWORD processId, const wchar_t* className, DWORD timeoutMs, HWND skip)
-{
-    WindowSearch search{processId, className, skip, nullptr};
-    PumpUntil([&] {
-        EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
-        return search.found != nullptr;
-    }, timeoutMs);
-    return search.found;
-}

@@ -4,8 +4,9 @@
 #pragma once
 
 #include "base/ScopedWin.h"
-#include "tests/e2e/ChatClientFixture.h"
+#include "tests/support/ChatClientFixture.h"
 #include "tests/support/Scratch.h"
+#include "tests/support/Wait.h"
 
 #include <map>
 #include <string>
@@ -66,20 +67,3 @@ private:
     DWORD id_ = 0;
 };
 
-// A visible top-level window of the given class that belongs to process id, waited for
-// up to timeoutMs; skip is a window to pass over. Null when none comes.
-HWND WaitForProcessWindow(DWORD processId, const wchar_t* className, DWORD timeoutMs, HWND skip = nullptr);
-
-// Waits for a condition, pumping this thread's messages, up to timeoutMs.
-template <typename Condition>
-bool PumpUntil(Condition condition, DWORD timeoutMs)
-{
-    ULONGLONG end = GetTickCount64() + timeoutMs;
-    while (!condition()) {
-        if (GetTickCount64() >= end) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-    }
-    return true;
-}

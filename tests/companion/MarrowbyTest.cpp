@@ -121,16 +121,7 @@ struct RunnerStandIn {
         : exe(CopySelfTo(folder.app(), L"RunnerStandIn.exe")),
           process(Command(exe, std::wstring(L"--kestova-child=runner_window ") + behaviour), folder.app())
     {
-        window = WaitForWindow();
-    }
-    HWND WaitForWindow()
-    {
-        HWND found = nullptr;
-        PumpUntil([&] {
-            found = FindWindowW(WINDOW_CLASS_NAME, nullptr);
-            return found != nullptr;
-        }, WINDOW_WAIT_MS);
-        return found;
+        window = WaitForWindow(WINDOW_CLASS_NAME, 0, WINDOW_WAIT_MS);
     }
     std::wstring exe;
     Background process;
@@ -282,7 +273,7 @@ TEST(Marrowby, AQuitRequestIsAskedAgainAfterABackupAndWhenLost)
         auto busy = std::make_unique<BusyRunner>(folder);
         ASSERT_TRUE(busy->runner.window);
         Background companion(Command(folder.marrowby(), L"--options"), folder.app());
-        HWND dialog = WaitForProcessWindow(companion.id(), L"#32770", WINDOW_WAIT_MS);
+        HWND dialog = WaitForWindow(L"#32770", companion.id(), WINDOW_WAIT_MS, true);
         ASSERT_TRUE(dialog);
         auto shows = [&](const wchar_t* expected, DWORD timeoutMs) {
             wchar_t text[128] = L"";
@@ -369,7 +360,7 @@ TEST_F(MarrowbyRestore, RestoresWithTheCopyToolAndUndoes)
 // and returns its text.
 std::wstring AnswerBox(DWORD processId, HWND dialog, int button)
 {
-    HWND box = WaitForProcessWindow(processId, L"#32770", WINDOW_WAIT_MS, dialog);
+    HWND box = WaitForWindow(L"#32770", processId, WINDOW_WAIT_MS, true, dialog);
     if (!box) return L"<no box>";
     wchar_t text[2048] = L"";
     GetDlgItemTextW(box, 0xFFFF, text, 2048);
@@ -382,7 +373,7 @@ TEST_F(MarrowbyRestore, RestoreDialogRestoresTheChosenSlot)
 {
     TreeSnapshot slot = Snapshot(folder_.slot(2));
     Background companion(Command(folder_.marrowby(), L"--restore"), folder_.app());
-    HWND dialog = WaitForProcessWindow(companion.id(), L"#32770", WINDOW_WAIT_MS);
+    HWND dialog = WaitForWindow(L"#32770", companion.id(), WINDOW_WAIT_MS, true);
     ASSERT_TRUE(dialog);
     HWND list = GetDlgItem(dialog, IDC_SLOT_LIST);
     ASSERT_EQ(SendMessageW(list, LB_GETCOUNT, 0, 0), 5);
@@ -404,7 +395,7 @@ TEST(MarrowbyDialogs, OptionsDialogShowsAndWritesWhatTheRunnerTakes)
     ASSERT_TRUE(WriteBytes(folder.config(), "[AutoBackup]\r\nMode=PRE_WEEK\r\nTime=21:30 FRI\r\nAutobackupAfterQQuit=1\r\n"
                                             "[Target2]\r\nEnded=Sun Mar 14 10:00:00 2010\r\n"));
     Background companion(Command(folder.marrowby(), L"--options"), folder.app());
-    HWND dialog = WaitForProcessWindow(companion.id(), L"#32770", WINDOW_WAIT_MS);
+    HWND dialog = WaitForWindow(L"#32770", companion.id(), WINDOW_WAIT_MS, true);
     ASSERT_TRUE(dialog);
     // "FRI" is no day to the runner: no schedule.
     EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_MODE_NONE), static_cast<UINT>(BST_CHECKED));
@@ -433,7 +424,7 @@ TEST(MarrowbyDialogs, OptionsDialogShowsAndWritesWhatTheRunnerTakes)
     std::string before;
     ASSERT_TRUE(ReadBytes(folder.config(), &before));
     Background again(Command(folder.marrowby(), L"--options"), folder.app());
-    dialog = WaitForProcessWindow(again.id(), L"#32770", WINDOW_WAIT_MS);
+    dialog = WaitForWindow(L"#32770", again.id(), WINDOW_WAIT_MS, true);
     ASSERT_TRUE(dialog);
     EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_MODE_WEEK), static_cast<UINT>(BST_CHECKED));
     EXPECT_EQ(SendDlgItemMessageW(dialog, IDC_WEEKDAY, CB_GETCURSEL, 0, 0), 5);

@@ -4,10 +4,11 @@
 #include "backup/BackupStore.h"
 #include "base/Platform.h"
 #include "base/ScopedWin.h"
-#include "tests/client/StandIn.h"
-#include "tests/e2e/ChatClientFixture.h"
+#include "tests/support/StandIn.h"
+#include "tests/support/ChatClientFixture.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Scratch.h"
+#include "tests/support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -24,6 +25,7 @@ namespace {
 
 const wchar_t WINDOW_CLASS[] = L"Kestova_Brannet_Msgwnd_Class";
 const wchar_t EXIT_MESSAGE[] = L"Kestova_Brannet_Exit";
+const wchar_t BOX_CLASS[] = L"#32770";
 
 const wchar_t TEXT_NO_CHAT_DATA[] =
     L"暂时只支持QQ2010，但是您似乎没有安装，或者有些问题，请使用腾讯官方版安装！";
@@ -33,18 +35,6 @@ const wchar_t TEXT_NO_STORE[] = L"无法访问备份目录，请检查您的硬�
 // Generous: a Wine process starts in milliseconds once the server runs, but the machine
 // is shared.
 constexpr DWORD DEADLINE_MS = 30000;
-constexpr DWORD POLL_MS = 20;
-
-// Polls until done() holds or the deadline passes.
-bool PollUntil(const std::function<bool()>& done, DWORD timeoutMs = DEADLINE_MS)
-{
-    ULONGLONG end = GetTickCount64() + timeoutMs;
-    for (;;) {
-        if (done()) return true;
-        if (GetTickCount64() >= end) return false;
-        Sleep(POLL_MS);
-    }
-}
 
 // ---------------------------------------------------------------------------------------
 // Message boxes of another process.
@@ -53,24 +43,6 @@ struct MessageBoxSeen {
     HWND box = nullptr;
     std::wstring caption, text;
 };
-
-struct BoxSearch {
-    DWORD processId;
-    HWND found;
-};
-
-BOOL CALLBACK FindBoxOfProcess(HWND window, LPARAM param)
-{
-    BoxSearch* search = reinterpret_cast<BoxSearch*>(param);
-    wchar_t className[64] = {};
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner != search->processId) return TRUE;
-    if (!GetClassNameW(window, className, ARRAYSIZE(className))) return TRUE;
-    if (wcscmp(className, L"#32770") != 0) return TRUE;
-    search->found = window;
-    return FALSE;
-}
 
 std::wstring TextOf(HWND window)
 {
@@ -124,40 +96,28 @@ public:
     // process ends first or the deadline passes.
     bool WaitForBox(MessageBoxSeen* seen) const
     {
-        return PollUntil([&] {
-            BoxSearch search = {id_, nullptr};
-            EnumWindows(FindBoxOfProcess, reinterpret_cast<LPARAM>(&search));
-            if (search.found) {
+        return PumpUntil([&] {
+            if (HWND box = FindTopWindow(BOX_CLASS, id_)) {
                 // The box exists a moment before its controls have their texts.
-                std::wstring text = BoxText(search.found);
+                std::wstring text = BoxText(box);
                 if (!text.empty()) {
-                    *seen = {search.found, TextOf(search.found), text};
+                    *seen = {box, TextOf(box), text};
                     return true;
                 }
             }
             return !Running();
-        }) && seen->box != nullptr;
+        }, DEADLINE_MS) && seen->box != nullptr;
     }
 
     // The hidden message window of this process, or null at the deadline.
     HWND WaitForWindow() const
     {
         HWND found = nullptr;
-        PollUntil([&] {
-            for (HWND w = FindWindowW(WINDOW_CLASS, nullptr); w;
-                 w = FindWindowExW(nullptr, w, WINDOW_CLASS, nullptr)) {
-                DWORD owner = 0;
-                GetWindowThreadProcessId(w, &owner);
-                if (owner == id_) {
-                    found = w;
-                    return true;
-                }
-            }
+        PumpUntil([&] {
+            if ((found = FindTopWindow(WINDOW_CLASS, id_)) != nullptr) return true;
             // A box means start-up stopped short of the window.
-            BoxSearch search = {id_, nullptr};
-            EnumWindows(FindBoxOfProcess, reinterpret_cast<LPARAM>(&search));
-            return search.found != nullptr || !Running();
-        });
+            return FindTopWindow(BOX_CLASS, id_) != nullptr || !Running();
+        }, DEADLINE_MS);
         return found;
     }
 
@@ -260,10 +220,10 @@ protected:
     }
     bool WaitForCompanionStarts(size_t lines)
     {
-        return PollUntil([&] {
+        return PumpUntil([&] {
             std::string record = CompanionStarts();
             return static_cast<size_t>(std::count(record.begin(), record.end(), '\n')) >= lines;
-        });
+        }, DEADLINE_MS);
     }
     std::string RestoreLine() { return "--restore|" + Narrow(app_) + "\n"; }
 
@@ -392,7 +352,7 @@ TEST_F(KestovaExe, BackupNowMirrorsTheChatDataIntoSlotOne)
     HWND window = kestova.WaitForWindow();
     ASSERT_NE(window, nullptr);
     std::wstring config = app_ + L"\\config.ini";
-    ASSERT_TRUE(PollUntil([&] { return !ReadIni(config, L"Target1", L"Ended").empty(); }, 60000));
+    ASSERT_TRUE(PumpUntil([&] { return !ReadIni(config, L"Target1", L"Ended").empty(); }, 60000));
     EXPECT_EQ(QuitByExitMessage(kestova, window), 0);
 
     std::wstring store = scratch_ / L"Backup_Data";
@@ -449,7 +409,7 @@ TEST_F(KestovaExe, BackupNowAndAMissedRunFillSlotsOneAndTwoWithoutTheCompanion)
     ASSERT_TRUE(kestova.started());
     HWND window = kestova.WaitForWindow();
     ASSERT_NE(window, nullptr);
-    ASSERT_TRUE(PollUntil([&] { return !ReadIni(config, L"Target2", L"Ended").empty(); }, 60000));
+    ASSERT_TRUE(PumpUntil([&] { return !ReadIni(config, L"Target2", L"Ended").empty(); }, 60000));
     EXPECT_EQ(QuitByExitMessage(kestova, window), 0);
 
     std::wstring store = scratch_ / L"Backup_Data";
@@ -487,7 +447,7 @@ TEST_F(KestovaExe, TheCompanionsReloadArmsTheClientWatch)
 
     // Unwatched, the client's exit goes unnoticed.
     ASSERT_TRUE(client.EndAll());
-    ASSERT_FALSE(PollUntil([&] { return !ReadIni(config, L"Target1", L"Ended").empty(); }, 2000));
+    ASSERT_FALSE(PumpUntil([&] { return !ReadIni(config, L"Target1", L"Ended").empty(); }, 2000));
 
     ASSERT_TRUE(client.Start(qq));
     ChildResult set = RunCommand(QuoteArgument(app_ + L"\\Marrowby.exe") +
@@ -498,7 +458,7 @@ TEST_F(KestovaExe, TheCompanionsReloadArmsTheClientWatch)
     // The watch needs a tick to see the client running before its exit counts.
     Sleep(1000);
     ASSERT_TRUE(client.EndAll());
-    ASSERT_TRUE(PollUntil([&] { return !ReadIni(config, L"Target1", L"Ended").empty(); }, 60000));
+    ASSERT_TRUE(PumpUntil([&] { return !ReadIni(config, L"Target1", L"Ended").empty(); }, 60000));
     EXPECT_EQ(Snapshot(scratch_ / L"Backup_Data\\1"), Snapshot(dataDir_));
     EXPECT_EQ(QuitByExitMessage(kestova, window), 0);
 }
@@ -534,7 +494,7 @@ TEST_F(KestovaExe, KilledMidCopyItsCopyToolEndsWithIt)
     Process kestova = Start(L"--backupnow");
     ASSERT_TRUE(kestova.started());
     DWORD toolId = 0;
-    ASSERT_TRUE(PollUntil([&] { return (toolId = FindCopyToolOf(kestova.id())) != 0; }));
+    ASSERT_TRUE(PumpUntil([&] { return (toolId = FindCopyToolOf(kestova.id())) != 0; }, DEADLINE_MS));
     UniqueHandle tool(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, toolId));
     ASSERT_TRUE(tool);
 
@@ -554,7 +514,7 @@ TEST_F(KestovaExe, KilledMidCopyItsCopyToolEndsWithIt)
     ASSERT_TRUE(again.started());
     HWND window = again.WaitForWindow();
     ASSERT_NE(window, nullptr);
-    ASSERT_TRUE(PollUntil([&] { return !ReadIni(config, L"Target1", L"Ended").empty(); }, 60000));
+    ASSERT_TRUE(PumpUntil([&] { return !ReadIni(config, L"Target1", L"Ended").empty(); }, 60000));
     EXPECT_EQ(Snapshot(scratch_ / L"Backup_Data\\1"), Snapshot(dataDir_));
     EXPECT_EQ(QuitByExitMessage(again, window), 0);
 }

@@ -128,7 +128,7 @@ simulate_chat_client() { # [--large]
     # Two copies of the demonstration's history (about 80 MB, 9,000 files): a full
     # backup of it lasts several seconds even on a fast machine.
     local n
-    for n in 1 2; do python3 "$root/scripts/bench/gen-qq-tree.py" --demo "$chat_history/$n" >/dev/null; done
+    for n in 1 2; do python3 "$root/bench/gen-qq-tree.py" --demo "$chat_history/$n" >/dev/null; done
   else
     mkdir -p "$chat_history/123456789/Image" "$chat_history/123456789/FileRecv"
     printf 'messages' >"$chat_history/123456789/Msg2.0.db"

@@ -207,7 +207,7 @@ TEST_F(MainLoopTest, ExitRequestWhileBusyIsRefusedElseForwarded)
 TEST_F(MainLoopTest, WorkerStoppedClosesTheWindow)
 {
     Post(WM_WORKER_ENDED, WORKER_STOPPED);
-    PumpUntil(&loop_, &pump_, [] { return false; }, 2000);
+    PumpLoopUntil(&loop_, &pump_, [] { return false; }, 2000);
     EXPECT_TRUE(pump_.quit);
     EXPECT_EQ(pump_.exitCode, 0);
     EXPECT_FALSE(IsWindow(window_.get()));
@@ -225,7 +225,7 @@ TEST_F(MainLoopTest, ExitAfterTheWorkerEndedByItselfClosesTheWindow)
         EXPECT_TRUE(IsWindow(window.get())); // the ending itself changes nothing visible
         EXPECT_FALSE(pump.quit);
         PostMessageW(window.get(), WM_EXIT_REQUEST, 0, 0);
-        PumpUntil(&loop, &pump, [&] { return pump.quit; }, 5000);
+        PumpLoopUntil(&loop, &pump, [&] { return pump.quit; }, 5000);
         EXPECT_TRUE(pump.quit);
         EXPECT_EQ(pump.exitCode, 0);
         EXPECT_FALSE(IsWindow(window.get()));

@@ -124,19 +124,14 @@ TestWindow::~TestWindow()
 
 RecordingWorker::RecordingWorker()
 {
-    ready_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    synced_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    thread_ = CreateThread(nullptr, 0, Body, this, 0, &id_);
-    WaitForSingleObject(ready_, 10000);
+    thread_.reset(CreateThread(nullptr, 0, Body, this, 0, &id_));
+    WaitForSingleObject(ready_.get(), 10000);
 }
 
 RecordingWorker::~RecordingWorker()
 {
     PostThreadMessageW(id_, WM_QUIT, 0, 0);
-    WaitForSingleObject(thread_, 10000);
-    CloseHandle(thread_);
-    CloseHandle(ready_);
-    CloseHandle(synced_);
+    WaitForSingleObject(thread_.get(), 10000);
 }
 
 DWORD WINAPI RecordingWorker::Body(LPVOID param)
@@ -144,12 +139,12 @@ DWORD WINAPI RecordingWorker::Body(LPVOID param)
     auto* self = static_cast<RecordingWorker*>(param);
     MSG msg;
     PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
-    SetEvent(self->ready_);
+    SetEvent(self->ready_.get());
     std::vector<std::pair<UINT, WPARAM>> seen;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         if (msg.message == WM_APP) {
             self->received_ = seen; // read by the test thread only after synced_
-            SetEvent(self->synced_);
+            SetEvent(self->synced_.get());
         } else {
             seen.emplace_back(msg.message, msg.wParam);
         }
@@ -160,7 +155,7 @@ DWORD WINAPI RecordingWorker::Body(LPVOID param)
 bool RecordingWorker::Sync()
 {
     PostThreadMessageW(id_, WM_APP, 0, 0);
-    return WaitForSingleObject(synced_, 10000) == WAIT_OBJECT_0;
+    return WaitForSingleObject(synced_.get(), 10000) == WAIT_OBJECT_0;
 }
 
 std::vector<std::pair<UINT, WPARAM>> RecordingWorker::Received() { return received_; }
@@ -185,16 +180,15 @@ void PumpPending(MainLoop* loop, PumpState* state)
     }
 }
 
-bool PumpUntil(MainLoop* loop, PumpState* state, const std::function<bool()>& done, DWORD timeoutMs)
+bool PumpLoopUntil(MainLoop* loop, PumpState* state, const std::function<bool()>& done, DWORD timeoutMs)
 {
-    DWORD start = GetTickCount();
-    for (;;) {
+    bool held = false;
+    PumpUntil([&] {
         PumpPending(loop, state);
-        if (done()) return true;
-        DWORD spent = GetTickCount() - start;
-        if (spent >= timeoutMs || state->quit) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, timeoutMs - spent, QS_ALLINPUT);
-    }
+        held = done();
+        return held || state->quit;
+    }, timeoutMs, PumpQueue::TO_CHECK);
+    return held;
 }
 
 std::tm LocalTm(int year, int month, int day, int hour, int minute, int second)

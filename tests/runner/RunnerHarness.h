@@ -3,8 +3,10 @@
 #pragma once
 
 #include "base/Platform.h"
+#include "base/ScopedWin.h"
 #include "runner/MainLoop.h"
 #include "shell/CompanionLauncher.h"
+#include "tests/support/Wait.h"
 
 #include <ctime>
 #include <functional>
@@ -79,9 +81,9 @@ public:
 
 private:
     static DWORD WINAPI Body(LPVOID self);
-    HANDLE thread_ = nullptr;
-    HANDLE ready_ = nullptr;
-    HANDLE synced_ = nullptr;
+    UniqueHandle ready_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    UniqueHandle synced_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    UniqueHandle thread_;
     DWORD id_ = 0;
     std::vector<std::pair<UINT, WPARAM>> received_;
 };
@@ -98,8 +100,9 @@ struct PumpState {
 // dispatches the rest. Stops early at the quit message.
 void PumpPending(MainLoop* loop, PumpState* state);
 
-// PumpPending until done() holds or the deadline passes; true when done() held.
-bool PumpUntil(MainLoop* loop, PumpState* state, const std::function<bool()>& done,
+// PumpPending until done() holds, the quit message comes or the deadline passes; true
+// when done() held.
+bool PumpLoopUntil(MainLoop* loop, PumpState* state, const std::function<bool()>& done,
                DWORD timeoutMs = 10000);
 
 std::tm LocalTm(int year, int month, int day, int hour, int minute, int second = 0);

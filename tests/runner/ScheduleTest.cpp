@@ -180,7 +180,7 @@ TEST_F(TimerTest, ArmedClientWatchTicksThroughTheQueue)
     PumpState state;
     int checks = 0;
     DWORD start = GetTickCount();
-    EXPECT_TRUE(PumpUntil(nullptr, &state, [&] {
+    EXPECT_TRUE(PumpLoopUntil(nullptr, &state, [&] {
         for (; static_cast<size_t>(checks) < state.reports.size(); ++checks)
             EXPECT_EQ(state.reports[checks].message, WM_CHECK_CLIENT);
         return checks >= 3;

@@ -6,6 +6,7 @@
 #include "tests/runner/RunnerHarness.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Scratch.h"
+#include "tests/support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -96,36 +97,22 @@ BOOL CALLBACK CountRunnerWindow(HWND window, LPARAM count)
 // "caption|text" of each, since a box holds its caller until it is answered.
 class BoxAnswerer {
 public:
-    BoxAnswerer() { thread_ = CreateThread(nullptr, 0, Body, this, 0, nullptr); }
+    BoxAnswerer() { thread_.reset(CreateThread(nullptr, 0, Body, this, 0, nullptr)); }
     // The boxes seen, once the thread has ended.
     std::vector<std::wstring> Stop()
     {
         stop_ = true;
-        WaitForSingleObject(thread_, INFINITE);
-        CloseHandle(thread_);
+        WaitForSingleObject(thread_.get(), INFINITE);
         return seen_;
     }
 
 private:
-    static BOOL CALLBACK Find(HWND window, LPARAM param)
-    {
-        DWORD owner = 0;
-        wchar_t name[16] = {};
-        GetWindowThreadProcessId(window, &owner);
-        if (owner == GetCurrentProcessId() && GetClassNameW(window, name, ARRAYSIZE(name)) &&
-            wcscmp(name, L"#32770") == 0) {
-            *reinterpret_cast<HWND*>(param) = window;
-            return FALSE;
-        }
-        return TRUE;
-    }
     static DWORD WINAPI Body(LPVOID param)
     {
         BoxAnswerer* self = static_cast<BoxAnswerer*>(param);
         HWND answered = nullptr;
         while (!self->stop_) {
-            HWND box = nullptr;
-            EnumWindows(Find, reinterpret_cast<LPARAM>(&box));
+            HWND box = FindTopWindow(L"#32770", GetCurrentProcessId());
             wchar_t caption[128] = {};
             wchar_t text[256] = {};
             // The box exists a moment before its static control holds the text.
@@ -139,7 +126,7 @@ private:
         }
         return 0;
     }
-    HANDLE thread_ = nullptr;
+    UniqueHandle thread_;
     std::atomic<bool> stop_{false};
     std::vector<std::wstring> seen_;
 };

@@ -28,22 +28,21 @@ protected:
     {
         if (worker_) {
             PostThreadMessageW(workerId_, WM_EXIT_REQUEST, 0, 0);
-            WaitForSingleObject(worker_, 10000);
-            CloseHandle(worker_);
+            WaitForSingleObject(worker_.get(), 10000);
         }
         if (recorder.mirrorGate) CloseHandle(recorder.mirrorGate);
         RestoreRealSeams();
     }
     void Start()
     {
-        worker_ = StartWorker(window_.get(), &workerId_);
-        ASSERT_NE(worker_, nullptr);
+        worker_.reset(StartWorker(window_.get(), &workerId_));
+        ASSERT_TRUE(worker_);
     }
     void Request(UINT message, WPARAM wParam = 0) { PostThreadMessageW(workerId_, message, wParam, 0); }
     // Collects reports until one with the given number arrives (or 10 s pass).
     std::vector<Report> ReportsUntil(UINT last)
     {
-        EXPECT_TRUE(PumpUntil(nullptr, &pump_, [&] {
+        EXPECT_TRUE(PumpLoopUntil(nullptr, &pump_, [&] {
             for (const MSG& m : pump_.reports)
                 if (m.message == last) return true;
             return false;
@@ -56,10 +55,10 @@ protected:
         pump_.reports.clear();
         return reports;
     }
-    bool Ended() { return WaitForSingleObject(worker_, 10000) == WAIT_OBJECT_0; }
+    bool Ended() { return WaitForSingleObject(worker_.get(), 10000) == WAIT_OBJECT_0; }
 
     TestWindow window_;
-    HANDLE worker_ = nullptr;
+    UniqueHandle worker_;
     DWORD workerId_ = 0;
     PumpState pump_;
 };
@@ -178,7 +177,7 @@ KESTOVA_CHILD(worker_job)
     PostThreadMessageW(id, WM_BACKUP_REQUEST, REQUEST_MANUAL, 0);
     PostThreadMessageW(id, WM_EXIT_REQUEST, 0, 0);
     PumpState pump;
-    PumpUntil(nullptr, &pump, [&] { return !pump.reports.empty() && pump.reports.back().message == WM_WORKER_ENDED; });
+    PumpLoopUntil(nullptr, &pump, [&] { return !pump.reports.empty() && pump.reports.back().message == WM_WORKER_ENDED; });
     for (const MSG& m : pump.reports)
         std::printf("%u %d %d\n", m.message, static_cast<int>(m.wParam), static_cast<int>(m.lParam));
     WaitForSingleObject(worker, 10000);

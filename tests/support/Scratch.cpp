@@ -1,5 +1,7 @@
 #include "tests/support/Scratch.h"
 
+#include "base/ScopedWin.h"
+
 #include <atomic>
 #include <cwchar>
 
@@ -101,31 +103,55 @@ bool ReadBytes(const std::wstring& path, std::string* bytes)
     return ok != FALSE;
 }
 
-static void SnapshotInto(const std::wstring& root, const std::wstring& relative, TreeSnapshot* tree)
+namespace {
+void SnapshotInto(const std::wstring& root, const std::wstring& relative, TreeSnapshot* tree)
 {
     std::wstring dir = relative.empty() ? root : root + L"\\" + relative;
-    WIN32_FIND_DATAW entry;
-    HANDLE listing = FindFirstFileW((Extended(dir) + L"\\*").c_str(), &entry);
-    if (listing == INVALID_HANDLE_VALUE) return;
+    WIN32_FIND_DATAW found;
+    UniqueFindHandle listing(FindFirstFileW((Extended(dir) + L"\\*").c_str(), &found));
+    if (!listing) return;
     do {
-        std::wstring name = entry.cFileName;
+        std::wstring name = found.cFileName;
         if (name == L"." || name == L"..") continue;
         std::wstring child = relative.empty() ? name : relative + L"\\" + name;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            (*tree)[child] = "<dir>";
-            SnapshotInto(root, child, tree);
-        } else {
-            ReadBytes(root + L"\\" + child, &(*tree)[child]);
-        }
-    } while (FindNextFileW(listing, &entry));
-    FindClose(listing);
+        TreeEntry entry;
+        entry.directory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        entry.lastWrite = (uint64_t(found.ftLastWriteTime.dwHighDateTime) << 32) | found.ftLastWriteTime.dwLowDateTime;
+        entry.attributes = found.dwFileAttributes & SNAPSHOT_ATTRIBUTES;
+        if (entry.directory) SnapshotInto(root, child, tree);
+        else if (!ReadBytes(root + L"\\" + child, &entry.bytes)) entry.bytes = UNREADABLE;
+        (*tree)[child] = entry;
+    } while (FindNextFileW(listing.get(), &found));
 }
+} // namespace
 
 TreeSnapshot Snapshot(const std::wstring& root)
 {
     TreeSnapshot tree;
     SnapshotInto(root, L"", &tree);
     return tree;
+}
+
+void PrintTo(const TreeEntry& entry, std::ostream* out)
+{
+    if (entry.directory) *out << "<folder>";
+    else *out << entry.bytes.size() << " bytes";
+    *out << " written " << entry.lastWrite << " attributes " << entry.attributes;
+}
+
+std::string Difference(const TreeSnapshot& expected, const TreeSnapshot& actual)
+{
+    for (const auto& [name, entry] : expected) {
+        auto found = actual.find(name);
+        if (found == actual.end()) return "missing: " + Narrow(name);
+        if (found->second.directory != entry.directory) return "kind differs: " + Narrow(name);
+        if (found->second.bytes != entry.bytes) return "contents differ: " + Narrow(name);
+        if (found->second.lastWrite != entry.lastWrite) return "time differs: " + Narrow(name);
+        if (found->second.attributes != entry.attributes) return "attributes differ: " + Narrow(name);
+    }
+    for (const auto& [name, entry] : actual)
+        if (!expected.count(name)) return "extra: " + Narrow(name);
+    return "";
 }
 
 bool PathExists(const std::wstring& path)

@@ -4,7 +4,9 @@
 
 #include "base/Platform.h"
 
+#include <cstdint>
 #include <map>
+#include <ostream>
 #include <string>
 
 class ScratchDir {
@@ -35,10 +37,28 @@ bool WriteBytes(const std::wstring& path, const std::string& bytes);
 // The whole content of a file; false when it cannot be read.
 bool ReadBytes(const std::wstring& path, std::string* bytes);
 
-// Relative path -> content ("<dir>" for a folder) of everything under root, for comparing
-// whole trees.
-using TreeSnapshot = std::map<std::wstring, std::string>;
+// What a tree holds, as the file system shows it, for comparing whole trees: per path
+// relative to the root, the kind, the contents, the last-write time and the attributes a
+// copy carries over.
+struct TreeEntry {
+    bool directory = false;
+    std::string bytes; // empty for a folder; UNREADABLE for a file that could not be read
+    uint64_t lastWrite = 0;
+    DWORD attributes = 0; // of SNAPSHOT_ATTRIBUTES
+
+    bool operator==(const TreeEntry&) const = default;
+};
+constexpr DWORD SNAPSHOT_ATTRIBUTES = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                      FILE_ATTRIBUTE_DIRECTORY;
+constexpr const char UNREADABLE[] = "<unreadable>";
+// For test failure messages.
+void PrintTo(const TreeEntry& entry, std::ostream* out);
+using TreeSnapshot = std::map<std::wstring, TreeEntry>;
 TreeSnapshot Snapshot(const std::wstring& root);
+
+// The first difference between two snapshots ("missing: x", "contents differ: y", ...), so
+// a failure says what is wrong; empty when they are equal.
+std::string Difference(const TreeSnapshot& expected, const TreeSnapshot& actual);
 
 bool PathExists(const std::wstring& path);
 bool IsDirectory(const std::wstring& path);

@@ -19,64 +19,7 @@
 
 namespace {
 
-// What a tree holds, as the file system shows it: per relative path, the kind, the
-// contents, the last-write time and the attributes the tool carries over.
-struct Node {
-    bool directory = false;
-    std::string bytes;
-    uint64_t lastWrite = 0;
-    DWORD attributes = 0;
-
-    bool operator==(const Node&) const = default;
-};
-using Tree = std::map<std::wstring, Node>;
-
-constexpr DWORD COMPARED_ATTRIBUTES = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                      FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
-
 std::wstring Long(const std::wstring& path) { return L"\\\\?\\" + path; }
-
-void Collect(const std::wstring& root, const std::wstring& relative, Tree* tree)
-{
-    std::wstring dir = relative.empty() ? root : root + L"\\" + relative;
-    WIN32_FIND_DATAW found;
-    UniqueFindHandle listing(FindFirstFileW(Long(dir + L"\\*").c_str(), &found));
-    if (!listing) return;
-    do {
-        if (!wcscmp(found.cFileName, L".") || !wcscmp(found.cFileName, L"..")) continue;
-        std::wstring name = relative.empty() ? found.cFileName : relative + L"\\" + found.cFileName;
-        Node node;
-        node.directory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        node.lastWrite = (uint64_t(found.ftLastWriteTime.dwHighDateTime) << 32) | found.ftLastWriteTime.dwLowDateTime;
-        node.attributes = found.dwFileAttributes & COMPARED_ATTRIBUTES;
-        if (node.directory) Collect(root, name, tree);
-        else EXPECT_TRUE(ReadBytes(root + L"\\" + name, &node.bytes)) << Narrow(name);
-        (*tree)[name] = node;
-    } while (FindNextFileW(listing.get(), &found));
-}
-
-Tree Snapshot(const std::wstring& root)
-{
-    Tree tree;
-    Collect(root, L"", &tree);
-    return tree;
-}
-
-// Names the first difference, so a failure says what is wrong, not only that.
-std::string Difference(const Tree& expected, const Tree& actual)
-{
-    for (const auto& [name, node] : expected) {
-        auto found = actual.find(name);
-        if (found == actual.end()) return "missing: " + Narrow(name);
-        if (found->second.directory != node.directory) return "kind differs: " + Narrow(name);
-        if (found->second.bytes != node.bytes) return "contents differ: " + Narrow(name);
-        if (found->second.lastWrite != node.lastWrite) return "time differs: " + Narrow(name);
-        if (found->second.attributes != node.attributes) return "attributes differ: " + Narrow(name);
-    }
-    for (const auto& [name, node] : actual)
-        if (!expected.count(name)) return "extra: " + Narrow(name);
-    return "";
-}
 
 bool SetWriteTime(const std::wstring& path, uint64_t ticks)
 {
@@ -213,7 +156,7 @@ void MakeHardTree(const std::wstring& root)
 TEST_F(CopyTool, MirrorsHardTreeExactlyAndLeavesItAloneOnRerun)
 {
     MakeHardTree(source);
-    Tree expected = Snapshot(source);
+    TreeSnapshot expected = Snapshot(source);
     ASSERT_GT(expected.size(), 15u);
 
     ToolRun first = Mirror();
@@ -325,7 +268,7 @@ TEST_F(CopyTool, BringsTargetInLineWithSource)
         c.prepare(src, dst);
         std::vector<std::wstring> args = {src, dst};
         args.insert(args.end(), c.options.begin(), c.options.end());
-        Tree sourceBefore = Snapshot(src);
+        TreeSnapshot sourceBefore = Snapshot(src);
         ToolRun run = RunTool(args);
         ExpectEndedLast(run.output);
         EXPECT_EQ(run.exitCode, c.exitCode) << run.output;
@@ -352,7 +295,7 @@ TEST_F(CopyTool, LockedFileFailsAloneAndIsCopiedOnceFree)
     ASSERT_TRUE(WriteFileAt(source + L"\\locked.db", Pattern(5000, 4)));
     ASSERT_TRUE(WriteFileAt(source + L"\\z\\z.txt", "z"));
     ASSERT_TRUE(WriteFileAt(target + L"\\extra-locked.txt", "x"));
-    Tree expected = Snapshot(source);
+    TreeSnapshot expected = Snapshot(source);
     {
         UniqueHandle sourceLock(CreateFileW(Long(source + L"\\locked.db").c_str(), GENERIC_READ, 0, nullptr,
                                             OPEN_EXISTING, 0, nullptr));
@@ -422,7 +365,7 @@ TEST_F(CopyTool, RefusesBadCommandLinesAndUnsafeTargets)
         {"source inside the target", {source, scratch.path(), L"/MIR"}, "separate directories"},
         {"target is a drive root", {source, std::wstring(drive) + L"\\", L"/MIR"}, "root of a drive"},
     };
-    Tree before = Snapshot(scratch.path());
+    TreeSnapshot before = Snapshot(scratch.path());
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         if (c.args.size() > 1 && c.args[1] == L"\\") continue; // no test drive here
@@ -450,8 +393,8 @@ TEST_F(CopyTool, ReplacesTargetFilesWithoutWritingThroughHardLinks)
     ASSERT_TRUE(MakeDirs(target));
     for (const wchar_t* name : {L"\\chat.db", L"\\ro.db"})
         ASSERT_TRUE(CreateHardLinkW(Long(target + name).c_str(), Long(elsewhere + name).c_str(), nullptr));
-    Tree elsewhereBefore = Snapshot(elsewhere);
-    Tree targetBefore = Snapshot(target);
+    TreeSnapshot elsewhereBefore = Snapshot(elsewhere);
+    TreeSnapshot targetBefore = Snapshot(target);
     {
         // Held open without delete sharing: the copy can be made, not put in place.
         UniqueHandle held(CreateFileW(Long(target + L"\\chat.db").c_str(), GENERIC_READ, FILE_SHARE_READ,
@@ -464,7 +407,7 @@ TEST_F(CopyTool, ReplacesTargetFilesWithoutWritingThroughHardLinks)
         EXPECT_EQ(files[1], 1u); // ro.db
         EXPECT_EQ(files[4], 1u); // chat.db
     }
-    Tree afterFailure = Snapshot(target);
+    TreeSnapshot afterFailure = Snapshot(target);
     EXPECT_EQ(afterFailure[L"chat.db"], targetBefore[L"chat.db"]) << "the old copy must stay as it was";
     EXPECT_EQ(afterFailure.size(), 2u) << "no temporary file may be left";
     EXPECT_EQ(Difference(elsewhereBefore, Snapshot(elsewhere)), "");
@@ -575,7 +518,7 @@ TEST_F(CopyTool, FollowsSourceDirectoryLinksAndStopsAtLoops)
     DirectoryLinks links;
     if (!links.Make(source + L"\\linked", outside) || !links.Make(source + L"\\real\\sub\\loop", source + L"\\real"))
         GTEST_SKIP() << "this system cannot make directory links";
-    Tree expected = Snapshot(outside);
+    TreeSnapshot expected = Snapshot(outside);
 
     ToolRun first = Mirror();
     EXPECT_EQ(first.exitCode, 1u | 8u) << first.output;

@@ -1,4 +1,4 @@
-#include "tests/e2e/ChatClientFixture.h"
+#include "tests/support/ChatClientFixture.h"
 
 #include "tests/support/Scratch.h"
 

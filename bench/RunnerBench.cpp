@@ -10,9 +10,10 @@
 // Usage: runner_bench.exe [idle seconds=60] [trials=20]
 #include "base/Platform.h"
 #include "base/ScopedWin.h"
-#include "tests/e2e/ChatClientFixture.h"
+#include "tests/support/ChatClientFixture.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Scratch.h"
+#include "tests/support/Wait.h"
 
 #include <psapi.h>
 #include <winternl.h>
@@ -25,6 +26,9 @@
 #include <vector>
 
 namespace {
+
+// A program shows its window in well under a second; the machine may be busy.
+constexpr DWORD WINDOW_WAIT_MS = 30000;
 
 struct Started {
     UniqueHandle process;
@@ -174,19 +178,6 @@ Delays RunTrials(const std::wstring& clientExe, DWORD watcher, int trials)
     return result;
 }
 
-HWND WaitForWindow(const wchar_t* className, DWORD processId)
-{
-    for (int i = 0; i < 1500; ++i) {
-        for (HWND w = FindWindowW(className, nullptr); w; w = FindWindowExW(nullptr, w, className, nullptr)) {
-            DWORD owner = 0;
-            GetWindowThreadProcessId(w, &owner);
-            if (owner == processId) return w;
-        }
-        Sleep(20);
-    }
-    return nullptr;
-}
-
 std::wstring Dir(const std::wstring& path)
 {
     return path.substr(0, path.find_last_of(L'\\'));
@@ -223,8 +214,8 @@ int wmain(int argc, wchar_t** argv)
     // Idle: both run side by side for the same minute.
     Started kestova = StartProcess(QuoteArgument(app + L"\\Kestova.exe"));
     Started baseline = StartProcess(QuoteArgument(baselineExe));
-    HWND window = kestova.process ? WaitForWindow(L"Kestova_Brannet_Msgwnd_Class", kestova.id) : nullptr;
-    if (!window || !baseline.process || !WaitForWindow(L"KestovaBenchBaseline", baseline.id)) {
+    HWND window = kestova.process ? WaitForWindow(L"Kestova_Brannet_Msgwnd_Class", kestova.id, WINDOW_WAIT_MS) : nullptr;
+    if (!window || !baseline.process || !WaitForWindow(L"KestovaBenchBaseline", baseline.id, WINDOW_WAIT_MS)) {
         fwprintf(stderr, L"Kestova.exe or the baseline did not start\n");
         EndProcess(kestova);
         EndProcess(baseline);
@@ -257,7 +248,7 @@ int wmain(int argc, wchar_t** argv)
     Started watcher = StartProcess(QuoteArgument(baselineExe) + L" --watch " +
                                    QuoteArgument(app + L"\\robocopy.exe") + L" " + QuoteArgument(data) +
                                    L" " + QuoteArgument(scratch / L"BaselineCopy"));
-    if (watcher.process && WaitForWindow(L"KestovaBenchBaseline", watcher.id)) {
+    if (watcher.process && WaitForWindow(L"KestovaBenchBaseline", watcher.id, WINDOW_WAIT_MS)) {
         if (haveClient) baselineDelays = RunTrials(clientStandIn, watcher.id, trials);
         baselinePeak = PeakWorkingSetMb(watcher.process.get());
     }

@@ -4,7 +4,7 @@
 //
 // Usage: process_bench.exe [others=100] [calls=1000]
 #include "client/ProcessWatch.h"
-#include "tests/client/StandIn.h"
+#include "tests/support/StandIn.h"
 
 #include <tlhelp32.h>
 

@@ -14,7 +14,7 @@ bench_mirror() {
   if [ ! -f "$data/.src-v1" ]; then
     echo "Generating the test tree in $src ..."
     rm -rf "$src" && mkdir -p "$data"
-    python3 "$KESTOVA_ROOT/scripts/bench/gen-qq-tree.py" "$src"
+    python3 "$KESTOVA_ROOT/bench/gen-qq-tree.py" "$src"
     touch "$data/.src-v1"
   fi
   local files bytes

@@ -1,4 +1,4 @@
-#include "tests/client/StandIn.h"
+#include "tests/support/StandIn.h"
 
 #include <tlhelp32.h>
 
