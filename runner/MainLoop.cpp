@@ -34,16 +34,18 @@ static void OnClientState(MainLoop* loop, WPARAM wParam)
     loop->lastClientState = state;
 }
 
+// The decision is taken under StateLock, the balloon shown after it is released: showing
+// one is a cross-thread send to the tray, during which this thread handles sent messages,
+// and a tray click among them opens the menu, whose loop hands the filter protocol
+// messages that take the lock again. The forward itself is a post and dispatches nothing.
 static void OnBackupRequest(MainLoop* loop, WPARAM wParam)
 {
-    // The lock is held across the forward or the balloon, so the decision and its effect
-    // see the same flag.
     AcquireStateLock();
-    if (runnerState.backupBusy == 0)
-        PostThreadMessageW(loop->workerThreadId, WM_BACKUP_REQUEST, REQUEST_MANUAL, 0);
-    else if ((wParam & 1) == 0) // scheduled requests are dropped silently
-        Balloon(loop, TITLE_NOTE, L"正在备份，不要太频繁！", TIP_BUSY);
+    bool idle = runnerState.backupBusy == 0;
+    if (idle) PostThreadMessageW(loop->workerThreadId, WM_BACKUP_REQUEST, REQUEST_MANUAL, 0);
     ReleaseStateLock();
+    if (!idle && (wParam & 1) == 0) // scheduled requests are dropped silently
+        Balloon(loop, TITLE_NOTE, L"正在备份，不要太频繁！", TIP_BUSY);
 }
 
 static void OnBackupDone(MainLoop* loop, WPARAM wParam)
@@ -70,12 +72,12 @@ static void OnExitRequest(MainLoop* loop)
         PostMessageW(loop->window, WM_CLOSE, 0, 0);
         return;
     }
+    // As for a backup request: decide under the lock, show the balloon after it.
     AcquireStateLock();
-    if (runnerState.backupBusy == 1)
-        Balloon(loop, TITLE_NOTE, L"正在备份！请备份完再退出。", TIP_BUSY);
-    else
-        PostThreadMessageW(loop->workerThreadId, WM_EXIT_REQUEST, 0, 0);
+    bool busy = runnerState.backupBusy == 1;
+    if (!busy) PostThreadMessageW(loop->workerThreadId, WM_EXIT_REQUEST, 0, 0);
     ReleaseStateLock();
+    if (busy) Balloon(loop, TITLE_NOTE, L"正在备份！请备份完再退出。", TIP_BUSY);
 }
 
 static void OnWorkerEnded(MainLoop* loop, WPARAM wParam)

@@ -16,7 +16,9 @@ extern RunnerState runnerState;
 
 // StateLock: a non-reentrant test-and-set lock. A thread that finds it held sleeps 100 ms
 // and tests again; holders only ever test or write backupBusy (and, on the main thread,
-// post one message or show one balloon), so the wait is short.
+// post one message), so the wait is short. Nothing that can dispatch messages (a balloon,
+// a menu, a box) runs under it: a protocol message handled inside that call would take
+// the lock again on the same thread and wait for ever.
 void ResetStateLock();
 void AcquireStateLock();
 void ReleaseStateLock();

@@ -5,10 +5,12 @@
 #include "runner/SharedState.h"
 #include "runner/Worker.h"
 #include "tests/runner/RunnerHarness.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/Scratch.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -391,6 +393,75 @@ TEST(MainLoopModal, ProtocolMessagesDuringTheTrayMenuAreNotLost)
     EXPECT_EQ(texts[1], L"备份成功完成！");
     EXPECT_EQ(runnerState.backupBusy, 0);
     RestoreRealSeams();
+}
+
+// Showing a balloon is a cross-thread send to the tray, and while it waits the thread
+// handles sent messages: a tray click then opens the menu inside the balloon call, and the
+// menu's own loop hands the filter a backup request. Runs in a child process, so that a
+// loop that hangs is ended by the deadline instead of holding up the suite.
+namespace nested_case {
+HWND owner;
+int ticks;
+void CALLBACK InsideMenu(HWND, UINT, UINT_PTR id, DWORD)
+{
+    if (ticks++ == 0) {
+        PostMessageW(owner, WM_BACKUP_REQUEST, REQUEST_MANUAL, 0);
+    } else {
+        KillTimer(nullptr, id);
+        EndMenu();
+    }
+}
+} // namespace nested_case
+
+KESTOVA_CHILD(balloon_opens_menu)
+{
+    InstallRecorders();
+    TestWindow window;
+    RecordingWorker worker;
+    nested_case::owner = window.get();
+    nested_case::ticks = 0;
+    HMENU menu = CreatePopupMenu();
+    AppendMenuW(menu, MF_STRING, 1, L"item");
+    bool nested = false;
+    recorder.onBalloon = [&](const BalloonCall&) {
+        if (nested) return;
+        nested = true;
+        SetTimer(nullptr, 0, 50, nested_case::InsideMenu);
+        TrackPopupMenu(menu, TPM_RIGHTBUTTON, 10, 10, 0, nested_case::owner, nullptr);
+        // The loop goes on: once the run is over, a request reaches the worker.
+        WriteBackupBusy(0);
+        PostMessageW(nested_case::owner, WM_BACKUP_REQUEST, REQUEST_MANUAL, 0);
+        PostMessageW(nested_case::owner, WM_CLOSE, 0, 0);
+    };
+    WriteBackupBusy(1);
+    UINT outer = args.at(0) == L"exit" ? WM_EXIT_REQUEST : WM_BACKUP_REQUEST;
+    PostMessageW(window.get(), outer, REQUEST_MANUAL, 0);
+    int status = RunMainLoop(window.get(), worker.id(), 0, nullptr);
+    DestroyMenu(menu);
+
+    std::vector<std::wstring> expected = {outer == WM_EXIT_REQUEST ? EXIT_BUSY_TEXT : TOO_OFTEN_TEXT,
+                                          TOO_OFTEN_TEXT};
+    std::vector<std::wstring> texts;
+    for (const auto& b : recorder.balloons) texts.push_back(b.text);
+    worker.Sync();
+    std::vector<Forward> forwarded = worker.Received();
+    bool good = status == 0 && nested_case::ticks >= 2 && texts == expected &&
+                forwarded == std::vector<Forward>{Forward(WM_BACKUP_REQUEST, 0)};
+    if (!good)
+        std::printf("status %d, menu ticks %d, %zu balloons, %zu forwarded\n", status,
+                    nested_case::ticks, texts.size(), forwarded.size());
+    return good ? 0 : 1;
+}
+
+TEST(MainLoopNesting, ARequestInsideABalloonDoesNotHangTheLoop)
+{
+    for (const wchar_t* outer : {L"backup", L"exit"}) {
+        SCOPED_TRACE(Narrow(outer));
+        ChildResult r = RunChild(CurrentExePath(), L"balloon_opens_menu", {outer}, 20000);
+        ASSERT_TRUE(r.started);
+        EXPECT_FALSE(r.timedOut) << "the loop hung";
+        EXPECT_EQ(r.exitCode, 0u) << r.output;
+    }
 }
 
 } // namespace
