@@ -39,14 +39,36 @@ void LoadScheduleFrom(const wchar_t* configPath, Schedule* record);
 // shared schedule has a mode. Never stops a timer.
 void ArmTimers(HWND window, const wchar_t* configPath);
 
-// The timers' callback: posts WM_CHECK_CLIENT, or WM_BACKUP_REQUEST (REQUEST_SCHEDULED)
-// when the local time is the scheduled minute.
+// How long after a scheduled moment a tick still starts its run: two timer periods and
+// half a minute more, so a tick pushed back by a reload (which restarts the period) or a
+// busy moment still comes in time, while a moment that passed while the machine slept is
+// not made up when it wakes.
+constexpr long long SCHEDULE_GRACE_SECONDS = 120;
+
+// The scheduled moment (seconds, as mktime gives them) whose run has been started, by a
+// tick or by start-up's missed-run check; -1 for none. Main thread only: no lock. A reload
+// keeps it, so a moment never starts a second run.
+extern long long scheduledMomentTaken;
+
+// The timers' callback: posts WM_CHECK_CLIENT; or, on the first tick at or after a
+// scheduled moment and no more than SCHEDULE_GRACE_SECONDS after it, one
+// WM_BACKUP_REQUEST (REQUEST_SCHEDULED) for that moment.
 void CALLBACK TimerTick(HWND window, UINT message, UINT_PTR id, DWORD tickCount);
+
+// Marks the latest scheduled moment at or before now as taken: start-up's missed run is
+// that moment's run.
+void TakeLatestScheduledMoment();
 
 // Whether a scheduled run was missed since the latest completion stamp, when
 // "BackupAtuOnce" asks for the check. Uses config.ini beside the program.
 bool CheckMissedRun();
 bool CheckMissedRunFrom(const wchar_t* configPath);
+
+// The most recent scheduled moment at or before now (seconds, as mktime gives them): the
+// scheduled hour and minute on now's date, or on the day (week) before when that is still
+// ahead. -1 when the schedule has none: no mode, an hour or minute outside the clock, or a
+// failed mktime.
+long long LatestScheduledMoment(const Schedule& schedule, const std::tm& now);
 
 // The rule: yes exactly when latest (seconds, as mktime gives them) is earlier than the
 // most recent scheduled moment at or before now. An hour or minute outside the clock

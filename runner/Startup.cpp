@@ -133,7 +133,10 @@ static int RunResident(HINSTANCE instance, const StartupOptions& options, const 
 
     // Straight to the worker: a start-up request is never refused as "too frequent".
     if (options.backupNow) PostThreadMessageW(workerThreadId, WM_BACKUP_REQUEST, REQUEST_MANUAL, 0);
-    if (CheckMissedRun()) PostThreadMessageW(workerThreadId, WM_BACKUP_REQUEST, REQUEST_MISSED, 0);
+    if (CheckMissedRun()) {
+        PostThreadMessageW(workerThreadId, WM_BACKUP_REQUEST, REQUEST_MISSED, 0);
+        TakeLatestScheduledMoment(); // so the next tick does not run it a second time
+    }
 
     int status = RunMainLoop(window, workerThreadId, lastClientState, configPath);
     // On a normal shutdown the worker has already ended; otherwise it is given a moment to
