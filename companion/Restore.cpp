@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr const wchar_t CLIENT_PROCESS_NAME[] = L"QQ.exe";
 // The copy tool's exit codes from this one up mean some copies failed.
 constexpr DWORD FIRST_FAILED_EXIT_CODE = COPY_EXIT_FIRST_FAILURE;
 // Room kept free on the data folder's volume beyond the copy itself, for QQ to go on

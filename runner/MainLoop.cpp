@@ -1,5 +1,6 @@
 #include "runner/MainLoop.h"
 
+#include "client/ProcessWatch.h"
 #include "runner/ControlMessages.h"
 #include "runner/RunnerSeams.h"
 #include "runner/Schedule.h"
@@ -16,6 +17,12 @@ static void Balloon(const MainLoop* loop, const wchar_t* title, const wchar_t* t
     runnerSeams.showBalloon(loop->window, title, text, tooltip);
 }
 
+int CurrentClientState()
+{
+    int state = runnerSeams.isProcessRunning(CLIENT_PROCESS_NAME);
+    return state < 0 ? 0 : state;
+}
+
 static void OnCheckClient(MainLoop* loop)
 {
     if (loop->checkPending) return;
@@ -27,7 +34,7 @@ static void OnClientState(MainLoop* loop, WPARAM wParam)
 {
     loop->checkPending = false;
     int state = static_cast<int>(static_cast<INT_PTR>(wParam));
-    if (state == 0 && loop->lastClientState == 1) {
+    if (state == 0 && loop->lastClientState == 1 && loop->clientWatch) {
         Balloon(loop, TITLE_NOTE, L"QQ退出了，正在备份...\r\n请稍等", TIP_BUSY);
         PostMessageW(loop->window, WM_BACKUP_REQUEST, REQUEST_MANUAL, 0);
     }
@@ -104,7 +111,11 @@ bool TakeProtocolMessage(MainLoop* loop, const MSG& msg)
     if (msg.message == configReloadMessage) {
         // The same settings file that LoadSchedule names; start-up found it once.
         LoadScheduleFrom(loop->configPath, &sharedSchedule);
-        ArmTimers(loop->window, loop->configPath);
+        bool watched = loop->clientWatch;
+        loop->clientWatch = ArmTimers(loop->window, loop->configPath);
+        // The client may have started or ended while nobody watched: a state kept from
+        // then would turn the first check into an exit that did not just happen.
+        if (loop->clientWatch && !watched) loop->lastClientState = CurrentClientState();
         return true;
     }
     if (msg.message == WM_OPTIONS_REQUEST) {
@@ -136,9 +147,10 @@ static LRESULT CALLBACK ModalLoopFilter(int code, WPARAM wParam, LPARAM lParam)
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-int RunMainLoop(HWND window, DWORD workerThreadId, int lastClientState, const wchar_t* configPath)
+int RunMainLoop(HWND window, DWORD workerThreadId, int lastClientState, const wchar_t* configPath,
+                bool clientWatch)
 {
-    MainLoop loop = {window, workerThreadId, configPath, lastClientState, false, false};
+    MainLoop loop = {window, workerThreadId, configPath, lastClientState, false, false, clientWatch};
     MainLoop* outerLoop = activeLoop;
     activeLoop = &loop;
     HHOOK filter = SetWindowsHookExW(WH_MSGFILTER, ModalLoopFilter, nullptr, GetCurrentThreadId());

@@ -17,13 +17,15 @@ void LoadSchedule(Schedule* record)
     LoadScheduleFrom(GetConfigPath(configPath, PATH_CAPACITY), record);
 }
 
-void ArmTimers(HWND window, const wchar_t* configPath)
+bool ArmTimers(HWND window, const wchar_t* configPath)
 {
     // SetTimer on a running id restarts its period; a failure leaves the trigger missing.
-    if (ReadSettingFlag(configPath, SECTION_AUTOBACKUP, KEY_AFTER_CLIENT_QUIT))
-        SetTimer(window, TIMER_CLIENT_WATCH, CLIENT_WATCH_PERIOD_MS, TimerTick);
+    bool watch = ReadSettingFlag(configPath, SECTION_AUTOBACKUP, KEY_AFTER_CLIENT_QUIT) &&
+                 SetTimer(window, TIMER_CLIENT_WATCH, CLIENT_WATCH_PERIOD_MS, TimerTick) != 0;
+    if (!watch) KillTimer(window, TIMER_CLIENT_WATCH);
     if (sharedSchedule.mode != MODE_NONE)
         SetTimer(window, TIMER_SCHEDULE, SCHEDULE_PERIOD_MS, TimerTick);
+    return watch;
 }
 
 long long scheduledMomentTaken = -1;

@@ -35,9 +35,10 @@ void LoadSchedule(Schedule* record);
 // The same from a given settings file; a null path gives MODE_NONE.
 void LoadScheduleFrom(const wchar_t* configPath, Schedule* record);
 
-// Arms TIMER_CLIENT_WATCH when "AutobackupAfterQQuit" is set and TIMER_SCHEDULE when the
-// shared schedule has a mode. Never stops a timer.
-void ArmTimers(HWND window, const wchar_t* configPath);
+// Arms TIMER_CLIENT_WATCH when "AutobackupAfterQQuit" is set and stops it when not, and
+// arms TIMER_SCHEDULE when the shared schedule has a mode (a schedule timer already
+// running is left to find the mode NONE). Returns whether the client watch now runs.
+bool ArmTimers(HWND window, const wchar_t* configPath);
 
 // How long after a scheduled moment a tick still starts its run: two timer periods and
 // half a minute more, so a tick pushed back by a reload (which restarts the period) or a

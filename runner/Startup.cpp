@@ -5,6 +5,7 @@
 #include "base/PathText.h"
 #include "base/ScopedWin.h"
 #include "base/Settings.h"
+#include "client/ProcessWatch.h"
 #include "runner/ControlMessages.h"
 #include "runner/MainLoop.h"
 #include "runner/RunnerSeams.h"
@@ -33,8 +34,6 @@ static constexpr const wchar_t START_TITLE[] = L"QQ聊天记录自动备份已�
 static constexpr const wchar_t START_TEXT[] =
     L"在QQ退出后，会自动备份您的聊天记录\r\n您也可以使用这个小图标上的“立即备份”菜单";
 static constexpr const wchar_t START_TOOLTIP[] = L"Kestova";
-
-static constexpr const wchar_t CLIENT_PROCESS_NAME[] = L"QQ.exe";
 
 // A wrong source charset would turn the Chinese texts into mojibake without any error.
 static_assert(TEXT_NO_CONFIG[0] == 0x83B7, "sources must be compiled as UTF-8");
@@ -118,10 +117,8 @@ static int RunResident(HINSTANCE instance, const StartupOptions& options, const 
 
     LoadSchedule(&sharedSchedule);
     RegisterControlMessages();
-    ArmTimers(window, configPath);
-
-    int lastClientState = runnerSeams.isProcessRunning(CLIENT_PROCESS_NAME);
-    if (lastClientState < 0) lastClientState = 0;
+    bool clientWatch = ArmTimers(window, configPath);
+    int lastClientState = CurrentClientState();
 
     // The worker touches the shared state only for a request, and none has been posted yet.
     ResetStateLock();
@@ -138,7 +135,7 @@ static int RunResident(HINSTANCE instance, const StartupOptions& options, const 
         TakeLatestScheduledMoment(); // so the next tick does not run it a second time
     }
 
-    int status = RunMainLoop(window, workerThreadId, lastClientState, configPath);
+    int status = RunMainLoop(window, workerThreadId, lastClientState, configPath, clientWatch);
     // On a normal shutdown the worker has already ended; otherwise it is given a moment to
     // finish what it writes rather than being cut off by the process's end.
     WaitForSingleObject(worker.get(), WORKER_END_WAIT_MS);

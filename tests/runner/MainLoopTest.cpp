@@ -33,7 +33,7 @@ protected:
         InstallRecorders();
         RegisterControlMessages();
         savedSchedule_ = sharedSchedule;
-        loop_ = {window_.get(), worker_.id(), nullptr, 0, false, false};
+        loop_ = {window_.get(), worker_.id(), nullptr, 0, false, false, true};
     }
     void TearDown() override
     {
@@ -220,7 +220,7 @@ TEST_F(MainLoopTest, ExitAfterTheWorkerEndedByItselfClosesTheWindow)
     for (WPARAM ending : {WORKER_NO_CONFIG, WORKER_NO_DATA_DIR}) {
         SCOPED_TRACE(ending);
         TestWindow window;
-        MainLoop loop = {window.get(), worker_.id(), nullptr, 0, false, false};
+        MainLoop loop = {window.get(), worker_.id(), nullptr, 0, false, false, true};
         PumpState pump;
         PostMessageW(window.get(), WM_WORKER_ENDED, ending, 0);
         PumpPending(&loop, &pump);
@@ -307,6 +307,51 @@ TEST_F(MainLoopTest, ReloadReadsTheScheduleAndArmsTimers)
     EXPECT_TRUE(IsWindow(window_.get()));
 }
 
+// "Back up after QQ exits" switched off and on again by the companion, while the runner
+// runs: off, a client exit starts nothing; on again, the state is read afresh, so an exit
+// that happened while nobody watched is no exit now.
+TEST_F(MainLoopTest, ReloadStopsAndRestartsTheClientWatch)
+{
+    ScratchDir dir;
+    std::wstring ini = dir / L"watch.ini";
+    loop_.configPath = ini.c_str();
+    ASSERT_TRUE(WriteSetting(ini.c_str(), L"AutoBackup", L"AutobackupAfterQQuit", L"1"));
+    loop_.clientWatch = ArmTimers(window_.get(), ini.c_str());
+    ASSERT_TRUE(loop_.clientWatch);
+    loop_.lastClientState = 1; // the client runs
+    auto backups = [&] {
+        size_t n = 0;
+        for (const Forward& f : Forwarded()) n += f.first == WM_BACKUP_REQUEST;
+        return n;
+    };
+
+    ASSERT_TRUE(WriteSetting(ini.c_str(), L"AutoBackup", L"AutobackupAfterQQuit", L"0"));
+    Post(configReloadMessage);
+    Pump();
+    EXPECT_FALSE(loop_.clientWatch);
+    EXPECT_FALSE(KillTimer(window_.get(), TIMER_CLIENT_WATCH)); // the watch has stopped
+    Post(WM_CLIENT_STATE, State(1)); // an answer still on its way when the watch stopped
+    Pump();
+    EXPECT_EQ(backups(), 0u);
+
+    recorder.clientState = 0; // the client ended while nobody watched
+    ASSERT_TRUE(WriteSetting(ini.c_str(), L"AutoBackup", L"AutobackupAfterQQuit", L"1"));
+    Post(configReloadMessage);
+    Pump();
+    EXPECT_TRUE(loop_.clientWatch);
+    EXPECT_EQ(loop_.lastClientState, 0);
+    Post(WM_CLIENT_STATE, State(0));
+    Pump();
+    EXPECT_EQ(backups(), 0u);
+    // Watched again: the next exit is one.
+    Post(WM_CLIENT_STATE, State(1));
+    Post(WM_CLIENT_STATE, State(0));
+    Pump();
+    EXPECT_EQ(backups(), 1u);
+    EXPECT_TRUE(KillTimer(window_.get(), TIMER_CLIENT_WATCH));
+    KillTimer(window_.get(), TIMER_SCHEDULE);
+}
+
 // The whole path through RunMainLoop and the real worker: a backup runs, an exit asked for
 // during it is refused, a second one after it ends the program with status 0.
 TEST(MainLoopShutdown, ExitDuringARunThenAfterIt)
@@ -328,7 +373,7 @@ TEST(MainLoopShutdown, ExitDuringARunThenAfterIt)
     HANDLE worker = StartWorker(hwnd, &workerId);
     ASSERT_NE(worker, nullptr);
     PostMessageW(hwnd, WM_BACKUP_REQUEST, REQUEST_MANUAL, 0);
-    int status = RunMainLoop(hwnd, workerId, 0, nullptr);
+    int status = RunMainLoop(hwnd, workerId, 0, nullptr, true);
     EXPECT_EQ(status, 0);
     EXPECT_FALSE(IsWindow(hwnd));
     EXPECT_EQ(WaitForSingleObject(worker, 10000), WAIT_OBJECT_0);
@@ -382,7 +427,7 @@ TEST(MainLoopModal, ProtocolMessagesDuringTheTrayMenuAreNotLost)
     SetTimer(nullptr, 0, 10, menu_case::OpenMenu);
     runnerState.backupBusy = 0;
 
-    int status = RunMainLoop(window.get(), worker.id(), 0, nullptr);
+    int status = RunMainLoop(window.get(), worker.id(), 0, nullptr, true);
     EXPECT_EQ(status, 0);
     DestroyMenu(menu_case::menu);
     EXPECT_GE(menu_case::ticks, 2); // the posts happened while the menu was open
@@ -436,7 +481,7 @@ KESTOVA_CHILD(balloon_opens_menu)
     WriteBackupBusy(1);
     UINT outer = args.at(0) == L"exit" ? WM_EXIT_REQUEST : WM_BACKUP_REQUEST;
     PostMessageW(window.get(), outer, REQUEST_MANUAL, 0);
-    int status = RunMainLoop(window.get(), worker.id(), 0, nullptr);
+    int status = RunMainLoop(window.get(), worker.id(), 0, nullptr, true);
     DestroyMenu(menu);
 
     std::vector<std::wstring> expected = {outer == WM_EXIT_REQUEST ? EXIT_BUSY_TEXT : TOO_OFTEN_TEXT,

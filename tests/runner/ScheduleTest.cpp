@@ -149,7 +149,7 @@ int CountScheduledRuns(HWND window, const std::wstring& ini, const TickCase& c)
         !WriteSetting(ini.c_str(), L"AutoBackup", L"Time", c.time))
         return -1;
     RegisterControlMessages();
-    MainLoop loop = {window, 0, ini.c_str(), 0, false, false};
+    MainLoop loop = {window, 0, ini.c_str(), 0, false, false, false};
     LoadScheduleFrom(ini.c_str(), &sharedSchedule);
     scheduledMomentTaken = -1;
     std::tm first = c.firstTick;
@@ -264,7 +264,8 @@ TEST_F(TimerTest, ArmsWhatTheSettingsAsk)
         const wchar_t* afterQuit;
         int mode;
     };
-    // A second arming is a reload: it arms what its settings ask and stops nothing.
+    // A second arming is a reload: it arms what its settings ask and stops the client watch
+    // when they do not ask for it; a schedule timer goes on and finds the mode NONE.
     struct Case {
         Arming first;
         bool rearm;
@@ -275,20 +276,22 @@ TEST_F(TimerTest, ArmsWhatTheSettingsAsk)
         {{L"0", MODE_PRE_WEEK}, false, {}, false, true},
         {{nullptr, MODE_NONE}, false, {}, false, false},
         {{L"no", MODE_NONE}, false, {}, true, false}, // any first character but 0 is yes
-        {{L"1", MODE_PRE_DAY}, true, {L"0", MODE_NONE}, true, true},
-        {{L"1", MODE_NONE}, true, {nullptr, MODE_PRE_WEEK}, true, true},
+        {{L"1", MODE_PRE_DAY}, true, {L"0", MODE_NONE}, false, true},
+        {{L"1", MODE_NONE}, true, {nullptr, MODE_PRE_WEEK}, false, true},
         {{L"0", MODE_NONE}, true, {L"1", MODE_NONE}, true, false},
     };
     int index = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(index++);
+        bool watching = false;
         for (const Arming* arming : {&c.first, c.rearm ? &c.second : nullptr}) {
             if (!arming) continue;
             std::wstring ini = FreshIni(dir);
             Set(ini, L"AutoBackup", L"AutobackupAfterQQuit", arming->afterQuit);
             sharedSchedule = {arming->mode, 21, 30, 1};
-            ArmTimers(window_.get(), ini.c_str());
+            watching = ArmTimers(window_.get(), ini.c_str());
         }
+        EXPECT_EQ(watching, c.watch);
         // KillTimer tells whether the timer existed.
         EXPECT_EQ(KillTimer(window_.get(), TIMER_CLIENT_WATCH) != FALSE, c.watch);
         EXPECT_EQ(KillTimer(window_.get(), TIMER_SCHEDULE) != FALSE, c.schedule);
