@@ -75,8 +75,10 @@ static void OnBackupStarted(MainLoop* loop, WPARAM wParam)
 
 static void OnExitRequest(MainLoop* loop)
 {
+    // The window is destroyed, not sent WM_CLOSE: the window procedure takes a close as
+    // one from outside and turns it into an exit request.
     if (loop->workerEnded) {
-        PostMessageW(loop->window, WM_CLOSE, 0, 0);
+        DestroyWindow(loop->window);
         return;
     }
     // As for a backup request: decide under the lock, show the balloon after it.
@@ -89,7 +91,7 @@ static void OnExitRequest(MainLoop* loop)
 
 static void OnWorkerEnded(MainLoop* loop, WPARAM wParam)
 {
-    if (wParam == WORKER_STOPPED) PostMessageW(loop->window, WM_CLOSE, 0, 0);
+    if (wParam == WORKER_STOPPED) DestroyWindow(loop->window);
     else if (wParam == WORKER_NO_CONFIG || wParam == WORKER_NO_DATA_DIR) loop->workerEnded = true;
 }
 

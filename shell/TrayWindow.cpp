@@ -24,6 +24,8 @@ static HMENU trayMenu = nullptr;
 // a re-created taskbar can arrive inside the menu's modal loop; that menu must then live
 // until the loop has ended.
 static HMENU trackedMenuResource = nullptr;
+// Windows has asked whether the session may end, and it has not been called off.
+static bool sessionEnding = false;
 
 // Copies text into a fixed field of capacity units and always terminates it. A longer
 // text is cut, never in the middle of a surrogate pair; a missing text gives "".
@@ -159,8 +161,25 @@ LRESULT CALLBACK RunnerWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     case WM_DESTROY:
         RemoveTrayIcon(window);
         ReleaseTrayMenu();
+        sessionEnding = false;
         PostQuitMessage(0);
         break;
+    case WM_CLOSE:
+        // The runner closes its window itself (DestroyWindow), so a close is from outside:
+        // a plain taskkill, a tool that closes windows. It is the menu's exit, refused with
+        // a balloon while a backup runs. Only when the session ends does it go at once.
+        if (sessionEnding) break;
+        PostMessageW(window, WM_EXIT_REQUEST, 0, 0);
+        return 0;
+    case WM_QUERYENDSESSION:
+        sessionEnding = true;
+        return TRUE;
+    case WM_ENDSESSION:
+        // The program goes with the session, a backup or not: the copy tool ends with its
+        // job, and the slot keeps its old stamp, so the next run does it again.
+        sessionEnding = wParam != FALSE;
+        if (sessionEnding) DestroyWindow(window);
+        return 0;
     case WM_COMMAND:
         if (PostMenuCommand(window, LOWORD(wParam))) return 0;
         break;

@@ -4,6 +4,8 @@
 #include "runner/Schedule.h"
 #include "runner/SharedState.h"
 #include "runner/Worker.h"
+#include "shell/ShellSeams.h"
+#include "shell/TrayWindow.h"
 #include "tests/runner/RunnerHarness.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Scratch.h"
@@ -352,39 +354,71 @@ TEST_F(MainLoopTest, ReloadStopsAndRestartsTheClientWatch)
     KillTimer(window_.get(), TIMER_SCHEDULE);
 }
 
-// The whole path through RunMainLoop and the real worker: a backup runs, an exit asked for
-// during it is refused, a second one after it ends the program with status 0.
+BOOL WINAPI NoIcon(DWORD, NOTIFYICONDATAW*) { return TRUE; }
+
+// A window of the runner's own procedure (its icon calls go nowhere).
+HWND CreateTrayWindow()
+{
+    static bool registered = [] {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = RunnerWndProc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"KestovaMainLoopTestTray";
+        return RegisterClassW(&wc) != 0;
+    }();
+    if (!registered) return nullptr;
+    return CreateWindowExW(WS_EX_TOOLWINDOW, L"KestovaMainLoopTestTray", L"", WS_POPUP, CW_USEDEFAULT,
+                           CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
+                           GetModuleHandleW(nullptr), nullptr);
+}
+
+// The whole path through RunMainLoop, the runner's window and the real worker: a backup
+// runs, an exit asked for during it is refused, a second one after it ends the program
+// with status 0. The exit is asked for as the companion and the menu do, and as a close
+// from outside.
 TEST(MainLoopShutdown, ExitDuringARunThenAfterIt)
 {
-    InstallRecorders();
-    recorder.mirrorGate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    TestWindow window;
-    HWND hwnd = window.get();
-    recorder.onBalloon = [&](const BalloonCall& b) {
-        if (b.text == FULL_TEXT || b.text == INCREMENTAL_TEXT) {
-            PostMessageW(hwnd, WM_EXIT_REQUEST, 0, 0);
-        } else if (b.text == EXIT_BUSY_TEXT) {
-            SetEvent(recorder.mirrorGate);
-        } else if (b.text == std::wstring(L"备份成功完成！")) {
-            PostMessageW(hwnd, WM_EXIT_REQUEST, 0, 0);
+    ShellSeams savedShell = shellSeams;
+    shellSeams.notifyIcon = NoIcon;
+    for (UINT ask : {WM_EXIT_REQUEST, static_cast<UINT>(WM_CLOSE)}) {
+        SCOPED_TRACE(ask);
+        InstallRecorders();
+        recorder.mirrorGate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        HWND hwnd = CreateTrayWindow();
+        ASSERT_NE(hwnd, nullptr);
+        recorder.onBalloon = [&](const BalloonCall& b) {
+            if (b.text == FULL_TEXT || b.text == INCREMENTAL_TEXT) {
+                PostMessageW(hwnd, ask, 0, 0);
+            } else if (b.text == EXIT_BUSY_TEXT) {
+                SetEvent(recorder.mirrorGate);
+            } else if (b.text == std::wstring(L"备份成功完成！")) {
+                PostMessageW(hwnd, ask, 0, 0);
+            }
+        };
+        DWORD workerId = 0;
+        HANDLE worker = StartWorker(hwnd, &workerId);
+        ASSERT_NE(worker, nullptr);
+        PostMessageW(hwnd, WM_BACKUP_REQUEST, REQUEST_MANUAL, 0);
+        int status = RunMainLoop(hwnd, workerId, 0, nullptr, true);
+        EXPECT_EQ(status, 0);
+        EXPECT_FALSE(IsWindow(hwnd));
+        SetEvent(recorder.mirrorGate); // a run cut short must not hold the worker
+        PostThreadMessageW(workerId, WM_EXIT_REQUEST, 0, 0);
+        EXPECT_EQ(WaitForSingleObject(worker, 10000), WAIT_OBJECT_0);
+        CloseHandle(worker);
+        CloseHandle(recorder.mirrorGate);
+        std::vector<std::wstring> texts;
+        for (const auto& b : recorder.balloons) texts.push_back(b.text);
+        ASSERT_EQ(texts.size(), 3u);
+        EXPECT_EQ(texts[1], EXIT_BUSY_TEXT);
+        EXPECT_EQ(texts[2], L"备份成功完成！");
+        EXPECT_EQ(RecordedMirrors().size(), 1u);
+        recorder.onBalloon = nullptr;
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         }
-    };
-    DWORD workerId = 0;
-    HANDLE worker = StartWorker(hwnd, &workerId);
-    ASSERT_NE(worker, nullptr);
-    PostMessageW(hwnd, WM_BACKUP_REQUEST, REQUEST_MANUAL, 0);
-    int status = RunMainLoop(hwnd, workerId, 0, nullptr, true);
-    EXPECT_EQ(status, 0);
-    EXPECT_FALSE(IsWindow(hwnd));
-    EXPECT_EQ(WaitForSingleObject(worker, 10000), WAIT_OBJECT_0);
-    CloseHandle(worker);
-    CloseHandle(recorder.mirrorGate);
-    std::vector<std::wstring> texts;
-    for (const auto& b : recorder.balloons) texts.push_back(b.text);
-    ASSERT_EQ(texts.size(), 3u);
-    EXPECT_EQ(texts[1], EXIT_BUSY_TEXT);
-    EXPECT_EQ(texts[2], L"备份成功完成！");
-    EXPECT_EQ(RecordedMirrors().size(), 1u);
+    }
+    shellSeams = savedShell;
     RestoreRealSeams();
 }
 
