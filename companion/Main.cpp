@@ -31,7 +31,7 @@
 
 #include "backup/BackupStore.h"
 #include "base/Settings.h"
-#include "runner/Schedule.h"
+#include "runner/ScheduleFormat.h"
 
 #include <commctrl.h>
 #include <shellapi.h>

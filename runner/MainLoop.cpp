@@ -3,13 +3,9 @@
 #include "client/ProcessWatch.h"
 #include "runner/ControlMessages.h"
 #include "runner/RunnerSeams.h"
+#include "runner/RunnerTexts.h"
 #include "runner/Schedule.h"
 #include "runner/SharedState.h"
-
-static constexpr const wchar_t TITLE_NOTE[] = L"提示";
-static constexpr const wchar_t TITLE_ATTENTION[] = L"注意";
-static constexpr const wchar_t TIP_IDLE[] = L"Kestova";
-static constexpr const wchar_t TIP_BUSY[] = L"正在备份...";
 
 static void Balloon(const MainLoop* loop, const wchar_t* title, const wchar_t* text,
                     const wchar_t* tooltip)
@@ -35,7 +31,7 @@ static void OnClientState(MainLoop* loop, WPARAM wParam)
     loop->checkPending = false;
     int state = static_cast<int>(static_cast<INT_PTR>(wParam));
     if (state == 0 && loop->lastClientState == 1 && loop->clientWatch) {
-        Balloon(loop, TITLE_NOTE, L"QQ退出了，正在备份...\r\n请稍等", TIP_BUSY);
+        Balloon(loop, TITLE_NOTE, TEXT_CLIENT_EXITED, TIP_BUSY);
         PostMessageW(loop->window, WM_BACKUP_REQUEST, REQUEST_MANUAL, 0);
     }
     loop->lastClientState = state;
@@ -52,25 +48,23 @@ static void OnBackupRequest(MainLoop* loop, WPARAM wParam)
     if (idle) PostThreadMessageW(loop->workerThreadId, WM_BACKUP_REQUEST, REQUEST_MANUAL, 0);
     ReleaseStateLock();
     if (!idle && (wParam & 1) == 0) // scheduled requests are dropped silently
-        Balloon(loop, TITLE_NOTE, L"正在备份，不要太频繁！", TIP_BUSY);
+        Balloon(loop, TITLE_NOTE, TEXT_TOO_OFTEN, TIP_BUSY);
 }
 
 static void OnBackupDone(MainLoop* loop, WPARAM wParam)
 {
     WriteBackupBusy(0);
-    if (wParam == 0) Balloon(loop, TITLE_NOTE, L"备份成功完成！", TIP_IDLE);
-    else if (wParam == 1) Balloon(loop, TITLE_ATTENTION, L"备份失败！", TIP_IDLE);
+    if (wParam == 0) Balloon(loop, TITLE_NOTE, TEXT_BACKUP_DONE, TIP_IDLE);
+    else if (wParam == 1) Balloon(loop, TITLE_ATTENTION, TEXT_BACKUP_FAILED, TIP_IDLE);
 }
 
 static void OnBackupStarted(MainLoop* loop, WPARAM wParam)
 {
     WriteBackupBusy(1);
     if (wParam == 0)
-        Balloon(loop, TITLE_NOTE, L"正在进行补充备份，通常只会用很短的时间。", TIP_BUSY);
+        Balloon(loop, TITLE_NOTE, TEXT_INCREMENTAL_RUN, TIP_BUSY);
     else if (wParam == 1)
-        Balloon(loop, TITLE_NOTE,
-                L"正在进行完整的备份，花费的时间会较长。\r\n为了保证您的QQ聊天记录安全，一共要进行5次完整备份。",
-                TIP_BUSY);
+        Balloon(loop, TITLE_NOTE, TEXT_FULL_RUN, TIP_BUSY);
 }
 
 static void OnExitRequest(MainLoop* loop)
@@ -86,7 +80,7 @@ static void OnExitRequest(MainLoop* loop)
     bool busy = runnerState.backupBusy == 1;
     if (!busy) PostThreadMessageW(loop->workerThreadId, WM_EXIT_REQUEST, 0, 0);
     ReleaseStateLock();
-    if (busy) Balloon(loop, TITLE_NOTE, L"正在备份！请备份完再退出。", TIP_BUSY);
+    if (busy) Balloon(loop, TITLE_NOTE, TEXT_EXIT_WHILE_BUSY, TIP_BUSY);
 }
 
 static void OnWorkerEnded(MainLoop* loop, WPARAM wParam)

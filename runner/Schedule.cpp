@@ -11,12 +11,6 @@
 
 Schedule sharedSchedule = {MODE_NONE, 0, 0, 0};
 
-void LoadSchedule(Schedule* record)
-{
-    wchar_t configPath[PATH_CAPACITY];
-    LoadScheduleFrom(GetConfigPath(configPath, PATH_CAPACITY), record);
-}
-
 bool ArmTimers(HWND window, const wchar_t* configPath)
 {
     // SetTimer on a running id restarts its period; a failure leaves the trigger missing.

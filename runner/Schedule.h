@@ -1,39 +1,19 @@
-// The time-of-day schedule read from config.ini, the two window timers that drive the
-// client-exit and scheduled backups, and the start-up check for a missed scheduled run.
+// The two window timers that drive the client-exit and scheduled backups, and the rule
+// for a missed scheduled run, with the start-up check that applies it.
 #pragma once
 
 #include "base/Platform.h"
+#include "runner/ScheduleFormat.h"
 
 #include <ctime>
-
-constexpr int MODE_NONE = 1;
-constexpr int MODE_PRE_DAY = 2;
-constexpr int MODE_PRE_WEEK = 3;
 
 constexpr UINT_PTR TIMER_CLIENT_WATCH = 1;
 constexpr UINT_PTR TIMER_SCHEDULE = 2;
 constexpr UINT CLIENT_WATCH_PERIOD_MS = 200;
 constexpr UINT SCHEDULE_PERIOD_MS = 45000;
 
-struct Schedule {
-    int mode;    // MODE_NONE, MODE_PRE_DAY or MODE_PRE_WEEK
-    int hour;    // as configured; any value is taken
-    int minute;  // as configured; any value is taken
-    int weekday; // MODE_PRE_WEEK only: Sunday 0 .. Saturday 6
-};
-
-// Day names of a weekly "Time", Sunday 0 .. Saturday 6. Friday is "FIR", the only spelling
-// read; the companion program writes these same texts.
-extern const wchar_t* const SCHEDULE_DAY_NAMES[7];
-
 // The schedule the timers follow. Main thread only (start-up, reload, timer ticks): no lock.
 extern Schedule sharedSchedule;
-
-// Reads "Mode" and "Time" of [AutoBackup] from config.ini beside the program. Anything
-// unreadable or malformed leaves MODE_NONE and the other fields as they were.
-void LoadSchedule(Schedule* record);
-// The same from a given settings file; a null path gives MODE_NONE.
-void LoadScheduleFrom(const wchar_t* configPath, Schedule* record);
 
 // Arms TIMER_CLIENT_WATCH when "AutobackupAfterQQuit" is set and stops it when not, and
 // arms TIMER_SCHEDULE when the shared schedule has a mode (a schedule timer already

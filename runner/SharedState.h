@@ -33,8 +33,5 @@ void WriteBackupBusy(LONG value);
 extern UINT configReloadMessage;
 extern UINT exitMessage;
 
-// The number a registration gave, or 1025 when it gave 0.
-UINT RegisteredOrFallback(UINT registered);
-
 // Registers ConfigReloadMessage, then ExitMessage, into the two variables above.
 void RegisterControlMessages();

@@ -9,6 +9,7 @@
 #include "runner/ControlMessages.h"
 #include "runner/MainLoop.h"
 #include "runner/RunnerSeams.h"
+#include "runner/RunnerTexts.h"
 #include "runner/Schedule.h"
 #include "runner/SharedState.h"
 #include "shell/CompanionLauncher.h"
@@ -17,26 +18,6 @@
 #include <shellapi.h>
 
 #include <cwchar>
-
-static constexpr const wchar_t BOX_CAPTION[] = L"OK";
-static constexpr const wchar_t CLASS_BOX_CAPTION[] = L"Kestova_Brannet";
-static constexpr const wchar_t TEXT_NO_CONFIG[] = L"获取配置文件失败！";
-static constexpr const wchar_t TEXT_NO_CHAT_DATA[] =
-    L"暂时只支持QQ2010，但是您似乎没有安装，或者有些问题，请使用腾讯官方版安装！";
-static constexpr const wchar_t TEXT_NO_STORE[] =
-    L"无法访问备份目录，请检查您的硬盘分区，并且不要设置备份目录为只读";
-static constexpr const wchar_t TEXT_TOOL_DAMAGED[] = L"备份程序受损，请重新安装";
-static constexpr const wchar_t TEXT_NO_COMPANION[] =
-    L"还原程序受损，现在还可以进行备份，但不能还原您的QQ聊天记录";
-static constexpr const wchar_t TEXT_NO_CLASS[] = L"This program requires Windows NT!";
-
-static constexpr const wchar_t START_TITLE[] = L"QQ聊天记录自动备份已经启动";
-static constexpr const wchar_t START_TEXT[] =
-    L"在QQ退出后，会自动备份您的聊天记录\r\n您也可以使用这个小图标上的“立即备份”菜单";
-static constexpr const wchar_t START_TOOLTIP[] = L"Kestova";
-
-// A wrong source charset would turn the Chinese texts into mojibake without any error.
-static_assert(TEXT_NO_CONFIG[0] == 0x83B7, "sources must be compiled as UTF-8");
 
 // How long the end of start-up waits for a worker that the main loop has already told to
 // stop: it has normally ended before the loop returns.
@@ -126,7 +107,7 @@ static int RunResident(HINSTANCE instance, const StartupOptions& options, const 
     runnerState.backupBusy = 0;
     ReleaseStateLock();
 
-    runnerSeams.showBalloon(window, START_TITLE, START_TEXT, START_TOOLTIP);
+    runnerSeams.showBalloon(window, START_TITLE, START_TEXT, TIP_IDLE);
 
     // Straight to the worker: a start-up request is never refused as "too frequent".
     if (options.backupNow) PostThreadMessageW(workerThreadId, WM_BACKUP_REQUEST, REQUEST_MANUAL, 0);

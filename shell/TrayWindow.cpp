@@ -2,6 +2,7 @@
 
 #include "resources/resource.h"
 #include "runner/ControlMessages.h"
+#include "runner/RunnerTexts.h"
 #include "shell/ShellSeams.h"
 
 // Every call about the icon passes the layout that ends with dwInfoFlags: the one the
@@ -13,7 +14,6 @@ static_assert(NOTIFYICONDATAW_V2_SIZE == 936, "the 32-bit icon data layout is 93
 
 constexpr UINT TRAY_ICON_ID = IDI_TRAY;
 constexpr UINT BALLOON_TIMEOUT_MS = 10000;
-constexpr const wchar_t TRAY_TOOLTIP[] = L"Kestova";
 
 // Window state, main thread only (the window procedure and ShowBalloon run there).
 static UINT taskbarCreatedMessage = 0;
@@ -76,7 +76,7 @@ static void AddTrayIcon(HWND window)
     data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     data.uCallbackMessage = WM_TRAYICON;
     data.hIcon = TrayIcon();
-    CopyField(data.szTip, ARRAYSIZE(data.szTip), TRAY_TOOLTIP);
+    CopyField(data.szTip, ARRAYSIZE(data.szTip), TIP_IDLE);
     shellSeams.notifyIcon(NIM_ADD, &data);
 }
 
