@@ -17,7 +17,10 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-winemenubuilder.exe=d}
 # The 64-bit loader runs 32-bit programs too, in a prefix made with 32-bit Wine installed.
 export WINELOADER=$WINE64
-export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
+# Every category follows LANG (none is set on its own), except that the scripts' own sort
+# and comparisons stay in byte order.
+for _lc in $(compgen -e | grep '^LC_'); do unset "$_lc"; done
+export LANG=zh_CN.UTF-8 LC_COLLATE=C
 
 _wine_env_scripts=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
