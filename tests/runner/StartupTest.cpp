@@ -111,7 +111,7 @@ private:
     {
         BoxAnswerer* self = static_cast<BoxAnswerer*>(param);
         HWND answered = nullptr;
-        while (!self->stop_) {
+        PumpUntil([&] {
             HWND box = FindTopWindow(L"#32770", GetCurrentProcessId());
             wchar_t caption[128] = {};
             wchar_t text[256] = {};
@@ -122,8 +122,8 @@ private:
                 PostMessageW(box, WM_COMMAND, IDOK, 0);
                 answered = box;
             }
-            Sleep(10);
-        }
+            return self->stop_.load();
+        }, INFINITE);
         return 0;
     }
     UniqueHandle thread_;

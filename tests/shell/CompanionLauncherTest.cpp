@@ -5,6 +5,7 @@
 #include "shell/ShellSeams.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Scratch.h"
+#include "tests/support/Wait.h"
 
 #include <gmock/gmock.h>
 
@@ -91,12 +92,8 @@ std::vector<std::string> ReadLines(const std::wstring& path)
 // The companion starts on its own; wait for its records with a deadline.
 std::vector<std::string> WaitForLines(const std::wstring& path, size_t count, DWORD timeoutMs)
 {
-    DWORD start = GetTickCount();
-    std::vector<std::string> lines = ReadLines(path);
-    while (lines.size() < count && GetTickCount() - start < timeoutMs) {
-        Sleep(50);
-        lines = ReadLines(path);
-    }
+    std::vector<std::string> lines;
+    PumpUntil([&] { return (lines = ReadLines(path)).size() >= count; }, timeoutMs);
     return lines;
 }
 

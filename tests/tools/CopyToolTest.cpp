@@ -1,6 +1,7 @@
 // The copy tool, run as the real built program on real trees in scratch folders.
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Scratch.h"
+#include "tests/support/Wait.h"
 
 #include "base/ScopedWin.h"
 #include "tools/robocopy/MirrorTool.h"
@@ -451,9 +452,7 @@ public:
             return false;
         links_.push_back(link);
         // A Unix child's end is not always seen by Wine: wait for its result instead.
-        for (ULONGLONG deadline = GetTickCount64() + 10000; GetTickCount64() < deadline; Sleep(20))
-            if (IsLink(link)) return true;
-        return false;
+        return PumpUntil([&] { return IsLink(link); }, 10000);
     }
 
 private:
