@@ -21,6 +21,7 @@ out=$(mkdir -p "$1" && cd "$1" && pwd)
 arch=${KESTOVA_ARCH:-i686}
 testbin=$build/$arch/testbin
 setup=$(ls "$build/$arch"/installer/Kestova-Setup-*.exe 2>/dev/null | head -n1 || true)
+setup=${setup:-$build/$arch/installer/Kestova-Setup-VERSION.exe}
 shots=$out/screenshots
 CONVERT=/usr/bin/convert # a stand-in named convert may sit earlier on PATH
 
