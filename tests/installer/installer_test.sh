@@ -12,6 +12,8 @@
 #              stamps, log, the companion's file and the backups kept, Kestova running again
 #   uninstall  the uninstall entry's QuietUninstallString: everything installed is gone,
 #              the backups and config.ini stay, no Kestova process is left
+#   remove-data  the uninstaller's pages with the box that removes the backups ticked:
+#              Backup_Data, config.ini and the companion's file go too, nothing else
 #   busy       /S while Kestova backs up: with a short /WAIT it gives up and changes nothing;
 #              with the default wait it waits, the backup's stamp is written, and Kestova
 #              runs again
@@ -292,6 +294,25 @@ uninstall)
   ! reg_value "$RUN_KEY" Kestova >/dev/null || fail "the autostart value is left"
   ! reg_key_exists "$UNINSTALL_KEY" || fail "the uninstall entry is left"
   ok "Start menu folder, autostart value and uninstall entry gone"
+  ;;
+
+remove-data)
+  installed_and_backed_up
+  parent=$(dirname "$dir")
+  printf 'not ours' >"$parent/notes.txt"
+  # The uninstaller's pages, driven as a user would: the box that removes the backups too.
+  ctl exec "\"$default_dir\\Uninstall.exe\"" >/dev/null || fail "the uninstaller did not start"
+  ctl click "同时删除所有备份和设置" 60000 >/dev/null || fail "no box to remove the backups"
+  ctl click "卸载(&U)" 10000 >/dev/null || fail "no uninstall button"
+  ctl click "关闭(&L)" 120000 >/dev/null || fail "the uninstaller did not finish"
+  ctl wait-no-process Un.exe 60000 >/dev/null || fail "the uninstaller did not end"
+  [ ! -e "$store" ] || fail "Backup_Data is left"
+  [ ! -e "$dir" ] || fail "the program folder is left: $(ls -A "$dir")"
+  [ "$(cat "$parent/notes.txt")" = 'not ours' ] || fail "a file beside the installation was removed"
+  ok "with the box ticked: Backup_Data, config.ini, Marrowby.ini and the folder gone; the parent's other files stay"
+  ctl wait-no-process Kestova.exe 0 >/dev/null || fail "a Kestova process is left"
+  ! reg_key_exists "$UNINSTALL_KEY" || fail "the uninstall entry is left"
+  ok "no Kestova process, no uninstall entry"
   ;;
 
 busy)
