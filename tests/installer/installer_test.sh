@@ -88,7 +88,7 @@ for start in (0, 1):
     for piece in re.split("[\x00-\x1f\ufffd]+", text):
         if len(piece) >= 4: print(piece)' "$1"
 }
-tree_sums() { (cd "$1" && find . -type f -print0 | sort -z | xargs -0 -r md5sum); }
+tree_sums() { (cd "$1" && find . -type f -print0 | LC_ALL=C sort -z | xargs -0 -r md5sum); }
 ini_value() {
   tr -d '\r' <"$1" | awk -v s="[$2]" -v k="$3" '
     /^\[/ { in_s = (tolower($0) == tolower(s)) }
@@ -221,7 +221,7 @@ install)
   dir=$(unix_path "$dir_win")
   run_setup /S "/D=$dir_win" || fail "silent install ended with status $?"
   check_installed "$dir_win" "$dir"
-  [ "$(ls "$dir" | sort | tr '\n' ' ')" = "Kestova.exe Marrowby.exe Uninstall.exe robocopy.exe " ] ||
+  [ "$(LC_ALL=C ls "$dir" | tr '\n' ' ')" = "Kestova.exe Marrowby.exe Uninstall.exe robocopy.exe " ] ||
     fail "unexpected files: $(ls "$dir")"
   ok "nothing else in the folder (no config.ini before Kestova writes one)"
   # A drive's root has no parent for the store: refused, nothing written.
@@ -286,7 +286,7 @@ uninstall)
   ctl wait-no-process Kestova.exe 0 >/dev/null || fail "a Kestova process is left"
   ! ctl wait-window "$RUNNER_CLASS" 0 >/dev/null || fail "Kestova's window is left"
   ok "no Kestova process or window left"
-  [ "$(ls "$dir" | sort | tr '\n' ' ')" = "Marrowby.ini config.ini " ] || fail "left in the folder: $(ls "$dir")"
+  [ "$(LC_ALL=C ls "$dir" | tr '\n' ' ')" = "Marrowby.ini config.ini " ] || fail "left in the folder: $(ls "$dir")"
   md5sum --quiet -c "$out/kept.md5" || fail "config.ini or Marrowby.ini changed"
   tree_sums "$store" | cmp -s - "$out/store-before.md5" || fail "Backup_Data changed"
   ok "program files gone; config.ini, Marrowby.ini and Backup_Data kept as they were"
