@@ -552,7 +552,7 @@ TEST_F(KestovaExe, DuringABackupACloseIsRefusedAndTheSessionEndLetsItGo)
     HWND window = kestova.WaitForWindow();
     ASSERT_NE(window, nullptr);
     DWORD toolId = 0;
-    ASSERT_TRUE(PollUntil([&] { return (toolId = FindCopyToolOf(kestova.id())) != 0; }));
+    ASSERT_TRUE(PumpUntil([&] { return (toolId = FindCopyToolOf(kestova.id())) != 0; }, DEADLINE_MS));
     UniqueHandle tool(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, toolId));
     ASSERT_TRUE(tool);
 
