@@ -47,6 +47,9 @@ struct MirrorStats {
     Tally bytes;
 };
 
+// printf-style formatting into a wide text (up to 511 characters).
+std::wstring FormatText(const wchar_t* format, ...);
+
 // The report goes to standard output in the ANSI code page, every line ended by CR LF.
 // It is collected in a buffer and written out in pieces: when the buffer grows, when a
 // moment has passed since the last write (the reader is usually a pipe into a log that

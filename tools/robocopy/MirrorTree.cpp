@@ -19,7 +19,6 @@
 #include "base/ScopedWin.h"
 
 #include <algorithm>
-#include <cstdarg>
 #include <cwchar>
 #include <vector>
 
@@ -83,16 +82,6 @@ int CompareNames(const std::wstring& a, const std::wstring& b)
 {
     return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
                                 static_cast<int>(b.size()), TRUE) - CSTR_EQUAL;
-}
-
-std::wstring Format(const wchar_t* format, ...)
-{
-    wchar_t buffer[256];
-    va_list args;
-    va_start(args, format);
-    int n = vswprintf(buffer, sizeof buffer / sizeof buffer[0], format, args);
-    va_end(args);
-    return n < 0 ? std::wstring() : std::wstring(buffer, static_cast<size_t>(n));
 }
 
 // Entry from a listing record.
@@ -243,12 +232,12 @@ std::wstring TargetRelative(const Walk& w) { return RelativeOf(w.target, w.targe
 
 void FileLine(const wchar_t* label, uint64_t size, const std::wstring& relative)
 {
-    ReportLine(Format(L"  %-12ls %15llu  ", label, static_cast<unsigned long long>(size)) + relative);
+    ReportLine(FormatText(L"  %-12ls %15llu  ", label, static_cast<unsigned long long>(size)) + relative);
 }
 
 void DirLine(const wchar_t* label, const std::wstring& relative)
 {
-    ReportLine(Format(L"  %-12ls %15ls  ", label, L"") + relative + L"\\");
+    ReportLine(FormatText(L"  %-12ls %15ls  ", label, L"") + relative + L"\\");
 }
 
 // Runs attempt until it succeeds, fails for good, or the retries are spent. Every failure
@@ -261,7 +250,7 @@ DWORD WithRetries(const Walk& w, const wchar_t* what, const std::wstring& shown,
         if (code == 0) return 0;
         ReportError(code, what, shown);
         if (!IsRetryable(code) || tries >= w.options->retries) return code;
-        ReportLine(Format(L"Waiting %u seconds... Retrying...", w.options->waitSeconds));
+        ReportLine(FormatText(L"Waiting %u seconds... Retrying...", w.options->waitSeconds));
         ReportFlush();
         Sleep(w.options->waitSeconds * 1000);
     }
@@ -294,7 +283,7 @@ constexpr unsigned TEMP_NAME_TRIES = 100;
 std::wstring TempPathBeside(const std::wstring& to, unsigned attempt)
 {
     std::wstring path = to.substr(0, to.find_last_of(L'\\') + 1);
-    return path + Format(L"~kestova-%08lx-%u.tmp", static_cast<unsigned long>(GetCurrentProcessId()), attempt);
+    return path + FormatText(L"~kestova-%08lx-%u.tmp", static_cast<unsigned long>(GetCurrentProcessId()), attempt);
 }
 
 // Puts the finished copy temp in the place of the target file to. The target is replaced
@@ -524,9 +513,10 @@ DWORD FollowFileLink(const std::wstring& path, Entry* e)
 
 struct SubDir {
     size_t sourceIndex;
-    size_t targetIndex; // SIZE_MAX: the target has none (yet)
+    size_t targetIndex; // NO_ENTRY: the target has none (yet)
     bool viaLink;       // the source directory is a followed link
 };
+constexpr size_t NO_ENTRY = static_cast<size_t>(-1);
 
 // Keeps w.chain in step with the recursion, on every way out of MirrorDirectory.
 class ChainStep {
@@ -539,42 +529,140 @@ public:
 private:
     Walk& w_;
 };
-constexpr size_t NO_ENTRY = static_cast<size_t>(-1);
 
-// Mirrors the directory pair w.source / w.target. s is the source directory's entry;
-// t the target directory's, or null when the target directory does not exist.
-void MirrorDirectory(Walk& w, const Entry& s, const Entry* t, bool isRoot)
+// The per-file step: the source file src (at w.source) against the target's entry of the
+// same name, dst (at w.target), or null when the target has none. Returns whether the
+// target directory changed.
+bool MirrorFile(Walk& w, Entry& src, const Entry* dst)
 {
     MirrorStats& stats = *w.stats;
-    stats.dirs.total++;
-    ChainStep step(w);
-    std::wstring shown = isRoot ? w.options->target : SourceRelative(w);
+    if (IsLink(src)) {
+        DWORD code = FollowFileLink(w.source, &src);
+        if (code) {
+            // A file link that leads nowhere: its target counterpart stays as it is.
+            ReportError(code, L"Following file link", SourceRelative(w));
+            stats.files.total++;
+            stats.files.failed++;
+            return false;
+        }
+    }
+    stats.files.total++;
+    stats.bytes.total += src.size;
+    if (!dst) {
+        CopyFileEntry(w, src, nullptr, L"New File");
+        return true;
+    }
+    if (IsPlainFile(*dst)) {
+        if (dst->size == src.size && SameTime(dst->write, src.write)) {
+            stats.files.skipped++;
+            stats.bytes.skipped += src.size;
+            return false;
+        }
+        LONG newer = CompareFileTime(&src.write, &dst->write);
+        const wchar_t* label = newer > 0 ? L"Newer" : newer < 0 ? L"Older" : L"Changed";
+        CopyFileEntry(w, src, dst, label);
+        return true;
+    }
+    FileLine(L"*MISMATCH", src.size, SourceRelative(w));
+    if (!w.options->purge) {
+        stats.files.mismatch++;
+        stats.bytes.mismatch += src.size;
+        return false;
+    }
+    // A directory or a link where the source has a file: it makes way. Never written
+    // through: a link could lead outside the target.
+    if (!RemoveEntry(w, *dst)) {
+        stats.files.failed++;
+        stats.bytes.failed += src.size;
+        return true;
+    }
+    // The new file takes the source's spelling of the name.
+    w.target.resize(w.target.size() - dst->name.size());
+    w.target += src.name;
+    CopyFileEntry(w, src, nullptr, L"New File");
+    return true;
+}
 
-    std::vector<Entry> sources;
+// The per-folder step of the merge: the source directory src (at w.source) against the
+// target's entry of the same name, dst (at w.target) or null. A pair to descend into is
+// recorded in *subdirs, for after the files; the rest is settled here. Returns whether
+// the target directory changed.
+bool MirrorSubdirectory(Walk& w, Entry& src, size_t sourceIndex, const Entry* dst, size_t targetIndex,
+                        std::vector<SubDir>* subdirs)
+{
+    MirrorStats& stats = *w.stats;
+    // Outside what this run covers; a file of that name in the target stays too.
+    if (!w.options->subdirectories) return false;
+    bool viaLink = IsLink(src);
+    // Reported and counted; the target's counterpart stays as it is.
+    if (viaLink && !FollowDirectoryLink(w, &src)) return false;
+    if (!dst || IsPlainDir(*dst)) {
+        subdirs->push_back({sourceIndex, dst ? targetIndex : NO_ENTRY, viaLink});
+        return false;
+    }
+    DirLine(L"*MISMATCH", SourceRelative(w));
+    if (!w.options->purge) {
+        stats.dirs.total++;
+        stats.dirs.mismatch++;
+        return false;
+    }
+    // A file or a link where the source has a directory: it makes way.
+    if (RemoveEntry(w, *dst)) {
+        subdirs->push_back({sourceIndex, NO_ENTRY, viaLink});
+    } else {
+        stats.dirs.total++;
+        stats.dirs.failed++;
+    }
+    return true;
+}
+
+// Lists the source directory w.source and, when t says the target directory exists, the
+// target directory w.target; creates the target directory when it does not. False, with
+// the failure reported and counted, when the pair cannot be mirrored. *created tells that
+// the target directory is new (and so known to be empty).
+bool OpenDirectoryPair(Walk& w, const Entry* t, bool isRoot, std::vector<Entry>* sources,
+                       std::vector<Entry>* targets, bool* created)
+{
+    std::wstring shown = isRoot ? w.options->target : SourceRelative(w);
     DWORD code = 0;
     // The source is listed before anything is created, so a source directory that cannot be
     // read leaves no trace in the target.
-    if (!ListDirectory(w.source, &sources, &code)) {
+    if (!ListDirectory(w.source, sources, &code)) {
         ReportError(code, L"Listing source directory", isRoot ? w.options->source : shown);
-        stats.dirs.failed++;
-        return;
+        w.stats->dirs.failed++;
+        return false;
     }
-    bool created = false;
-    std::vector<Entry> targets;
-    if (!t) {
-        if (!isRoot) DirLine(L"New Dir", shown);
-        code = CreateDirectoryPath(w.target, isRoot);
-        if (code) {
-            ReportError(code, L"Creating directory", shown);
-            stats.dirs.failed++;
-            return;
-        }
-        created = true; // known empty: no need to list it
-    } else if (!ListDirectory(w.target, &targets, &code)) {
+    *created = false;
+    if (t) {
+        if (ListDirectory(w.target, targets, &code)) return true;
         ReportError(code, L"Listing target directory", shown);
-        stats.dirs.failed++;
-        return;
+        w.stats->dirs.failed++;
+        return false;
     }
+    if (!isRoot) DirLine(L"New Dir", shown);
+    code = CreateDirectoryPath(w.target, isRoot);
+    if (code) {
+        ReportError(code, L"Creating directory", shown);
+        w.stats->dirs.failed++;
+        return false;
+    }
+    *created = true;
+    return true;
+}
+
+// The per-folder step: mirrors the directory pair w.source / w.target. s is the source
+// directory's entry; t the target directory's, or null when the target directory does not
+// exist. The two listings are merged by name; files are settled during the merge, and the
+// subdirectories after it, so that a directory's own entries are done before the walk
+// goes deeper.
+void MirrorDirectory(Walk& w, const Entry& s, const Entry* t, bool isRoot)
+{
+    w.stats->dirs.total++;
+    ChainStep step(w);
+    std::vector<Entry> sources;
+    std::vector<Entry> targets;
+    bool created = false;
+    if (!OpenDirectoryPair(w, t, isRoot, &sources, &targets, &created)) return;
 
     bool changed = created;
     std::vector<SubDir> subdirs;
@@ -582,83 +670,21 @@ void MirrorDirectory(Walk& w, const Entry& s, const Entry* t, bool isRoot)
     while (i < sources.size() || j < targets.size()) {
         int order = i == sources.size() ? 1 : j == targets.size() ? -1
                                                                   : CompareNames(sources[i].name, targets[j].name);
+        size_t sourceCut = w.source.size();
+        size_t targetCut = w.target.size();
         if (order > 0) {
-            size_t cut = PushName(&w.target, targets[j].name);
+            PushName(&w.target, targets[j].name);
             changed = HandleExtra(w, targets[j]) || changed;
-            w.target.resize(cut);
-            ++j;
-            continue;
-        }
-        Entry& src = sources[i];
-        const Entry* dst = order == 0 ? &targets[j] : nullptr;
-        ++i;
-        if (order == 0) ++j;
-        size_t sourceCut = PushName(&w.source, src.name);
-        size_t targetCut = PushName(&w.target, dst ? dst->name : src.name);
-
-        bool viaLink = IsLink(src);
-        DWORD linkCode = 0;
-        if (IsDir(src)) {
-            if (!w.options->subdirectories) {
-                // Not covered by this run; a file of that name in the target stays too.
-            } else if (IsLink(src) && !FollowDirectoryLink(w, &src)) {
-                // Reported and counted; the target's counterpart stays as it is.
-            } else if (!dst || IsPlainDir(*dst)) {
-                subdirs.push_back({i - 1, dst ? static_cast<size_t>(dst - targets.data()) : NO_ENTRY, viaLink});
-            } else if (w.options->purge) {
-                // A file or a link where the source has a directory: it makes way.
-                DirLine(L"*MISMATCH", SourceRelative(w));
-                changed = true;
-                if (RemoveEntry(w, *dst)) subdirs.push_back({i - 1, NO_ENTRY, viaLink});
-                else {
-                    stats.dirs.total++;
-                    stats.dirs.failed++;
-                }
-            } else {
-                DirLine(L"*MISMATCH", SourceRelative(w));
-                stats.dirs.total++;
-                stats.dirs.mismatch++;
-            }
-        } else if (viaLink && (linkCode = FollowFileLink(w.source, &src)) != 0) {
-            // A file link that leads nowhere: its target counterpart stays as it is.
-            ReportError(linkCode, L"Following file link", SourceRelative(w));
-            stats.files.total++;
-            stats.files.failed++;
         } else {
-            stats.files.total++;
-            stats.bytes.total += src.size;
-            if (!dst) {
-                CopyFileEntry(w, src, nullptr, L"New File");
-                changed = true;
-            } else if (IsPlainFile(*dst)) {
-                if (dst->size == src.size && SameTime(dst->write, src.write)) {
-                    stats.files.skipped++;
-                    stats.bytes.skipped += src.size;
-                } else {
-                    LONG newer = CompareFileTime(&src.write, &dst->write);
-                    const wchar_t* label = newer > 0 ? L"Newer" : newer < 0 ? L"Older" : L"Changed";
-                    CopyFileEntry(w, src, dst, label);
-                    changed = true;
-                }
-            } else if (w.options->purge) {
-                // A directory or a link where the source has a file: it makes way. Never
-                // written through: a link could lead outside the target.
-                FileLine(L"*MISMATCH", src.size, SourceRelative(w));
-                changed = true;
-                if (RemoveEntry(w, *dst)) {
-                    w.target.resize(targetCut);
-                    PushName(&w.target, src.name);
-                    CopyFileEntry(w, src, nullptr, L"New File");
-                } else {
-                    stats.files.failed++;
-                    stats.bytes.failed += src.size;
-                }
-            } else {
-                FileLine(L"*MISMATCH", src.size, SourceRelative(w));
-                stats.files.mismatch++;
-                stats.bytes.mismatch += src.size;
-            }
+            Entry& src = sources[i];
+            const Entry* dst = order == 0 ? &targets[j] : nullptr;
+            PushName(&w.source, src.name);
+            PushName(&w.target, dst ? dst->name : src.name);
+            bool dirChanged = IsDir(src) ? MirrorSubdirectory(w, src, i, dst, j, &subdirs) : MirrorFile(w, src, dst);
+            changed = dirChanged || changed;
         }
+        if (order >= 0) ++j;
+        if (order <= 0) ++i;
         w.source.resize(sourceCut);
         w.target.resize(targetCut);
     }
@@ -682,8 +708,8 @@ void MirrorDirectory(Walk& w, const Entry& s, const Entry* t, bool isRoot)
     if (changed || !t || !SameTime(t->write, s.write) ||
         (t->attributes & COPIED_DIR_ATTRIBUTES) != (s.attributes & COPIED_DIR_ATTRIBUTES))
         ApplyDirectoryInfo(w, s, t);
-    if (created) stats.dirs.copied++;
-    else stats.dirs.skipped++;
+    if (created) w.stats->dirs.copied++;
+    else w.stats->dirs.skipped++;
 }
 
 } // namespace

@@ -38,14 +38,6 @@ bool ParseCount(const wchar_t* text, unsigned max, unsigned* value)
     return true;
 }
 
-// "prefix" + arg, where prefix may hold one %u.
-std::wstring Format(const wchar_t* arg, const wchar_t* prefix, unsigned value)
-{
-    wchar_t buffer[128];
-    swprintf(buffer, 128, prefix, value);
-    return std::wstring(buffer) + arg;
-}
-
 // Fills *line and *options from the arguments; false with *problem on a usage error.
 bool ParseArguments(int argc, wchar_t** argv, CommandLine* line, ToolOptions* options, std::wstring* problem)
 {
@@ -71,12 +63,12 @@ bool ParseArguments(int argc, wchar_t** argv, CommandLine* line, ToolOptions* op
             options->purge = true;
         } else if ((arg[1] == L'R' || arg[1] == L'r') && arg[2] == L':') {
             if (!ParseCount(arg + 3, MAX_RETRIES, &options->retries)) {
-                *problem = Format(arg, L"Invalid retry count (0 to %u): ", MAX_RETRIES);
+                *problem = FormatText(L"Invalid retry count (0 to %u): ", MAX_RETRIES) + arg;
                 return false;
             }
         } else if ((arg[1] == L'W' || arg[1] == L'w') && arg[2] == L':') {
             if (!ParseCount(arg + 3, MAX_WAIT_SECONDS, &options->waitSeconds)) {
-                *problem = Format(arg, L"Invalid wait time (0 to %u seconds): ", MAX_WAIT_SECONDS);
+                *problem = FormatText(L"Invalid wait time (0 to %u seconds): ", MAX_WAIT_SECONDS) + arg;
                 return false;
             }
         } else {
@@ -95,10 +87,8 @@ bool ParseArguments(int argc, wchar_t** argv, CommandLine* line, ToolOptions* op
     if (options->subdirectories && options->purge) line->optionText = L"/MIR";
     else if (options->subdirectories) line->optionText = L"/E";
     if (options->purge && !options->subdirectories) line->optionText = L"/PURGE";
-    wchar_t counts[64];
-    swprintf(counts, 64, L"%ls/R:%u /W:%u", line->optionText.empty() ? L"" : L" ", options->retries,
-             options->waitSeconds);
-    line->optionText += counts;
+    line->optionText += FormatText(L"%ls/R:%u /W:%u", line->optionText.empty() ? L"" : L" ", options->retries,
+                                   options->waitSeconds);
     if (line->optionText[0] == L' ') line->optionText.erase(0, 1);
     return true;
 }
