@@ -581,6 +581,45 @@ TEST_F(CopyTool, FollowsSourceDirectoryLinksAndStopsAtLoops)
     EXPECT_EQ(files[1], 0u) << again.output;
 }
 
+// A link in the source that leads to the target, into it, or to a folder that holds it is
+// not followed: the mirror would copy itself into itself, level after level. The log names
+// each as excluded, and the run does not fail. What the target holds under such a name
+// (a copy of itself from an earlier run) is an extra.
+TEST_F(CopyTool, ExcludesSourceLinksThatLeadIntoTheTarget)
+{
+    ASSERT_TRUE(WriteFileAt(source + L"\\real\\f.txt", "f"));
+    ASSERT_EQ(Mirror().exitCode, 1u);
+    Tree before = Snapshot(target);
+    struct Case {
+        std::wstring name;
+        std::wstring leadsTo;
+    };
+    // The first name is long so that a mirror of itself reaches the path limit quickly
+    // rather than filling the disk.
+    const Case cases[] = {
+        {std::wstring(120, L's') + L" holds the target", scratch.path()},
+        {L"is the target", target},
+        {L"inside the target", target + L"\\real"},
+    };
+    DirectoryLinks links;
+    for (const Case& c : cases)
+        if (!links.Make(source + L"\\" + c.name, c.leadsTo)) GTEST_SKIP() << "this system cannot make directory links";
+    ASSERT_TRUE(WriteFileAt(target + L"\\is the target\\real\\f.txt", "f"));
+
+    ToolRun run = Mirror({L"/R:0", L"/W:0"});
+    EXPECT_EQ(run.exitCode, 2u) << run.output;
+    EXPECT_EQ(Difference(before, Snapshot(target)), "");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.name));
+        size_t at = run.output.find(Narrow(c.name) + "\\");
+        ASSERT_NE(at, std::string::npos) << run.output.substr(0, 4000);
+        size_t lineStart = run.output.rfind('\n', at) + 1;
+        EXPECT_NE(run.output.substr(lineStart, at - lineStart).find("*EXCLUDED"), std::string::npos);
+    }
+    ToolRun again = Mirror();
+    EXPECT_EQ(again.exitCode, 0u) << again.output;
+}
+
 // What escapes the tool's body ends the run with a failure status the caller cannot take
 // for success, and the report still ends with its last line.
 KESTOVA_CHILD(copytool_guarded)

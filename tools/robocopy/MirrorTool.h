@@ -66,8 +66,19 @@ void ReportEnded();
 // "ERROR 32 (0x00000020) what path" followed by the system's text for the code.
 void ReportError(DWORD code, const wchar_t* what, const std::wstring& path);
 
+// Room for any path the platform accepts in its long form.
+constexpr DWORD LONG_PATH_CAPACITY = 32768;
+
 // "\\?\" form of a full path, so that paths beyond MAX_PATH work everywhere.
 std::wstring LongPathOf(const std::wstring& fullPath);
+// The root of a drive ("C:\") or of a share ("\\server\share").
+bool IsVolumeRoot(const std::wstring& full);
+// inner is outer itself or lies below it, compared as the file system compares names.
+bool IsSameOrInside(const std::wstring& inner, const std::wstring& outer);
+// The path with links resolved: the nearest existing directory on it is asked for its
+// final path, the rest is appended. The full path itself when that cannot be done. Takes
+// and gives full paths without the "\\?\" prefix; a long form is taken too.
+std::wstring ResolvedPath(const std::wstring& full);
 
 // Mirrors options.source into options.target (which the caller has checked) and counts
 // what it did into *stats. The target directory is created when missing.

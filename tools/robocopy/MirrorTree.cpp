@@ -208,6 +208,7 @@ struct Walk {
     void* buffer = nullptr;
     std::vector<ChainLevel> chain;
     unsigned linksFollowed = 0; // directory links on the chain
+    std::wstring resolvedTarget; // the target root, links resolved (ResolvedPath)
 };
 
 // Appends a name to a path; returns the length to cut back to.
@@ -501,6 +502,16 @@ bool FollowDirectoryLink(Walk& w, Entry* e)
     return true;
 }
 
+// Whether the source directory link at w.source leads to the target, into it, or to a
+// directory that holds it. Followed, such a link would copy the target into itself, level
+// after level, until the path limit or the disk is reached. Compared as resolved paths,
+// like the check of the two roots before the run.
+bool LeadsIntoTarget(const Walk& w)
+{
+    std::wstring resolved = ResolvedPath(w.source);
+    return IsSameOrInside(resolved, w.resolvedTarget) || IsSameOrInside(w.resolvedTarget, resolved);
+}
+
 // The source file link at path: *e takes the size, times and attributes of the file it
 // leads to. 0 or the error.
 DWORD FollowFileLink(const std::wstring& path, Entry* e)
@@ -594,6 +605,12 @@ bool MirrorSubdirectory(Walk& w, Entry& src, size_t sourceIndex, const Entry* ds
     // Outside what this run covers; a file of that name in the target stays too.
     if (!w.options->subdirectories) return false;
     bool viaLink = IsLink(src);
+    if (viaLink && LeadsIntoTarget(w)) {
+        // Never part of the history: what the target has under that name is an extra.
+        DirLine(L"*EXCLUDED", SourceRelative(w));
+        ReportLine(L"        (a link to the target, into it, or to a directory that holds it)");
+        return dst && HandleExtra(w, *dst);
+    }
     // Reported and counted; the target's counterpart stays as it is.
     if (viaLink && !FollowDirectoryLink(w, &src)) return false;
     if (!dst || IsPlainDir(*dst)) {
@@ -714,13 +731,6 @@ void MirrorDirectory(Walk& w, const Entry& s, const Entry* t, bool isRoot)
 
 } // namespace
 
-std::wstring LongPathOf(const std::wstring& fullPath)
-{
-    if (fullPath.rfind(L"\\\\?\\", 0) == 0) return fullPath;
-    if (fullPath.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + fullPath.substr(2);
-    return L"\\\\?\\" + fullPath;
-}
-
 void MirrorTree(const ToolOptions& options, MirrorStats* stats)
 {
     Walk w;
@@ -730,6 +740,7 @@ void MirrorTree(const ToolOptions& options, MirrorStats* stats)
     w.target = LongPathOf(options.target);
     w.sourceRootLength = w.source.size();
     w.targetRootLength = w.target.size();
+    w.resolvedTarget = ResolvedPath(options.target);
     w.buffer = VirtualAlloc(nullptr, COPY_BUFFER_BYTES, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     if (!w.buffer) {
         ReportError(GetLastError(), L"Allocating the copy buffer", L"");

@@ -12,9 +12,6 @@
 
 namespace {
 
-// Room for any path the platform accepts in its long form.
-constexpr DWORD LONG_PATH_CAPACITY = 32768;
-
 struct CommandLine {
     std::wstring source; // as given
     std::wstring target;
@@ -115,61 +112,6 @@ bool NormalizePath(const std::wstring& given, std::wstring* full)
     bool drive = full->size() >= 3 && iswalpha((*full)[0]) && (*full)[1] == L':' && (*full)[2] == L'\\';
     bool unc = full->rfind(L"\\\\", 0) == 0 && full->size() > 2 && (*full)[2] != L'\\';
     return drive || unc;
-}
-
-// The root of a drive ("C:\") or of a share ("\\server\share").
-bool IsVolumeRoot(const std::wstring& full)
-{
-    if (full.size() <= 3 && full.size() >= 2 && full[1] == L':') return true;
-    if (full.rfind(L"\\\\", 0) == 0) {
-        size_t first = full.find(L'\\', 2);
-        if (first == std::wstring::npos) return true;
-        size_t second = full.find(L'\\', first + 1);
-        return second == std::wstring::npos || second + 1 == full.size();
-    }
-    return false;
-}
-
-// inner is outer itself or lies below it, compared as the file system compares names.
-bool IsSameOrInside(const std::wstring& inner, const std::wstring& outer)
-{
-    size_t n = outer.size();
-    if (inner.size() < n) return false;
-    if (CompareStringOrdinal(inner.c_str(), static_cast<int>(n), outer.c_str(), static_cast<int>(n), TRUE) !=
-        CSTR_EQUAL)
-        return false;
-    return inner.size() == n || outer.back() == L'\\' || inner[n] == L'\\';
-}
-
-// The path with links resolved: the nearest existing directory on it is asked for its
-// final path, the rest is appended. The full path itself when that cannot be done.
-std::wstring ResolvedPath(const std::wstring& full)
-{
-    std::wstring existing = full;
-    std::wstring rest;
-    for (;;) {
-        UniqueHandle h(CreateFileW(LongPathOf(existing).c_str(), FILE_READ_ATTRIBUTES,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        if (h) {
-            std::vector<wchar_t> buffer(LONG_PATH_CAPACITY);
-            DWORD n = GetFinalPathNameByHandleW(h.get(), buffer.data(), LONG_PATH_CAPACITY,
-                                                FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-            if (n == 0 || n >= LONG_PATH_CAPACITY) return full;
-            std::wstring resolved(buffer.data(), n);
-            if (resolved.rfind(L"\\\\?\\UNC\\", 0) == 0) resolved = L"\\\\" + resolved.substr(8);
-            else if (resolved.rfind(L"\\\\?\\", 0) == 0) resolved = resolved.substr(4);
-            while (resolved.size() > 3 && resolved.back() == L'\\') resolved.pop_back();
-            if (!rest.empty() && resolved.back() == L'\\') rest.erase(0, 1);
-            return resolved + rest;
-        }
-        if (IsVolumeRoot(existing)) return full;
-        size_t cut = existing.find_last_of(L'\\');
-        if (cut == std::wstring::npos) return full;
-        rest = existing.substr(cut) + rest;
-        existing.resize(cut);
-        if (existing.size() == 2 && existing[1] == L':') existing += L'\\';
-    }
 }
 
 // The checks that must pass before anything is changed. Reports the reason and returns
