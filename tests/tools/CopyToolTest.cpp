@@ -460,6 +460,37 @@ TEST_F(CopyTool, ReplacesTargetFilesWithoutWritingThroughHardLinks)
     EXPECT_EQ(Difference(elsewhereBefore, Snapshot(elsewhere)), "");
 }
 
+// Removing an extra takes nothing from what stays: the other links of a hard-linked file
+// (another slot's copy) and a file that could not be removed keep their attributes.
+TEST_F(CopyTool, RemovingExtrasLeavesAttributesOfWhatStays)
+{
+    constexpr DWORD KEPT = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
+    std::wstring elsewhere = scratch / L"elsewhere";
+    ASSERT_TRUE(MakeDirs(source));
+    ASSERT_TRUE(WriteFileAt(elsewhere + L"\\linked.txt", "shared with another slot"));
+    ASSERT_TRUE(AddAttributes(elsewhere + L"\\linked.txt", KEPT));
+    ASSERT_TRUE(MakeDirs(target + L"\\gone"));
+    ASSERT_TRUE(CreateHardLinkW(Long(target + L"\\gone\\linked.txt").c_str(), Long(elsewhere + L"\\linked.txt").c_str(),
+                                nullptr));
+    ASSERT_TRUE(WriteFileAt(target + L"\\held.txt", "held open by someone"));
+    ASSERT_TRUE(AddAttributes(target + L"\\held.txt", KEPT));
+    Tree elsewhereBefore = Snapshot(elsewhere);
+    Tree heldBefore = Snapshot(target);
+    {
+        UniqueHandle held(CreateFileW(Long(target + L"\\held.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        ToolRun run = Mirror({L"/R:0", L"/W:0"});
+        EXPECT_EQ(run.exitCode, 2u | 8u) << run.output;
+    }
+    EXPECT_EQ(Difference(elsewhereBefore, Snapshot(elsewhere)), "");
+    EXPECT_FALSE(PathExists(target + L"\\gone"));
+    Tree after = Snapshot(target);
+    ASSERT_EQ(after.count(L"held.txt"), 1u);
+    EXPECT_EQ(after[L"held.txt"].attributes, KEPT);
+    EXPECT_EQ(after[L"held.txt"], heldBefore[L"held.txt"]);
+}
+
 // Links to directories for tests. Wine 8's CreateSymbolicLinkW reports success and makes
 // nothing, and it refuses FSCTL_SET_REPARSE_POINT (no junctions). It does show a Unix
 // symbolic link in its drives as a directory with FILE_ATTRIBUTE_REPARSE_POINT, and it

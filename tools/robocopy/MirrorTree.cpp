@@ -35,10 +35,6 @@ constexpr DWORD COPIED_FILE_ATTRIBUTES = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUT
 // For directories only hidden and system: read-only on a directory means nothing to the
 // shell's users but would, under some emulations, forbid creating files in it.
 constexpr DWORD COPIED_DIR_ATTRIBUTES = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-// Attributes that make DeleteFileW or an overwriting CreateFileW fail.
-constexpr DWORD BLOCKING_ATTRIBUTES = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                      FILE_ATTRIBUTE_SYSTEM;
-
 struct Entry {
     std::wstring name;
     DWORD attributes = 0;
@@ -287,23 +283,46 @@ std::wstring TempPathBeside(const std::wstring& to, unsigned attempt)
     return path + FormatText(L"~kestova-%08lx-%u.tmp", static_cast<unsigned long>(GetCurrentProcessId()), attempt);
 }
 
+// Runs action (a removal of path, or a rename over it) and, where the file system refuses
+// that for a read-only entry, once more with the read-only bit lifted. Attributes belong to
+// the file, not to one name of it: the file is held open meanwhile and its attributes are
+// put back through the handle, so that the other links of a hard-linked file (another
+// slot's copy) and an entry that stays because the action failed keep them. Times are left
+// as they are. 0 or the action's error.
+template <typename Action>
+DWORD EvenIfReadOnly(const std::wstring& path, DWORD attributes, Action action)
+{
+    DWORD code = action();
+    if (code != ERROR_ACCESS_DENIED || !(attributes & FILE_ATTRIBUTE_READONLY)) return code;
+    // Attribute access is granted whatever sharing others asked for; delete sharing lets
+    // the action go on while the handle is held.
+    UniqueHandle held(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    FILE_BASIC_INFO kept;
+    if (!held || !GetFileInformationByHandleEx(held.get(), FileBasicInfo, &kept, sizeof kept)) return code;
+    FILE_BASIC_INFO lifted{}; // zero times: left as they are
+    lifted.FileAttributes = kept.FileAttributes & ~FILE_ATTRIBUTE_READONLY;
+    if (lifted.FileAttributes == 0) lifted.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (!SetFileInformationByHandle(held.get(), FileBasicInfo, &lifted, sizeof lifted)) return code;
+    code = action();
+    // Also after a removal: the file may live on under another name, and a link in the
+    // target may have been opened as what it leads to.
+    FILE_BASIC_INFO restored{};
+    restored.FileAttributes = kept.FileAttributes;
+    SetFileInformationByHandle(held.get(), FileBasicInfo, &restored, sizeof restored);
+    return code;
+}
+
 // Puts the finished copy temp in the place of the target file to. The target is replaced
 // by a rename, never opened for writing: it may be a hard link to a file elsewhere (in
 // another backup slot, or outside the target), and that file must keep its data and
-// attributes. Some file systems refuse to rename over a read-only file; then, and only
-// then, its read-only bit is lifted first (put back when the rename still fails; other
-// hard links to the old file share that bit, since attributes belong to the file).
+// attributes.
 DWORD ReplaceTargetFile(const std::wstring& temp, const std::wstring& to, const Entry& existing)
 {
-    if (MoveFileExW(temp.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
-    DWORD code = GetLastError();
-    if (code != ERROR_ACCESS_DENIED || !(existing.attributes & FILE_ATTRIBUTE_READONLY)) return code;
-    DWORD lifted = existing.attributes & ~FILE_ATTRIBUTE_READONLY;
-    if (!SetFileAttributesW(to.c_str(), lifted ? lifted : FILE_ATTRIBUTE_NORMAL)) return code;
-    if (MoveFileExW(temp.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
-    code = GetLastError();
-    SetFileAttributesW(to.c_str(), existing.attributes);
-    return code;
+    return EvenIfReadOnly(to, existing.attributes, [&] {
+        return MoveFileExW(temp.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : GetLastError();
+    });
 }
 
 // Copies the contents of from to the target path to, then the times and the attributes
@@ -386,11 +405,11 @@ bool RemoveEntry(Walk& w, const Entry& e)
             return false;
         }
     }
-    if (e.attributes & BLOCKING_ATTRIBUTES) SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (IsDir(e)) {
         DirLine(L"*EXTRA Dir", TargetRelative(w));
         DWORD code = WithRetries(w, L"Removing extra directory", TargetRelative(w), [&] {
-            return RemoveDirectoryW(path.c_str()) ? 0 : GetLastError();
+            return EvenIfReadOnly(path, e.attributes,
+                                  [&] { return RemoveDirectoryW(path.c_str()) ? 0 : GetLastError(); });
         });
         if (code) {
             w.stats->dirs.failed++;
@@ -400,8 +419,9 @@ bool RemoveEntry(Walk& w, const Entry& e)
         return true;
     }
     FileLine(L"*EXTRA File", e.size, TargetRelative(w));
-    DWORD code = WithRetries(w, L"Removing extra file", TargetRelative(w),
-                             [&] { return DeleteFileW(path.c_str()) ? 0 : GetLastError(); });
+    DWORD code = WithRetries(w, L"Removing extra file", TargetRelative(w), [&] {
+        return EvenIfReadOnly(path, e.attributes, [&] { return DeleteFileW(path.c_str()) ? 0 : GetLastError(); });
+    });
     if (code) {
         w.stats->files.failed++;
         w.stats->bytes.failed += e.size;
