@@ -29,6 +29,11 @@ struct ToolOptions {
     bool purge = false;          // /PURGE or /MIR
     unsigned retries = DEFAULT_RETRIES;
     unsigned waitSeconds = DEFAULT_WAIT_SECONDS;
+    // /LINKDEST:"folder": an earlier mirror of the same source (full path, empty when none).
+    // A file that must be written into the target and that the reference holds unchanged
+    // (same relative path, size, last-write time and attributes) becomes a hard link to
+    // the reference's file instead of a copy.
+    std::wstring linkReference;
 };
 
 // One row of the summary table.
@@ -43,8 +48,10 @@ struct Tally {
 
 struct MirrorStats {
     Tally dirs;
-    Tally files;
+    Tally files; // a linked file counts in the total, not as copied
     Tally bytes;
+    uint64_t linkedFiles = 0; // written as hard links to the reference's files
+    uint64_t linkedBytes = 0;
 };
 
 // printf-style formatting into a wide text (up to 511 characters).
@@ -60,7 +67,8 @@ void ReportFlush();
 std::wstring ReportTimeText();
 void ReportHeader(const wchar_t* started, const ToolOptions& options, const wchar_t* optionText);
 void ReportUsage();
-void ReportSummary(const MirrorStats& stats, ULONGLONG elapsedMs);
+// The summary table; with a link reference, one more line with the linked files.
+void ReportSummary(const MirrorStats& stats, bool withReference, ULONGLONG elapsedMs);
 // The very last line: "   Ended : " + 24 characters + CR LF. Flushes.
 void ReportEnded();
 // "ERROR 32 (0x00000020) what path" followed by the system's text for the code.

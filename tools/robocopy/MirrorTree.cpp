@@ -32,6 +32,10 @@ constexpr DWORD COPY_BUFFER_BYTES = 1u << 20;
 constexpr DWORD COPIED_FILE_ATTRIBUTES = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                          FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                                          FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+// Attributes that make two files the same beside their size and last-write time. A target
+// file that differs in them is replaced like one whose data differs: it may be shared with
+// another generation, so changing them in place would change that one too.
+constexpr DWORD MATCHED_FILE_ATTRIBUTES = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 // For directories only hidden and system: read-only on a directory means nothing to the
 // shell's users but would, under some emulations, forbid creating files in it.
 constexpr DWORD COPIED_DIR_ATTRIBUTES = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
@@ -71,6 +75,14 @@ bool IsPlainFile(const Entry& e) { return !IsDir(e) && !IsLink(e); }
 bool SameTime(const FILETIME& a, const FILETIME& b)
 {
     return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+}
+
+// Whether a copy of b need not be written again over a: same size, last-write time and
+// attributes.
+bool SameFile(const Entry& a, const Entry& b)
+{
+    return a.size == b.size && SameTime(a.write, b.write) &&
+           (a.attributes & MATCHED_FILE_ATTRIBUTES) == (b.attributes & MATCHED_FILE_ATTRIBUTES);
 }
 
 // Names are compared as the file system compares them: ordinal, ignoring case.
@@ -205,6 +217,13 @@ struct Walk {
     std::vector<ChainLevel> chain;
     unsigned linksFollowed = 0; // directory links on the chain
     std::wstring resolvedTarget; // the target root, links resolved (ResolvedPath)
+    std::wstring reference;      // long form of the link reference's root; empty when none
+    bool linksRefused = false;   // the volume said no to links: no more attempts this run
+    // The reference's listing of the directory at hand, taken when its first file needs
+    // writing. A directory's files are all settled before the walk descends, so one
+    // listing serves, and it costs one call where asking per file costs one per file.
+    std::vector<Entry> referenceEntries;
+    bool referenceListed = false;
 };
 
 // Appends a name to a path; returns the length to cut back to.
@@ -379,6 +398,73 @@ void CopyFileEntry(Walk& w, const Entry& s, const Entry* existing, const wchar_t
         w.stats->files.failed++;
         w.stats->bytes.failed += s.size;
     }
+}
+
+// Errors that say the target's volume makes no hard links to the reference's files at all
+// (another volume, a file system without links): the rest of the run copies.
+bool RefusesAllLinks(DWORD code)
+{
+    return code == ERROR_NOT_SAME_DEVICE || code == ERROR_INVALID_FUNCTION || code == ERROR_NOT_SUPPORTED;
+}
+
+// Makes the target path to a hard link to the reference's file from. existing is the
+// target file's entry when one is there: the link is then made under a new name beside it
+// and renamed over it, as a copy would be, so the old file is never changed. 0 or the error.
+DWORD LinkOneFile(const std::wstring& from, const std::wstring& to, const Entry& reference, const Entry* existing)
+{
+    if (!existing) return CreateHardLinkW(to.c_str(), from.c_str(), nullptr) ? 0 : GetLastError();
+    std::wstring temp;
+    for (unsigned attempt = 0;; ++attempt) {
+        temp = TempPathBeside(to, attempt);
+        if (CreateHardLinkW(temp.c_str(), from.c_str(), nullptr)) break;
+        DWORD code = GetLastError();
+        if ((code != ERROR_ALREADY_EXISTS && code != ERROR_FILE_EXISTS) || attempt + 1 >= TEMP_NAME_TRIES)
+            return code;
+    }
+    DWORD code = ReplaceTargetFile(temp, to, *existing);
+    // The new name shares the reference's attributes, read-only ones too; they stay its.
+    if (code) EvenIfReadOnly(temp, reference.attributes, [&] { return DeleteFileW(temp.c_str()) ? 0 : GetLastError(); });
+    return code;
+}
+
+// The reference's entry of the file at path (the counterpart of w.target), or null.
+const Entry* ReferenceEntry(Walk& w, const std::wstring& path)
+{
+    size_t cut = path.find_last_of(L'\\');
+    if (!w.referenceListed) {
+        w.referenceListed = true;
+        DWORD code = 0;
+        // A directory the reference lacks, or cannot list, links nothing.
+        if (!ListDirectory(path.substr(0, cut), &w.referenceEntries, &code)) w.referenceEntries.clear();
+    }
+    std::wstring name = path.substr(cut + 1);
+    auto found = std::lower_bound(w.referenceEntries.begin(), w.referenceEntries.end(), name,
+                                  [](const Entry& e, const std::wstring& n) { return CompareNames(e.name, n) < 0; });
+    return found != w.referenceEntries.end() && CompareNames(found->name, name) == 0 ? &*found : nullptr;
+}
+
+// Puts the source file s (w.source) into the target (w.target): as a hard link to the link
+// reference's file of the same relative path when that one is the same as s, otherwise,
+// or when no link can be made, as a copy. existing is the target file's entry when one is
+// there.
+void WriteFileEntry(Walk& w, const Entry& s, const Entry* existing, const wchar_t* label)
+{
+    if (!w.reference.empty() && !w.linksRefused) {
+        std::wstring from = w.reference;
+        PushName(&from, TargetRelative(w));
+        const Entry* r = ReferenceEntry(w, from);
+        if (r && IsPlainFile(*r) && SameFile(*r, s)) {
+            DWORD code = LinkOneFile(from, w.target, *r, existing);
+            if (code == 0) {
+                FileLine(L"Linked", s.size, SourceRelative(w));
+                w.stats->linkedFiles++;
+                w.stats->linkedBytes += s.size;
+                return;
+            }
+            if (RefusesAllLinks(code)) w.linksRefused = true;
+        }
+    }
+    CopyFileEntry(w, s, existing, label);
 }
 
 // Removes the target entry e (at w.target): a file, a link, or a whole directory tree.
@@ -580,18 +666,18 @@ bool MirrorFile(Walk& w, Entry& src, const Entry* dst)
     stats.files.total++;
     stats.bytes.total += src.size;
     if (!dst) {
-        CopyFileEntry(w, src, nullptr, L"New File");
+        WriteFileEntry(w, src, nullptr, L"New File");
         return true;
     }
     if (IsPlainFile(*dst)) {
-        if (dst->size == src.size && SameTime(dst->write, src.write)) {
+        if (SameFile(*dst, src)) {
             stats.files.skipped++;
             stats.bytes.skipped += src.size;
             return false;
         }
         LONG newer = CompareFileTime(&src.write, &dst->write);
         const wchar_t* label = newer > 0 ? L"Newer" : newer < 0 ? L"Older" : L"Changed";
-        CopyFileEntry(w, src, dst, label);
+        WriteFileEntry(w, src, dst, label);
         return true;
     }
     FileLine(L"*MISMATCH", src.size, SourceRelative(w));
@@ -610,7 +696,7 @@ bool MirrorFile(Walk& w, Entry& src, const Entry* dst)
     // The new file takes the source's spelling of the name.
     w.target.resize(w.target.size() - dst->name.size());
     w.target += src.name;
-    CopyFileEntry(w, src, nullptr, L"New File");
+    WriteFileEntry(w, src, nullptr, L"New File");
     return true;
 }
 
@@ -703,6 +789,7 @@ void MirrorDirectory(Walk& w, const Entry& s, const Entry* t, bool isRoot)
 
     bool changed = created;
     std::vector<SubDir> subdirs;
+    w.referenceListed = false;
     size_t i = 0, j = 0;
     while (i < sources.size() || j < targets.size()) {
         int order = i == sources.size() ? 1 : j == targets.size() ? -1
@@ -761,6 +848,7 @@ void MirrorTree(const ToolOptions& options, MirrorStats* stats)
     w.sourceRootLength = w.source.size();
     w.targetRootLength = w.target.size();
     w.resolvedTarget = ResolvedPath(options.target);
+    if (!options.linkReference.empty()) w.reference = LongPathOf(options.linkReference);
     w.buffer = VirtualAlloc(nullptr, COPY_BUFFER_BYTES, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     if (!w.buffer) {
         ReportError(GetLastError(), L"Allocating the copy buffer", L"");

@@ -15,9 +15,14 @@ namespace {
 struct CommandLine {
     std::wstring source; // as given
     std::wstring target;
+    std::wstring linkReference; // as given, empty when none
     std::wstring optionText; // as the header shows them
     bool help = false;
 };
+
+// "/LINKDEST:folder" (the command line's quotes are gone by now).
+constexpr wchar_t LINKDEST_OPTION[] = L"/LINKDEST:";
+constexpr size_t LINKDEST_OPTION_LENGTH = sizeof LINKDEST_OPTION / sizeof LINKDEST_OPTION[0] - 1;
 
 bool EqualsIgnoringCase(const wchar_t* a, const wchar_t* b) { return _wcsicmp(a, b) == 0; }
 
@@ -58,6 +63,12 @@ bool ParseArguments(int argc, wchar_t** argv, CommandLine* line, ToolOptions* op
             options->subdirectories = true;
         } else if (EqualsIgnoringCase(arg, L"/PURGE")) {
             options->purge = true;
+        } else if (_wcsnicmp(arg, LINKDEST_OPTION, LINKDEST_OPTION_LENGTH) == 0) {
+            line->linkReference = arg + LINKDEST_OPTION_LENGTH;
+            if (line->linkReference.empty()) {
+                *problem = L"No folder given with /LINKDEST:";
+                return false;
+            }
         } else if ((arg[1] == L'R' || arg[1] == L'r') && arg[2] == L':') {
             if (!ParseCount(arg + 3, MAX_RETRIES, &options->retries)) {
                 *problem = FormatText(L"Invalid retry count (0 to %u): ", MAX_RETRIES) + arg;
@@ -156,7 +167,8 @@ bool CheckPaths(const ToolOptions& options)
 int ExitStatusOf(const MirrorStats& stats)
 {
     int status = 0;
-    if (stats.files.copied) status |= EXIT_FILES_COPIED;
+    // A linked file is written into the target as much as a copied one.
+    if (stats.files.copied || stats.linkedFiles) status |= EXIT_FILES_COPIED;
     if (stats.files.extras || stats.dirs.extras) status |= EXIT_EXTRAS;
     if (stats.files.mismatch || stats.dirs.mismatch) status |= EXIT_MISMATCH;
     if (stats.files.failed || stats.dirs.failed) status |= EXIT_FAILED;
@@ -183,10 +195,17 @@ int MirrorMain(int argc, wchar_t** argv)
     bool targetOk = NormalizePath(line.target, &options.target);
     if (!sourceOk) options.source = line.source;
     if (!targetOk) options.target = line.target;
+    bool referenceOk = line.linkReference.empty() || NormalizePath(line.linkReference, &options.linkReference);
+    if (!referenceOk) options.linkReference = line.linkReference;
     ReportHeader(started.c_str(), options, line.optionText.c_str());
     if (!sourceOk || !targetOk) {
         ReportLine(std::wstring(L"ERROR : Invalid ") + (sourceOk ? L"target" : L"source") +
                    L" directory: " + (sourceOk ? line.target : line.source));
+        ReportEnded();
+        return EXIT_FATAL;
+    }
+    if (!referenceOk) {
+        ReportLine(L"ERROR : Invalid /LINKDEST directory: " + line.linkReference);
         ReportEnded();
         return EXIT_FATAL;
     }
@@ -197,7 +216,7 @@ int MirrorMain(int argc, wchar_t** argv)
 
     MirrorStats stats;
     MirrorTree(options, &stats);
-    ReportSummary(stats, GetTickCount64() - startTick);
+    ReportSummary(stats, !options.linkReference.empty(), GetTickCount64() - startTick);
     ReportEnded();
     return ExitStatusOf(stats);
 }

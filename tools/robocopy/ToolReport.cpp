@@ -106,6 +106,7 @@ void ReportHeader(const wchar_t* started, const ToolOptions& options, const wcha
     ReportLine(FormatText(L"%8ls : ", L"Started") + started);
     ReportLine(FormatText(L"%8ls : ", L"Source") + options.source);
     ReportLine(FormatText(L"%8ls : ", L"Target") + options.target);
+    if (!options.linkReference.empty()) ReportLine(FormatText(L"%8ls : ", L"LinkDest") + options.linkReference);
     ReportLine(L"");
     ReportLine(FormatText(L"%8ls : ", L"Options") + optionText);
     ReportLine(L"");
@@ -125,6 +126,8 @@ void ReportUsage()
     ReportLine(L"  /PURGE   remove target files and directories that the source does not have");
     ReportLine(L"  /R:n     retries of a file that cannot be copied or removed (default 3)");
     ReportLine(L"  /W:n     seconds to wait between retries (default 1)");
+    ReportLine(L"  /LINKDEST:dir  an earlier mirror of the same source: files it holds unchanged are");
+    ReportLine(L"           hard-linked from it instead of copied (copied where no link can be made)");
     ReportLine(L"  /?       this text");
     ReportLine(L"");
     ReportLine(L"Without /E or /MIR only the files directly in <source> are copied. Files are copied");
@@ -133,7 +136,7 @@ void ReportUsage()
     ReportLine(L"");
 }
 
-void ReportSummary(const MirrorStats& stats, ULONGLONG elapsedMs)
+void ReportSummary(const MirrorStats& stats, bool withReference, ULONGLONG elapsedMs)
 {
     ReportLine(L"");
     ReportLine(RULE);
@@ -143,6 +146,10 @@ void ReportSummary(const MirrorStats& stats, ULONGLONG elapsedMs)
     ReportLine(TallyRow(L"Dirs", stats.dirs));
     ReportLine(TallyRow(L"Files", stats.files));
     ReportLine(TallyRow(L"Bytes", stats.bytes));
+    if (withReference)
+        ReportLine(FormatText(L"%8ls : %11llu files, %llu bytes, hard-linked from the reference (not copied)",
+                              L"Linked", static_cast<unsigned long long>(stats.linkedFiles),
+                              static_cast<unsigned long long>(stats.linkedBytes)));
     ULONGLONG seconds = elapsedMs / 1000;
     ReportLine(FormatText(L"%8ls : %llu:%02llu:%02llu.%03llu", L"Times", seconds / 3600, seconds / 60 % 60,
                       seconds % 60, elapsedMs % 1000));
