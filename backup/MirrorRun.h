@@ -4,13 +4,11 @@
 #pragma once
 
 #include "base/Platform.h"
+#include "runner/RunOutcome.h"
 
 #include <cstddef>
 
 // Outcome statuses of a run (the lParam of the run's report).
-constexpr int RUN_FINISHED = 1;    // the tool ran to the end and reported success (0 to 7)
-constexpr int RUN_NOT_STARTED = 2; // the tool was not started; nothing was written
-constexpr int RUN_TOOL_FAILED = 3; // the tool ran but failed (code 8 or more, crash, unreadable)
 
 // Digest of the original copy tool file; installations that bring that file configure
 // the build with it.
@@ -54,7 +52,12 @@ int RunCopyTool(const wchar_t* toolPath, const wchar_t* sourceDir, const wchar_t
                 const wchar_t* referenceDir, const wchar_t* currentDirectory,
                 const CopyOutputSink* sink);
 
-// One run of "tool" "source" "target" /MIR. Returns 0 with *status RUN_FINISHED, or 1 with
+// One backup run of "tool" "source" "target" /MIR into a slot folder. With linkReference
+// the newest other stamped slot follows as /LINKDEST:"slot", so the tool links the files
+// that have not changed since. Returns 0 with *status RUN_FINISHED, or 1 with
 // RUN_NOT_STARTED or RUN_TOOL_FAILED. append chooses "ab" over "wb" for the log.
+int RunMirror(const wchar_t* toolPath, const wchar_t* sourceDir, const wchar_t* targetDir,
+              const wchar_t* logPath, bool append, int* status, bool linkReference);
+// The same with the plain line, no link reference.
 int RunMirror(const wchar_t* toolPath, const wchar_t* sourceDir, const wchar_t* targetDir,
               const wchar_t* logPath, bool append, int* status);

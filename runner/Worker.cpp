@@ -5,11 +5,10 @@
 #include "base/PathText.h"
 #include "base/ScopedWin.h"
 #include "base/Settings.h"
+#include "client/ProcessWatch.h"
 #include "runner/ControlMessages.h"
 #include "runner/RunnerSeams.h"
 #include "runner/SharedState.h"
-
-static constexpr const wchar_t CLIENT_PROCESS_NAME[] = L"QQ.exe";
 
 // Clears the busy flag (even though a failed job never set it) and reports the failure.
 static void ReportJobFailure(HWND window, LPARAM code)
