@@ -5,6 +5,7 @@
 #include "base/PathText.h"
 #include "base/ScopedWin.h"
 #include "base/Settings.h"
+#include "client/ProcessWatch.h"
 #include "runner/ControlMessages.h"
 #include "runner/RunnerSeams.h"
 #include "runner/SharedState.h"
@@ -55,6 +56,8 @@ static void ServeRequests(HWND window, const wchar_t* dataDir)
             break;
         }
     }
+    // The process check keeps the client's process open between checks; no check follows.
+    ReleaseProcessWatch();
     PostMessageW(window, WM_WORKER_ENDED, WORKER_STOPPED, 0);
 }
 
