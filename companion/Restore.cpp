@@ -334,7 +334,7 @@ int RunRestore(const RestoreJob& job, RestoreOutcome* outcome)
 {
     *outcome = RestoreOutcome{};
     Report(job, STEP_CHECKING);
-    if (!job.programDir) return outcome->status = RESTORE_NO_PROGRAM_DIR;
+    if (!job.programDir) return outcome->status = EXIT_NO_PROGRAM_FILES;
 
     wchar_t relative[32];
     swprintf(relative, 32, L"%ls\\%d", STORE_DIR_NAME, job.slot);
@@ -342,7 +342,7 @@ int RunRestore(const RestoreJob& job, RestoreOutcome* outcome)
     wchar_t toolPath[PATH_CAPACITY];
     if (!JoinSibling(slotPath, PATH_CAPACITY, job.programDir, relative) ||
         !JoinPath(toolPath, PATH_CAPACITY, job.programDir, COPY_TOOL_FILE_NAME))
-        return outcome->status = RESTORE_NO_PROGRAM_DIR;
+        return outcome->status = EXIT_NO_PROGRAM_FILES;
     if (job.slot < 1 || job.slot > SLOT_COUNT) return outcome->status = RESTORE_EMPTY_SLOT;
 
     SlotState chosen;
@@ -377,7 +377,7 @@ int UndoLastRestore(const RestoreJob& job, RestoreOutcome* outcome)
 {
     *outcome = RestoreOutcome{};
     Report(job, STEP_CHECKING);
-    if (!job.programDir) return outcome->status = RESTORE_NO_PROGRAM_DIR;
+    if (!job.programDir) return outcome->status = EXIT_NO_PROGRAM_FILES;
     wchar_t asideDir[PATH_CAPACITY];
     if (!ReadUndoRecord(job.programDir, outcome->dataDir, asideDir, PATH_CAPACITY) || !IsFolder(asideDir))
         return outcome->status = RESTORE_NOTHING_TO_UNDO;
