@@ -16,24 +16,93 @@ const std::tm DEFAULT_STAMP_TIME = [] {
     return t;
 }();
 
-// The slot directories relative to the parent of the program directory.
-static const wchar_t* const kSlotDirs[SLOT_COUNT] = {
-    L"Backup_Data\\1", L"Backup_Data\\2", L"Backup_Data\\3", L"Backup_Data\\4", L"Backup_Data\\5",
-};
+namespace {
 
-// The program directory, or null when it is unavailable or is a drive's root ("C:"):
-// such a directory has no parent for the store to sit in.
-static wchar_t* StoreParentProgramDir(wchar_t* dir, size_t capacity)
+// Whether programDir has a parent for the store to sit in: a drive's root ("C:") has none.
+bool HasStoreParent(const wchar_t* programDir)
+{
+    return programDir && wcschr(programDir, PATH_SEPARATOR) != nullptr;
+}
+
+// The program directory, or null when it is unavailable or is a drive's root.
+wchar_t* StoreParentProgramDir(wchar_t* dir, size_t capacity)
 {
     if (!GetProgramDir(dir, capacity)) return nullptr;
-    if (!wcschr(dir, PATH_SEPARATOR)) return nullptr;
-    return dir;
+    return HasStoreParent(dir) ? dir : nullptr;
 }
 
 // One directory of the store: made now, or already there under that name.
-static bool EnsureDirectory(const wchar_t* path)
+bool EnsureDirectory(const wchar_t* path)
 {
     return CreateDirectoryW(path, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+// The folder name of slot 1..5: "1" to "5".
+void SlotName(int slot, wchar_t name[2])
+{
+    name[0] = static_cast<wchar_t>(L'0' + slot);
+    name[1] = L'\0';
+}
+
+// The ordering keys of the five slots' stamps in configPath (all default when it is null).
+void ReadSlotKeys(const wchar_t* configPath, long long keys[SLOT_COUNT])
+{
+    for (int n = 1; n <= SLOT_COUNT; ++n) {
+        wchar_t stamp[STAMP_CAPACITY];
+        keys[n - 1] = StampToTime(ReadSlotStamp(configPath, n, stamp, STAMP_CAPACITY));
+    }
+}
+
+// The slot that comes first in the ordering, leaving out exceptSlot; 0 when none is left.
+int FirstSlot(const long long keys[SLOT_COUNT], bool newest, int exceptSlot)
+{
+    int best = 0;
+    for (int n = 1; n <= SLOT_COUNT; ++n) {
+        if (n == exceptSlot) continue;
+        if (best == 0 || SlotComesFirst(keys[n - 1], n, keys[best - 1], best, newest)) best = n;
+    }
+    return best;
+}
+
+} // namespace
+
+wchar_t* FormSlotPath(wchar_t* path, size_t capacity, const wchar_t* programDir, int slot)
+{
+    if (!path || slot < 1 || slot > SLOT_COUNT) return nullptr;
+    if (!HasStoreParent(programDir)) return nullptr;
+    wchar_t store[PATH_CAPACITY];
+    wchar_t name[2];
+    SlotName(slot, name);
+    if (!JoinSibling(store, PATH_CAPACITY, programDir, STORE_DIR_NAME)) return nullptr;
+    return JoinPath(path, capacity, store, name);
+}
+
+wchar_t* FormSlotSection(wchar_t* section, size_t capacity, const wchar_t* slotName)
+{
+    if (!section || !slotName) return nullptr;
+    size_t prefix = wcslen(SLOT_SECTION_PREFIX), name = wcslen(slotName);
+    if (prefix + name + 1 > capacity) return nullptr;
+    wmemcpy(section, SLOT_SECTION_PREFIX, prefix);
+    wmemcpy(section + prefix, slotName, name + 1);
+    return section;
+}
+
+wchar_t* ReadSlotStamp(const wchar_t* configPath, int slot, wchar_t* stamp, size_t capacity)
+{
+    if (!configPath || slot < 1 || slot > SLOT_COUNT) return nullptr;
+    wchar_t name[2];
+    wchar_t section[16];
+    SlotName(slot, name);
+    if (!FormSlotSection(section, 16, name)) return nullptr;
+    return ReadSetting(configPath, section, KEY_ENDED, stamp, capacity);
+}
+
+bool WriteSlotStamp(const wchar_t* configPath, const wchar_t* slotDir, const wchar_t* stamp)
+{
+    wchar_t section[PATH_CAPACITY];
+    if (!configPath || !slotDir || !FormSlotSection(section, PATH_CAPACITY, LastComponent(slotDir)))
+        return false;
+    return WriteSetting(configPath, section, KEY_ENDED, stamp);
 }
 
 bool PrepareBackupStore()
@@ -44,9 +113,8 @@ bool PrepareBackupStore()
     if (!JoinSibling(store, PATH_CAPACITY, dir, STORE_DIR_NAME)) return false;
     if (!EnsureDirectory(store)) return false;
     for (int n = 1; n <= SLOT_COUNT; ++n) {
-        wchar_t name[2] = {static_cast<wchar_t>(L'0' + n), L'\0'};
         wchar_t slot[PATH_CAPACITY];
-        if (!JoinPath(slot, PATH_CAPACITY, store, name)) return false;
+        if (!FormSlotPath(slot, PATH_CAPACITY, dir, n)) return false;
         if (!EnsureDirectory(slot)) return false;
     }
     return true;
@@ -59,18 +127,28 @@ wchar_t* ChooseBackupSlot(wchar_t* slotPath, size_t capacity)
     if (!slotPath) return nullptr;
     if (!GetConfigPath(config, PATH_CAPACITY)) return nullptr;
     if (!StoreParentProgramDir(dir, PATH_CAPACITY)) return nullptr;
+    return FormSlotPath(slotPath, capacity, dir, FindOldestSlot(config));
+}
 
-    long long times[SLOT_COUNT];
-    for (int i = 0; i < SLOT_COUNT; ++i) {
-        wchar_t section[16];
-        swprintf(section, 16, L"%ls%d", SLOT_SECTION_PREFIX, i + 1);
-        wchar_t stamp[STAMP_CAPACITY];
-        times[i] = StampToTime(ReadSetting(config, section, KEY_ENDED, stamp, STAMP_CAPACITY));
-    }
-    int best = 0;
-    for (int i = 1; i < SLOT_COUNT; ++i)
-        if (times[i] < times[best]) best = i;
-    return JoinSibling(slotPath, capacity, dir, kSlotDirs[best]);
+int FindOldestSlot(const wchar_t* configPath)
+{
+    long long keys[SLOT_COUNT];
+    ReadSlotKeys(configPath, keys);
+    return FirstSlot(keys, false, 0);
+}
+
+int FindNewestStampedSlot(const wchar_t* configPath, int exceptSlot)
+{
+    long long keys[SLOT_COUNT];
+    ReadSlotKeys(configPath, keys);
+    int newest = FirstSlot(keys, true, exceptSlot);
+    return newest != 0 && IsUsableStampKey(keys[newest - 1]) ? newest : 0;
+}
+
+bool SlotComesFirst(long long keyA, int a, long long keyB, int b, bool newest)
+{
+    if (keyA != keyB) return newest ? keyA > keyB : keyA < keyB;
+    return a < b;
 }
 
 int IsDirectoryEmpty(const wchar_t* path)
@@ -95,7 +173,7 @@ int IsDirectoryEmpty(const wchar_t* path)
 std::tm ParseStamp(const wchar_t* text)
 {
     if (!text) return DEFAULT_STAMP_TIME;
-    static const wchar_t* const kMonths[12] = {
+    static const wchar_t* const MONTHS[12] = {
         L"JAN", L"FEB", L"MAR", L"APR", L"MAY", L"JUN",
         L"JUL", L"AUG", L"SEP", L"OCT", L"NOV", L"DEC",
     };
@@ -109,7 +187,7 @@ std::tm ParseStamp(const wchar_t* text)
     t.tm_year = year - 1900;
     ToUpperAscii(month);
     for (int m = 0; m < 12; ++m) {
-        if (wcscmp(month, kMonths[m]) == 0) {
+        if (wcscmp(month, MONTHS[m]) == 0) {
             t.tm_mon = m;
             return t;
         }
@@ -121,4 +199,20 @@ long long StampToTime(const wchar_t* text)
 {
     std::tm t = ParseStamp(text);
     return static_cast<long long>(std::mktime(&t));
+}
+
+long long StampLocalMoment(const wchar_t* text, std::tm* local)
+{
+    // Parsed, a stamp says "standard time", which would put a summer stamp an hour late.
+    std::tm parsed = ParseStamp(text);
+    std::tm t = parsed;
+    t.tm_isdst = -1;
+    long long moment = static_cast<long long>(std::mktime(&t));
+    if (local) *local = moment == -1 ? parsed : t;
+    return moment;
+}
+
+bool IsUsableStampKey(long long key)
+{
+    return key != -1 && key != StampToTime(nullptr);
 }

@@ -26,11 +26,10 @@ constexpr size_t STAMP_TAIL_BYTES = 26;
 constexpr size_t STAMP_BYTES = 24;
 // Room for the stamp as wide text, terminator included; 24 bytes always fit.
 constexpr size_t STAMP_WIDE_CAPACITY = 32;
-// The tool's exit codes below this only report what it did (copied, extras, mismatches);
-// from 8 up some copies failed or the run was fatal.
-constexpr DWORD FIRST_FAILED_EXIT_CODE = COPY_EXIT_FIRST_FAILURE;
 
 const wchar_t MIRROR_OPTION[] = L"/MIR";
+// The reference slot whose unchanged files the tool links instead of copying.
+const wchar_t LINK_REFERENCE_OPTION[] = L" /LINKDEST:\"";
 
 // A path that would leave its quotes in the command line: a quote ends the argument, and
 // a backslash before the closing quote escapes it, so the rest of the line would be read
@@ -52,9 +51,11 @@ bool Append(wchar_t* line, size_t capacity, size_t* used, const wchar_t* text)
     return true;
 }
 
-// "tool" "source" "target" /MIR, or null when it does not fit or a path is unsafe in it.
+// "tool" "source" "target" /MIR, with /LINKDEST:"reference" after it when a reference is
+// given; null when it does not fit or a path is unsafe in it.
 wchar_t* FormMirrorCommandLine(wchar_t* line, size_t capacity, const wchar_t* toolPath,
-                               const wchar_t* sourceDir, const wchar_t* targetDir)
+                               const wchar_t* sourceDir, const wchar_t* targetDir,
+                               const wchar_t* referenceDir)
 {
     const wchar_t* paths[] = {toolPath, sourceDir, targetDir};
     size_t used = 0;
@@ -66,17 +67,12 @@ wchar_t* FormMirrorCommandLine(wchar_t* line, size_t capacity, const wchar_t* to
             return nullptr;
     }
     if (!Append(line, capacity, &used, MIRROR_OPTION)) return nullptr;
+    if (!referenceDir) return line;
+    if (BreaksQuoting(referenceDir)) return nullptr;
+    if (!Append(line, capacity, &used, LINK_REFERENCE_OPTION) ||
+        !Append(line, capacity, &used, referenceDir) || !Append(line, capacity, &used, L"\""))
+        return nullptr;
     return line;
-}
-
-// "Target" and the slot directory's last component: "Target3" for ...\Backup_Data\3.
-wchar_t* JoinSection(wchar_t* section, size_t capacity, const wchar_t* slotName)
-{
-    size_t used = 0;
-    section[0] = L'\0';
-    if (!Append(section, capacity, &used, SLOT_SECTION_PREFIX)) return nullptr;
-    if (!Append(section, capacity, &used, slotName)) return nullptr;
-    return section;
 }
 
 // The last STAMP_TAIL_BYTES bytes of a stream, kept in order as chunks pass.
@@ -203,59 +199,85 @@ HANDLE SpawnWithPipe(const wchar_t* commandLine, HANDLE* readEnd, const wchar_t*
     return process.hProcess;
 }
 
+int RunCopyTool(const wchar_t* toolPath, const wchar_t* sourceDir, const wchar_t* targetDir,
+                const wchar_t* referenceDir, const wchar_t* currentDirectory,
+                const CopyOutputSink* sink)
+{
+    if (!toolPath || !sourceDir || !targetDir) return RUN_NOT_STARTED;
+    wchar_t commandLine[COMMAND_LINE_CAPACITY];
+    if (!FormMirrorCommandLine(commandLine, COMMAND_LINE_CAPACITY, toolPath, sourceDir, targetDir,
+                               referenceDir))
+        return RUN_NOT_STARTED;
+
+    HANDLE readRaw = INVALID_HANDLE_VALUE;
+    UniqueHandle process(SpawnWithPipe(commandLine, &readRaw, currentDirectory));
+    UniqueHandle readEnd(readRaw);
+    if (!process) return RUN_NOT_STARTED;
+    if (sink && sink->started) sink->started(sink->context);
+
+    // Drained whether or not anyone keeps it: a full pipe would block the tool.
+    unsigned char chunk[READ_CHUNK_BYTES];
+    DWORD got = 0;
+    // The first failed read (ERROR_BROKEN_PIPE once every writer has gone) ends the output.
+    while (ReadFile(readEnd.get(), chunk, READ_CHUNK_BYTES, &got, nullptr)) {
+        if (got != 0 && sink && sink->output) sink->output(sink->context, chunk, got);
+    }
+
+    // The output has ended; the exit code tells whether the mirror is whole. A tool that
+    // failed, crashed (its code is then the exception's, far above 7) or whose code cannot
+    // be read has not made a whole copy.
+    DWORD exitCode = STILL_ACTIVE;
+    bool succeeded = WaitForSingleObject(process.get(), INFINITE) == WAIT_OBJECT_0 &&
+                     GetExitCodeProcess(process.get(), &exitCode) &&
+                     exitCode < static_cast<DWORD>(COPY_EXIT_FIRST_FAILURE);
+    return succeeded ? RUN_FINISHED : RUN_TOOL_FAILED;
+}
+
+namespace {
+
+// What a backup run keeps of the tool's output: all of it in the log, and its tail.
+struct MirrorLog {
+    const wchar_t* path;
+    bool append;
+    UniqueFile file;
+    OutputTail tail;
+};
+
+// Opened only once the tool runs, so a tool that cannot start leaves the previous log as
+// it was. A log that cannot be opened does not stop the run: the output goes unwritten.
+void OpenMirrorLog(void* context)
+{
+    MirrorLog* log = static_cast<MirrorLog*>(context);
+    if (log->path) log->file.reset(_wfopen(log->path, log->append ? L"ab" : L"wb"));
+}
+
+void KeepMirrorOutput(void* context, const unsigned char* bytes, size_t size)
+{
+    MirrorLog* log = static_cast<MirrorLog*>(context);
+    if (log->file) fwrite(bytes, 1, size, log->file.get());
+    KeepTail(&log->tail, bytes, size);
+}
+
+} // namespace
+
 int RunMirror(const wchar_t* toolPath, const wchar_t* sourceDir, const wchar_t* targetDir,
               const wchar_t* logPath, bool append, int* status)
 {
     int ignored = 0;
     if (!status) status = &ignored;
-    *status = RUN_NOT_STARTED;
-    if (!toolPath || !sourceDir || !targetDir) return 1;
+    MirrorLog log{logPath, append, UniqueFile(), OutputTail{}};
+    CopyOutputSink sink{&log, OpenMirrorLog, KeepMirrorOutput};
+    *status = RunCopyTool(toolPath, sourceDir, targetDir, nullptr, nullptr, &sink);
 
-    wchar_t commandLine[COMMAND_LINE_CAPACITY];
-    if (!FormMirrorCommandLine(commandLine, COMMAND_LINE_CAPACITY, toolPath, sourceDir, targetDir))
-        return 1;
-
-    HANDLE readRaw = INVALID_HANDLE_VALUE;
-    UniqueHandle process(SpawnWithPipe(commandLine, &readRaw, nullptr));
-    UniqueHandle readEnd(readRaw);
-    if (!process) return 1;
-
-    // Opened only now, so a tool that cannot start leaves the previous log as it was. A
-    // log that cannot be opened does not stop the run: the output is drained unwritten.
-    UniqueFile log(logPath ? _wfopen(logPath, append ? L"ab" : L"wb") : nullptr);
-
-    OutputTail tail{};
-    unsigned char chunk[READ_CHUNK_BYTES];
-    DWORD got = 0;
-    // The first failed read (ERROR_BROKEN_PIPE once every writer has gone) ends the output.
-    while (ReadFile(readEnd.get(), chunk, READ_CHUNK_BYTES, &got, nullptr)) {
-        if (got == 0) continue;
-        if (log) fwrite(chunk, 1, got, log.get());
-        KeepTail(&tail, chunk, got);
-    }
-
-    // The output has ended; the exit code tells whether the mirror is whole. A tool that
-    // failed, crashed (its code is then the exception's, far above 7) or whose code cannot
-    // be read must not stamp its slot as the newest generation.
-    DWORD exitCode = STILL_ACTIVE;
-    bool toolSucceeded = WaitForSingleObject(process.get(), INFINITE) == WAIT_OBJECT_0 &&
-                         GetExitCodeProcess(process.get(), &exitCode) &&
-                         exitCode < FIRST_FAILED_EXIT_CODE;
-
-    if (toolSucceeded) {
+    // A tool that did not make a whole mirror must not stamp its slot as the newest
+    // generation.
+    if (*status == RUN_FINISHED) {
         wchar_t stamp[STAMP_WIDE_CAPACITY];
         wchar_t configPath[PATH_CAPACITY];
-        wchar_t section[PATH_CAPACITY];
-        if (StampFromTail(&tail, stamp, STAMP_WIDE_CAPACITY) && GetConfigPath(configPath, PATH_CAPACITY) &&
-            JoinSection(section, PATH_CAPACITY, LastComponent(targetDir))) {
-            // A failed write leaves the slot's previous stamp; the run still counts.
-            WriteSetting(configPath, section, KEY_ENDED, stamp);
-        }
+        // A failed write leaves the slot's previous stamp; the run still counts.
+        if (StampFromTail(&log.tail, stamp, STAMP_WIDE_CAPACITY) && GetConfigPath(configPath, PATH_CAPACITY))
+            WriteSlotStamp(configPath, targetDir, stamp);
     }
-
-    readEnd.reset();
-    process.reset();
-    log.reset();
-    *status = toolSucceeded ? RUN_FINISHED : RUN_TOOL_FAILED;
-    return toolSucceeded ? 0 : 1;
+    log.file.reset();
+    return *status == RUN_FINISHED ? 0 : 1;
 }

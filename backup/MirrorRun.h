@@ -28,6 +28,24 @@ wchar_t* VerifyCopyTool(wchar_t* toolPath, size_t capacity);
 // and sets *readEnd to INVALID_HANDLE_VALUE. currentDirectory may be null.
 HANDLE SpawnWithPipe(const wchar_t* commandLine, HANDLE* readEnd, const wchar_t* currentDirectory);
 
+// Receives the copy tool's output while it runs; either call may be null.
+struct CopyOutputSink {
+    void* context;
+    // Once, as soon as the tool has started and before any of its output.
+    void (*started)(void* context);
+    // Each piece of output as read (at most 1024 bytes), not decoded.
+    void (*output)(void* context, const unsigned char* bytes, size_t size);
+};
+
+// The one start of the copy tool: forms "tool" "source" "target" /MIR (followed by
+// /LINKDEST:"reference" when referenceDir is given), refuses a path that would break its
+// quotes or a line that does not fit, starts it hidden with its output into a pipe (in
+// currentDirectory, which may be null), hands the output to sink (may be null) until it
+// ends and judges the exit code. Returns RUN_FINISHED, RUN_NOT_STARTED or RUN_TOOL_FAILED.
+int RunCopyTool(const wchar_t* toolPath, const wchar_t* sourceDir, const wchar_t* targetDir,
+                const wchar_t* referenceDir, const wchar_t* currentDirectory,
+                const CopyOutputSink* sink);
+
 // One run of "tool" "source" "target" /MIR. Returns 0 with *status RUN_FINISHED, or 1 with
 // RUN_NOT_STARTED or RUN_TOOL_FAILED. append chooses "ab" over "wb" for the log.
 int RunMirror(const wchar_t* toolPath, const wchar_t* sourceDir, const wchar_t* targetDir,

@@ -1,7 +1,6 @@
 #include "companion/Restore.h"
 
 #include "backup/BackupStore.h"
-#include "backup/CopyToolExit.h"
 #include "backup/MirrorRun.h"
 #include "base/ScopedWin.h"
 #include "base/Settings.h"
@@ -10,42 +9,22 @@
 #include "companion/SlotList.h"
 
 #include <cwchar>
-#include <initializer_list>
 #include <string>
 
 namespace {
 
 constexpr const wchar_t CLIENT_PROCESS_NAME[] = L"QQ.exe";
-// The copy tool's exit codes from this one up mean some copies failed.
-constexpr DWORD FIRST_FAILED_EXIT_CODE = COPY_EXIT_FIRST_FAILURE;
 // Room kept free on the data folder's volume beyond the copy itself, for QQ to go on
 // writing: 64 MB.
 constexpr unsigned long long SPACE_MARGIN_BYTES = 64ull << 20;
 
+// The restore copies, never links: the client writes into the live data, and a file
+// shared with a slot would carry those writes into a generation. The output is not kept:
+// the exit code and the count of the copy decide.
 bool RealRunCopy(const wchar_t* toolPath, const wchar_t* sourceDir, const wchar_t* targetDir,
                  const wchar_t* workingDir)
 {
-    wchar_t line[COMMAND_LINE_CAPACITY];
-    for (const wchar_t* path : {toolPath, sourceDir, targetDir}) {
-        // A quote, or a backslash before the closing quote, would split the arguments.
-        size_t length = wcslen(path);
-        if (wcschr(path, L'"') || (length && path[length - 1] == PATH_SEPARATOR)) return false;
-    }
-    int written = swprintf(line, COMMAND_LINE_CAPACITY, L"\"%ls\" \"%ls\" \"%ls\" /MIR", toolPath, sourceDir, targetDir);
-    if (written < 0) return false;
-
-    HANDLE readRaw = INVALID_HANDLE_VALUE;
-    UniqueHandle process(SpawnWithPipe(line, &readRaw, workingDir));
-    UniqueHandle readEnd(readRaw);
-    if (!process) return false;
-    // The output is not kept: the exit code and the check of the copy decide. Draining
-    // it keeps the tool from blocking on a full pipe.
-    char chunk[1024];
-    DWORD got = 0;
-    while (ReadFile(readEnd.get(), chunk, sizeof chunk, &got, nullptr)) {}
-    DWORD exitCode = STILL_ACTIVE;
-    return WaitForSingleObject(process.get(), INFINITE) == WAIT_OBJECT_0 &&
-           GetExitCodeProcess(process.get(), &exitCode) && exitCode < FIRST_FAILED_EXIT_CODE;
+    return RunCopyTool(toolPath, sourceDir, targetDir, nullptr, workingDir, nullptr) == RUN_FINISHED;
 }
 
 bool RealMoveDirectory(const wchar_t* from, const wchar_t* to)
@@ -165,10 +144,8 @@ void ReadSlotState(const RestoreJob& job, const wchar_t* slotPath, SlotState* st
 {
     *state = SlotState{};
     wchar_t configPath[PATH_CAPACITY];
-    wchar_t section[16];
-    swprintf(section, 16, L"%ls%d", SLOT_SECTION_PREFIX, job.slot);
     if (JoinPath(configPath, PATH_CAPACITY, job.programDir, CONFIG_FILE_NAME))
-        ReadSetting(configPath, section, KEY_ENDED, state->stamp, STAMP_CAPACITY);
+        ReadSlotStamp(configPath, job.slot, state->stamp, STAMP_CAPACITY);
     state->listed = IsFolder(slotPath) && CountTree(slotPath, &state->files, &state->bytes, &state->writeTimes);
 }
 
@@ -336,14 +313,12 @@ int RunRestore(const RestoreJob& job, RestoreOutcome* outcome)
     Report(job, STEP_CHECKING);
     if (!job.programDir) return outcome->status = EXIT_NO_PROGRAM_FILES;
 
-    wchar_t relative[32];
-    swprintf(relative, 32, L"%ls\\%d", STORE_DIR_NAME, job.slot);
+    if (job.slot < 1 || job.slot > SLOT_COUNT) return outcome->status = RESTORE_EMPTY_SLOT;
     wchar_t slotPath[PATH_CAPACITY];
     wchar_t toolPath[PATH_CAPACITY];
-    if (!JoinSibling(slotPath, PATH_CAPACITY, job.programDir, relative) ||
+    if (!FormSlotPath(slotPath, PATH_CAPACITY, job.programDir, job.slot) ||
         !JoinPath(toolPath, PATH_CAPACITY, job.programDir, COPY_TOOL_FILE_NAME))
         return outcome->status = EXIT_NO_PROGRAM_FILES;
-    if (job.slot < 1 || job.slot > SLOT_COUNT) return outcome->status = RESTORE_EMPTY_SLOT;
 
     SlotState chosen;
     ReadSlotState(job, slotPath, &chosen);

@@ -38,28 +38,21 @@ bool CountTree(const wchar_t* dir, unsigned long long* files, unsigned long long
 bool ListSlots(const wchar_t* programDir, const wchar_t* configPath, bool countFiles,
                SlotInfo slots[SLOT_COUNT])
 {
-    const long long never = StampToTime(nullptr);
     bool formed = true;
     for (int n = 0; n < SLOT_COUNT; ++n) {
         SlotInfo& slot = slots[n];
         slot = SlotInfo{};
         slot.number = n + 1;
-        wchar_t relative[32];
-        swprintf(relative, 32, L"%ls\\%d", STORE_DIR_NAME, n + 1);
-        if (!programDir || !JoinSibling(slot.path, PATH_CAPACITY, programDir, relative)) {
+        if (!FormSlotPath(slot.path, PATH_CAPACITY, programDir, slot.number)) {
             slot.path[0] = L'\0';
             formed = false;
         }
 
-        wchar_t section[16];
-        swprintf(section, 16, L"%ls%d", SLOT_SECTION_PREFIX, n + 1);
         wchar_t stamp[STAMP_CAPACITY];
-        const wchar_t* text = configPath ? ReadSetting(configPath, section, KEY_ENDED, stamp, STAMP_CAPACITY) : nullptr;
-        slot.completed = ParseStamp(text);
+        const wchar_t* text = ReadSlotStamp(configPath, slot.number, stamp, STAMP_CAPACITY);
         slot.time = StampToTime(text);
-        std::tm normalised = slot.completed;
-        if (std::mktime(&normalised) != -1) slot.completed = normalised;
-        slot.stamped = slot.time != never && slot.time != -1;
+        StampLocalMoment(text, &slot.completed);
+        slot.stamped = IsUsableStampKey(slot.time);
 
         DWORD attributes = slot.path[0] ? GetFileAttributesW(slot.path) : INVALID_FILE_ATTRIBUTES;
         slot.exists = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -72,8 +65,8 @@ void SortSlotsNewestFirst(SlotInfo* slots, int count)
 {
     std::stable_sort(slots, slots + count, [](const SlotInfo& a, const SlotInfo& b) {
         if (a.stamped != b.stamped) return a.stamped;
-        if (a.stamped && a.time != b.time) return a.time > b.time;
-        return a.number < b.number;
+        if (!a.stamped) return a.number < b.number;
+        return SlotComesFirst(a.time, a.number, b.time, b.number, true);
     });
 }
 

@@ -12,7 +12,7 @@ struct SlotInfo {
     int number;                  // 1..5
     wchar_t path[PATH_CAPACITY]; // Backup_Data\N beside the program folder; empty when unformable
     bool stamped;                // the slot has a usable completion stamp
-    std::tm completed;           // the stamp as the runner parses it (normalised)
+    std::tm completed;           // the stamp's local wall-clock time (normalised)
     long long time;              // the stamp as the runner orders it
     bool exists;                 // the slot folder is there
     unsigned long long files;    // files in the slot, all levels

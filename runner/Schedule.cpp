@@ -87,34 +87,16 @@ bool CheckMissedRunFrom(const wchar_t* configPath)
     LoadScheduleFrom(configPath, &schedule);
     if (schedule.mode == MODE_NONE) return false;
 
-    std::tm records[SLOT_COUNT];
-    long long times[SLOT_COUNT];
-    int latest = 0;
-    for (int n = 0; n < SLOT_COUNT; ++n) {
-        wchar_t section[16];
-        swprintf(section, 16, L"%ls%d", SLOT_SECTION_PREFIX, n + 1);
-        wchar_t stamp[STAMP_CAPACITY];
-        records[n] = ParseStamp(ReadSetting(configPath, section, KEY_ENDED, stamp, STAMP_CAPACITY));
-        std::tm normalised = records[n];
-        times[n] = static_cast<long long>(std::mktime(&normalised));
-        if (times[n] > times[latest]) latest = n; // equal times keep the lower slot
-    }
+    int latest = FindNewestStampedSlot(configPath, 0);
 
     std::tm now;
     if (!runnerSeams.localNow(&now)) return false;
 
     // No slot holds a usable stamp: nothing was ever backed up, so a run is due whatever
     // the schedule says.
-    std::tm never = DEFAULT_STAMP_TIME;
-    long long neverTime = static_cast<long long>(std::mktime(&never));
-    if (times[latest] == neverTime && neverTime != -1) return true;
-    if (times[latest] == -1) return false;
-    // A stamp is the copy tool's local wall-clock time. Parsed, it says "standard time"
-    // (daylight-saving flag 0), which puts a summer stamp an hour late; against the
-    // scheduled moment it is read as the wall-clock time it is.
-    std::tm completed = records[latest];
-    completed.tm_isdst = -1;
-    long long completedTime = static_cast<long long>(std::mktime(&completed));
+    if (latest == 0) return true;
+    wchar_t stamp[STAMP_CAPACITY];
+    long long completedTime = StampLocalMoment(ReadSlotStamp(configPath, latest, stamp, STAMP_CAPACITY));
     if (completedTime == -1) return false;
     return IsScheduledRunMissed(schedule, completedTime, now);
 }

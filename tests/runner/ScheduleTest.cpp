@@ -238,6 +238,11 @@ TEST_F(TimerTest, MissedRunAcrossMonthsYearsAndWeeks)
         {L"1", L"NONE", L"07:00", {}, LocalTm(2010, 3, 14, 10, 0), false, "mode NONE"},
         {L"1", L"PRE_DAY", L"07:00", {}, LocalTm(2010, 3, 14, 10, 0), true, "no stamps"},
         {L"1", L"PRE_WEEK", L"07:00 mon", {L"garbage"}, LocalTm(2010, 3, 14, 10, 0), true, "unusable stamp"},
+        // A month with no year cannot be represented: five such stamps are no backup either.
+        {L"1", L"PRE_DAY", L"07:00", {L"Wed Mar", L"Wed Mar", L"Wed Mar", L"Wed Mar", L"Wed Mar"},
+         LocalTm(2010, 3, 14, 10, 0), true, "five unrepresentable stamps"},
+        {L"1", L"PRE_DAY", L"07:00", {L"Wed Mar", nullptr, L"garbage"}, LocalTm(2010, 3, 14, 10, 0), true,
+         "unrepresentable, missing and unusable stamps"},
         {L"1", L"PRE_DAY", L"07:00", {L"Sun Mar 14 06:59:00 2010"}, LocalTm(2010, 3, 14, 10, 0), true, "today's moment passed"},
         {L"1", L"PRE_DAY", L"07:00", {L"Sun Mar 14 07:00:00 2010"}, LocalTm(2010, 3, 14, 10, 0), false, "completed at the moment"},
         {L"1", L"PRE_DAY", L"21:30", {L"Sun Feb 28 21:45:00 2010"}, LocalTm(2010, 3, 1, 8, 0), false, "month end, done"},
