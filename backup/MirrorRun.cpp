@@ -145,7 +145,21 @@ wchar_t* VerifyCopyTool(wchar_t* toolPath, size_t capacity)
     return toolPath;
 }
 
-HANDLE SpawnWithPipe(const wchar_t* commandLine, HANDLE* readEnd, const wchar_t* currentDirectory)
+HANDLE CreateKillOnCloseJob()
+{
+    // No security attributes: the handle is not inheritable.
+    UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+    if (!job) return nullptr;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
+    memset(&limits, 0, sizeof limits);
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits))
+        return nullptr;
+    return job.release();
+}
+
+HANDLE SpawnWithPipe(const wchar_t* commandLine, HANDLE* readEnd, const wchar_t* currentDirectory,
+                     HANDLE job)
 {
     if (readEnd) *readEnd = INVALID_HANDLE_VALUE;
     if (!commandLine || !readEnd) return nullptr;
@@ -186,17 +200,28 @@ HANDLE SpawnWithPipe(const wchar_t* commandLine, HANDLE* readEnd, const wchar_t*
 
     PROCESS_INFORMATION process;
     memset(&process, 0, sizeof process);
-    // A console of its own, never shown: the runner has none to share.
-    BOOL started = CreateProcessW(nullptr, line, nullptr, nullptr, TRUE, CREATE_NEW_CONSOLE,
-                                  nullptr, currentDirectory, &startup, &process);
+    // A console of its own, never shown: the runner has none to share. Held before its
+    // first instruction while it joins the job, so not even its first write escapes it.
+    DWORD flags = CREATE_NEW_CONSOLE | (job ? CREATE_SUSPENDED : 0);
+    BOOL started = CreateProcessW(nullptr, line, nullptr, nullptr, TRUE, flags, nullptr,
+                                  currentDirectory, &startup, &process);
+    UniqueProcess child(started ? process : PROCESS_INFORMATION{});
+    if (started && job) {
+        // An older platform that does not nest jobs refuses a runner that is in one
+        // already: the tool then runs as it did before there was a job.
+        AssignProcessToJobObject(job, child.process());
+        if (ResumeThread(child.thread()) == static_cast<DWORD>(-1)) {
+            TerminateProcess(child.process(), COPY_EXIT_FATAL);
+            started = FALSE;
+        }
+    }
     // From here only the child (and whatever inherits from it) can write to the pipe, so
     // the read end reports the end of the data when they have all ended.
-    if (started) CloseHandle(process.hThread);
     childOut.reset();
     childErr.reset();
     if (!started) return nullptr;
     *readEnd = pipeRead.release();
-    return process.hProcess;
+    return child.releaseProcess();
 }
 
 int RunCopyTool(const wchar_t* toolPath, const wchar_t* sourceDir, const wchar_t* targetDir,
@@ -209,8 +234,13 @@ int RunCopyTool(const wchar_t* toolPath, const wchar_t* sourceDir, const wchar_t
                                referenceDir))
         return RUN_NOT_STARTED;
 
+    // The tool ends with its owner however that ends (killed, crashed, its session
+    // ended): the platform closes the job's handle then, and the job ends the tool, so no
+    // orphaned copy goes on writing into a slot that the next run will choose again. At
+    // the end of the run the job is closed after the tool has ended.
+    UniqueHandle job(CreateKillOnCloseJob());
     HANDLE readRaw = INVALID_HANDLE_VALUE;
-    UniqueHandle process(SpawnWithPipe(commandLine, &readRaw, currentDirectory));
+    UniqueHandle process(SpawnWithPipe(commandLine, &readRaw, currentDirectory, job.get()));
     UniqueHandle readEnd(readRaw);
     if (!process) return RUN_NOT_STARTED;
     if (sink && sink->started) sink->started(sink->context);

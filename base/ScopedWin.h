@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <utility>
 
-
 // Owns a kernel handle; NULL and INVALID_HANDLE_VALUE both mean "none".
 class UniqueHandle {
 public:
@@ -112,3 +111,110 @@ private:
     FILE* f_ = nullptr;
 };
 
+// Owns a menu made by LoadMenuW or CreatePopupMenu that no window holds.
+class UniqueMenu {
+public:
+    UniqueMenu() = default;
+    explicit UniqueMenu(HMENU m) : m_(m) {}
+    UniqueMenu(UniqueMenu&& other) noexcept : m_(other.release()) {}
+    UniqueMenu& operator=(UniqueMenu&& other) noexcept {
+        if (this != &other) reset(other.release());
+        return *this;
+    }
+    UniqueMenu(const UniqueMenu&) = delete;
+    UniqueMenu& operator=(const UniqueMenu&) = delete;
+    ~UniqueMenu() { reset(); }
+
+    HMENU get() const { return m_; }
+    explicit operator bool() const { return m_ != nullptr; }
+    HMENU release() { return std::exchange(m_, nullptr); }
+    void reset(HMENU m = nullptr) {
+        if (m_) DestroyMenu(m_);
+        m_ = m;
+    }
+
+private:
+    HMENU m_ = nullptr;
+};
+
+// Owns an icon made by LoadImageW (without LR_SHARED) or CreateIconIndirect.
+class UniqueIcon {
+public:
+    UniqueIcon() = default;
+    explicit UniqueIcon(HICON i) : i_(i) {}
+    UniqueIcon(UniqueIcon&& other) noexcept : i_(other.release()) {}
+    UniqueIcon& operator=(UniqueIcon&& other) noexcept {
+        if (this != &other) reset(other.release());
+        return *this;
+    }
+    UniqueIcon(const UniqueIcon&) = delete;
+    UniqueIcon& operator=(const UniqueIcon&) = delete;
+    ~UniqueIcon() { reset(); }
+
+    HICON get() const { return i_; }
+    explicit operator bool() const { return i_ != nullptr; }
+    HICON release() { return std::exchange(i_, nullptr); }
+    void reset(HICON i = nullptr) {
+        if (i_) DestroyIcon(i_);
+        i_ = i;
+    }
+
+private:
+    HICON i_ = nullptr;
+};
+
+// Owns memory the platform allocated for the caller to free with LocalFree, such as the
+// array of CommandLineToArgvW or the text of FormatMessageW with
+// FORMAT_MESSAGE_ALLOCATE_BUFFER.
+template <typename T>
+class UniqueLocal {
+public:
+    UniqueLocal() = default;
+    explicit UniqueLocal(T* p) : p_(p) {}
+    UniqueLocal(UniqueLocal&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
+    UniqueLocal& operator=(UniqueLocal&& other) noexcept {
+        if (this != &other) { reset(); p_ = std::exchange(other.p_, nullptr); }
+        return *this;
+    }
+    UniqueLocal(const UniqueLocal&) = delete;
+    UniqueLocal& operator=(const UniqueLocal&) = delete;
+    ~UniqueLocal() { reset(); }
+
+    T* get() const { return p_; }
+    T** put() { reset(); return &p_; } // for an out-parameter that receives the allocation
+    explicit operator bool() const { return p_ != nullptr; }
+    void reset() {
+        if (p_) LocalFree(p_);
+        p_ = nullptr;
+    }
+
+private:
+    T* p_ = nullptr;
+};
+
+// Owns what CreateProcessW fills in: the process and its primary thread. Most callers
+// need the thread only to resume it, and close it at once with closeThread.
+class UniqueProcess {
+public:
+    UniqueProcess() = default;
+    explicit UniqueProcess(const PROCESS_INFORMATION& info)
+        : process_(info.hProcess), thread_(info.hThread), id_(info.dwProcessId) {}
+    UniqueProcess(UniqueProcess&&) noexcept = default;
+    UniqueProcess& operator=(UniqueProcess&&) noexcept = default;
+
+    HANDLE process() const { return process_.get(); }
+    HANDLE thread() const { return thread_.get(); }
+    DWORD id() const { return id_; }
+    explicit operator bool() const { return process_.valid(); }
+    void closeThread() { thread_.reset(); }
+    // Hands the process handle on; the thread handle is closed.
+    HANDLE releaseProcess() {
+        thread_.reset();
+        return process_.release();
+    }
+
+private:
+    UniqueHandle process_;
+    UniqueHandle thread_;
+    DWORD id_ = 0;
+};

@@ -21,6 +21,7 @@
 #include "companion/RunnerControl.h"
 
 #include "backup/BackupStore.h"
+#include "base/ScopedWin.h"
 #include "base/Settings.h"
 #include "runner/Schedule.h"
 
@@ -141,12 +142,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     InitCommonControlsEx(&controls);
 
     int argc = 0;
-    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    if (!argv) return Usage();
-    struct ArgvOwner {
-        LPWSTR* argv;
-        ~ArgvOwner() { LocalFree(argv); }
-    } owner{argv};
+    UniqueLocal<LPWSTR> arguments(CommandLineToArgvW(GetCommandLineW(), &argc));
+    if (!arguments) return Usage();
+    LPWSTR* argv = arguments.get();
 
     static wchar_t programDirBuffer[PATH_CAPACITY];
     const wchar_t* programDir = GetProgramDir(programDirBuffer, PATH_CAPACITY);

@@ -117,7 +117,6 @@ bool StartRunner(const wchar_t* runnerPath, const wchar_t* workingDir)
     memset(&info, 0, sizeof info);
     if (!CreateProcessW(runnerPath, line, nullptr, nullptr, FALSE, 0, nullptr, workingDir, &startup, &info))
         return false;
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
+    UniqueProcess started(info); // nothing waits for it
     return true;
 }

@@ -61,13 +61,12 @@ StartupOptions ParseOptions(const wchar_t* commandTail)
     int count = 0;
     // For an empty tail the splitter gives the program's own path as the only argument;
     // it matches no option, so every argument can be compared alike.
-    wchar_t** arguments = CommandLineToArgvW(commandTail, &count);
+    UniqueLocal<wchar_t*> arguments(CommandLineToArgvW(commandTail, &count));
     if (!arguments) return options;
     for (int i = 0; i < count; ++i)
         for (const OptionForm& form : OPTION_FORMS)
-            if (wcscmp(arguments[i], form.shortForm) == 0 || wcscmp(arguments[i], form.longForm) == 0)
+            if (wcscmp(arguments.get()[i], form.shortForm) == 0 || wcscmp(arguments.get()[i], form.longForm) == 0)
                 options.*form.flag = true;
-    LocalFree(arguments);
     return options;
 }
 

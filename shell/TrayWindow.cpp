@@ -1,5 +1,6 @@
 #include "shell/TrayWindow.h"
 
+#include "base/ScopedWin.h"
 #include "resources/resource.h"
 #include "runner/ControlMessages.h"
 #include "shell/ShellSeams.h"
@@ -96,15 +97,12 @@ static void RetireMenu(HMENU menu)
 // the load fails the previous menu stays, so the icon keeps a working menu.
 static void LoadTrayMenu()
 {
-    HMENU loaded = LoadMenuW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_TRAYMENU));
+    UniqueMenu loaded(LoadMenuW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_TRAYMENU)));
     if (!loaded) return;
-    HMENU popup = GetSubMenu(loaded, 0);
-    if (!popup) {
-        DestroyMenu(loaded);
-        return;
-    }
+    HMENU popup = GetSubMenu(loaded.get(), 0);
+    if (!popup) return;
     HMENU previous = trayMenuResource;
-    trayMenuResource = loaded;
+    trayMenuResource = loaded.release();
     trayMenu = popup;
     RetireMenu(previous);
 }

@@ -3,6 +3,7 @@
 #include "backup/MirrorRun.h"
 #include "base/Md5.h"
 #include "base/PathText.h"
+#include "base/ScopedWin.h"
 #include "base/Settings.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Scratch.h"
@@ -334,6 +335,17 @@ TEST(MirrorRun, SpawnWithPipeFailsCleanly)
     EXPECT_EQ(SpawnWithPipe(tooLong.c_str(), &readEnd, nullptr), nullptr);
     EXPECT_EQ(readEnd, INVALID_HANDLE_VALUE);
     EXPECT_EQ(CurrentHandleCount(), before);
+}
+
+// The job that ends the tool with its owner (the black-box test kills the runner): no
+// child may inherit it, or the tool itself would keep it open after the owner has gone.
+TEST(MirrorRun, CopyToolJobIsNotInherited)
+{
+    UniqueHandle job(CreateKillOnCloseJob());
+    ASSERT_TRUE(job);
+    DWORD flags = 0xdeadbeef;
+    ASSERT_TRUE(GetHandleInformation(job.get(), &flags));
+    EXPECT_EQ(flags & HANDLE_FLAG_INHERIT, 0u);
 }
 
 TEST(VerifyCopyTool, AcceptsOnlyTheExactFile)

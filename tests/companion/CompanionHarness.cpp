@@ -1,5 +1,7 @@
 #include "tests/companion/CompanionHarness.h"
 
+#include "base/ScopedWin.h"
+
 #include "tests/support/ChildProcess.h"
 
 #include <gtest/gtest.h>
@@ -95,10 +97,10 @@ Background::Background(const std::wstring& commandLine, const std::wstring& dir)
     if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
                         dir.empty() ? nullptr : dir.c_str(), &startup, &info))
         return;
-    if (job_) AssignProcessToJobObject(job_.get(), info.hProcess);
-    ResumeThread(info.hThread);
-    CloseHandle(info.hThread);
-    process_.reset(info.hProcess);
+    UniqueProcess started(info);
+    if (job_) AssignProcessToJobObject(job_.get(), started.process());
+    ResumeThread(started.thread());
+    process_.reset(started.releaseProcess());
     id_ = info.dwProcessId;
 }
 

@@ -2,6 +2,7 @@
 // statuses, its messages to a running runner, and its two dialogs driven by window
 // messages from here.
 #include "base/PathText.h"
+#include "base/ScopedWin.h"
 #include "base/Settings.h"
 #include "companion/CompanionResource.h"
 #include "companion/CompanionTexts.h"
@@ -73,8 +74,7 @@ KESTOVA_CHILD(runner_window)
         if (!CreateProcessW(args[1].c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                             &tool))
             return 2;
-        CloseHandle(tool.hThread);
-        busyTool = tool.hProcess;
+        busyTool = UniqueProcess(tool).releaseProcess();
     }
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = busy ? BusyRunnerProc : obey ? ObeyingRunnerProc : DefWindowProcW;

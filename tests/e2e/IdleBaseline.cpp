@@ -6,6 +6,7 @@
 //            QQ.exe; when one that ran is gone, starts "TOOL" "SRC" "DST" /MIR hidden
 // It runs until it is ended from outside.
 #include "base/Platform.h"
+#include "base/ScopedWin.h"
 
 #include <shellapi.h>
 #include <tlhelp32.h>
@@ -38,10 +39,8 @@ static void StartTool()
     PROCESS_INFORMATION pi{};
     std::wstring line = toolLine;
     if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,
-                       nullptr, &si, &pi)) {
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
-    }
+                       nullptr, &si, &pi))
+        UniqueProcess started(pi); // nothing waits for it
 }
 
 static LRESULT CALLBACK BaselineProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -67,12 +66,14 @@ static std::wstring Quoted(const wchar_t* text)
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
     int argc = 0;
-    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    if (argv && argc == 5 && lstrcmpW(argv[1], L"--watch") == 0) {
-        watching = true;
-        toolLine = Quoted(argv[2]) + L" " + Quoted(argv[3]) + L" " + Quoted(argv[4]) + L" /MIR";
+    {
+        UniqueLocal<wchar_t*> arguments(CommandLineToArgvW(GetCommandLineW(), &argc));
+        wchar_t** argv = arguments.get();
+        if (argv && argc == 5 && lstrcmpW(argv[1], L"--watch") == 0) {
+            watching = true;
+            toolLine = Quoted(argv[2]) + L" " + Quoted(argv[3]) + L" " + Quoted(argv[4]) + L" /MIR";
+        }
     }
-    if (argv) LocalFree(argv);
 
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = BaselineProc;

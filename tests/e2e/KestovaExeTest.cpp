@@ -105,6 +105,11 @@ public:
     bool started() const { return process_.valid(); }
     DWORD id() const { return id_; }
     bool Running() const { return WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
+    // Ends it at once, as Task Manager or a crash would, and waits until it has gone.
+    bool Kill() const
+    {
+        return TerminateProcess(process_.get(), 1) && WaitForSingleObject(process_.get(), DEADLINE_MS) == WAIT_OBJECT_0;
+    }
 
     // The exit status once it has ended, or -1 when it is still running at the deadline.
     long long WaitExit(DWORD timeoutMs = DEADLINE_MS) const
@@ -242,8 +247,7 @@ protected:
         if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
                             scratch_.path().c_str(), &si, &pi))
             return {};
-        CloseHandle(pi.hThread);
-        return Process(pi.hProcess, pi.dwProcessId);
+        return Process(UniqueProcess(pi).releaseProcess(), pi.dwProcessId);
     }
 
     // The lines the companion stand-in wrote, each "<arguments>|<working directory>".
@@ -498,6 +502,70 @@ TEST_F(KestovaExe, TheCompanionsReloadArmsTheClientWatch)
     EXPECT_EQ(QuitByExitMessage(kestova, window), 0);
 }
 
+// The copy tools a process started: its children named robocopy.exe.
+std::vector<DWORD> CopyToolsOf(DWORD parentId)
+{
+    std::vector<DWORD> tools;
+    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return tools;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
+        if (entry.th32ParentProcessID == parentId && _wcsicmp(entry.szExeFile, L"robocopy.exe") == 0)
+            tools.push_back(entry.th32ProcessID);
+    return tools;
+}
+
+// The copy tool a process started, or 0 when there is none.
+DWORD FindCopyToolOf(DWORD parentId)
+{
+    std::vector<DWORD> tools = CopyToolsOf(parentId);
+    return tools.empty() ? 0 : tools.front();
+}
+
+// Killed mid-copy (Task Manager, a crash), the runner takes its copy tool with it: nothing
+// goes on writing into the slot, and a runner started again fills that slot alone.
+TEST_F(KestovaExe, KilledMidCopyItsCopyToolEndsWithIt)
+{
+    InstallChatClient();
+    // Files held open without sharing keep the copy going: the tool waits a second before
+    // each of its retries, about three seconds a file.
+    std::vector<UniqueHandle> locks;
+    for (int n = 0; n < 5; ++n) {
+        std::wstring path = dataDir_ + L"\\locked" + std::to_wstring(n) + L".db";
+        ASSERT_TRUE(WriteBytes(path, "held open"));
+        locks.emplace_back(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(locks.back());
+    }
+    std::wstring config = app_ + L"\\config.ini";
+    Process kestova = Start(L"--backupnow");
+    ASSERT_TRUE(kestova.started());
+    DWORD toolId = 0;
+    ASSERT_TRUE(PollUntil([&] { return (toolId = FindCopyToolOf(kestova.id())) != 0; }));
+    UniqueHandle tool(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, toolId));
+    ASSERT_TRUE(tool);
+
+    ASSERT_TRUE(kestova.Kill());
+    bool toolEnded = WaitForSingleObject(tool.get(), 5000) == WAIT_OBJECT_0;
+    EXPECT_TRUE(toolEnded) << "the copy tool outlived the runner";
+    if (!toolEnded) {
+        TerminateProcess(tool.get(), 255);
+        WaitForSingleObject(tool.get(), DEADLINE_MS);
+    }
+    EXPECT_EQ(ReadIni(config, L"Target1", L"Ended"), L"");
+
+    // The slot without a stamp is the oldest: the next runner redoes it, and its tool is
+    // the only one writing there.
+    locks.clear();
+    Process again = Start(L"--backupnow");
+    ASSERT_TRUE(again.started());
+    HWND window = again.WaitForWindow();
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(PollUntil([&] { return !ReadIni(config, L"Target1", L"Ended").empty(); }, 60000));
+    EXPECT_EQ(Snapshot(scratch_ / L"Backup_Data\\1"), Snapshot(dataDir_));
+    EXPECT_EQ(QuitByExitMessage(again, window), 0);
+}
+
 // ---------------------------------------------------------------------------------------
 // Faults. Each test brings one about around a backup, then checks what must hold whatever
 // happens: nothing outside the store is touched, no good generation is lost, and the
@@ -721,15 +789,6 @@ TEST_F(KestovaFault, RapidClientStartsAndExitsLeaveWholeGenerations)
     HWND window = kestova.WaitForWindow();
     ASSERT_NE(window, nullptr);
 
-    auto toolsRunning = [&] {
-        UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-        PROCESSENTRY32W entry{};
-        entry.dwSize = sizeof entry;
-        int count = 0;
-        for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
-            if (entry.th32ParentProcessID == kestova.id() && lstrcmpiW(entry.szExeFile, L"robocopy.exe") == 0) ++count;
-        return count;
-    };
     StandInGroup client;
     int overlapping = 0;
     for (int i = 0; i < 24; ++i) {
@@ -737,7 +796,7 @@ TEST_F(KestovaFault, RapidClientStartsAndExitsLeaveWholeGenerations)
         // The client's life is the fault itself: from a few ms up to two of the watch's ticks.
         Sleep(static_cast<DWORD>(i % 4 == 3 ? 450 : i % 4 * 20));
         ASSERT_TRUE(client.EndAll());
-        if (toolsRunning() > 1) ++overlapping;
+        if (CopyToolsOf(kestova.id()).size() > 1) ++overlapping;
     }
     EXPECT_EQ(overlapping, 0);
     // Some exits were seen: a run follows (the last long-lived client ended just now).

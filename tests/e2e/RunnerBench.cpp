@@ -42,8 +42,7 @@ Started StartProcess(const std::wstring& commandLine)
     std::wstring line = commandLine;
     if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
         return started;
-    CloseHandle(pi.hThread);
-    started.process.reset(pi.hProcess);
+    started.process.reset(UniqueProcess(pi).releaseProcess());
     started.id = pi.dwProcessId;
     return started;
 }

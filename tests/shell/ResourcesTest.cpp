@@ -1,5 +1,6 @@
 // The resources in a built program file: the tray menu, the icon groups, the version
 // information and the manifest, read from the file as data.
+#include "base/ScopedWin.h"
 #include "resources/resource.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Scratch.h"
@@ -56,7 +57,8 @@ TEST_F(ResourcesTest, TrayMenuIsChineseWithFiveItemsInOrder)
                            reinterpret_cast<LONG_PTR>(&languages));
     EXPECT_THAT(languages, testing::ElementsAre(MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED)));
 
-    HMENU menu = LoadMenuW(module_, MAKEINTRESOURCEW(102));
+    UniqueMenu owner(LoadMenuW(module_, MAKEINTRESOURCEW(102)));
+    HMENU menu = owner.get();
     ASSERT_NE(menu, nullptr);
     ASSERT_EQ(GetMenuItemCount(menu), 1);
     wchar_t text[64] = {};
@@ -91,7 +93,6 @@ TEST_F(ResourcesTest, TrayMenuIsChineseWithFiveItemsInOrder)
         EXPECT_EQ(info.wID, expected[i].id);
         EXPECT_EQ(std::wstring(itemText), expected[i].text);
     }
-    DestroyMenu(menu);
 }
 
 #pragma pack(push, 2)
@@ -146,11 +147,10 @@ TEST_F(ResourcesTest, IconGroupsHoldTheListedSizesAndDepths)
             EXPECT_EQ(bitmap.biWidth, entry.width);
             EXPECT_EQ(bitmap.biHeight, 2 * entry.height);
             EXPECT_EQ(bitmap.biBitCount, entry.bitCount);
-            HICON icon = CreateIconFromResourceEx(reinterpret_cast<BYTE*>(image.data()),
-                                                  static_cast<DWORD>(image.size()), TRUE, 0x00030000,
-                                                  entry.width, entry.height, LR_DEFAULTCOLOR);
-            EXPECT_NE(icon, nullptr);
-            if (icon) DestroyIcon(icon);
+            UniqueIcon icon(CreateIconFromResourceEx(reinterpret_cast<BYTE*>(image.data()),
+                                                     static_cast<DWORD>(image.size()), TRUE, 0x00030000,
+                                                     entry.width, entry.height, LR_DEFAULTCOLOR));
+            EXPECT_TRUE(icon);
         }
         EXPECT_THAT(images, testing::UnorderedElementsAreArray(c.images));
     }

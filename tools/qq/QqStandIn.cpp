@@ -18,6 +18,7 @@
 //
 // It is a windowless GUI-subsystem program, so no console appears when it is started.
 #include "base/Platform.h"
+#include "base/ScopedWin.h"
 
 #include <shellapi.h>
 
@@ -33,15 +34,14 @@ static int WaitForEnd(const wchar_t* eventName)
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 {
     int argc = 0;
-    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    UniqueLocal<wchar_t*> argv(CommandLineToArgvW(GetCommandLineW(), &argc));
     if (!argv) return 2;
     int status = 2;
     if (argc >= 2) {
-        status = WaitForEnd(argv[1]);
+        status = WaitForEnd(argv.get()[1]);
     } else {
         // Nothing can tell it to end: the process lives until it is killed.
         for (;;) Sleep(INFINITE);
     }
-    LocalFree(argv);
     return status;
 }

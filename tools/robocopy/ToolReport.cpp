@@ -1,5 +1,7 @@
 #include "tools/robocopy/MirrorTool.h"
 
+#include "base/ScopedWin.h"
+
 #include <cstdarg>
 #include <cwchar>
 #include <string>
@@ -154,12 +156,11 @@ void ReportEnded()
 
 void ReportError(DWORD code, const wchar_t* what, const std::wstring& path)
 {
-    wchar_t* message = nullptr;
+    UniqueLocal<wchar_t> message;
     DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                  FORMAT_MESSAGE_IGNORE_INSERTS,
-                             nullptr, code, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
-    std::wstring text = n > 0 && message ? std::wstring(message, n) : std::wstring();
-    if (message) LocalFree(message);
+                             nullptr, code, 0, reinterpret_cast<wchar_t*>(message.put()), 0, nullptr);
+    std::wstring text = n > 0 && message ? std::wstring(message.get(), n) : std::wstring();
     while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
         text.pop_back();
     ReportLine(Format(L"ERROR %lu (0x%08lX) %ls ", code, code, what) + path);
