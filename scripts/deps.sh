@@ -9,6 +9,7 @@ packages=(
   wine64
   xvfb xauth x11-apps xdotool imagemagick fonts-wqy-microhei
   rsync python3
+  nsis
 )
 
 missing=()

@@ -13,3 +13,5 @@ trap wine_env_stop EXIT
 wine_env_start "$build/run"
 cd "$build/x86_64"
 ctest --output-on-failure -j "$(nproc)" "$@"
+# The installer's tests belong to the build that makes the installer, the 32-bit one.
+ctest --test-dir "$build/i686" -L installer --output-on-failure -j "$(nproc)" "$@"

@@ -9,6 +9,8 @@ WINE64=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver64
 [ -x "$WINESERVER" ] || WINESERVER=/usr/lib/wine/wineserver
 export WINEDEBUG=-all
+# No Linux menu entries or icons in the user's home for the shortcuts that programs make.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-winemenubuilder.exe=d}
 export WINELOADER=$WINE64
 
 # Runs a Wine program with no console chatter and no standard input.

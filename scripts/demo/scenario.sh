@@ -8,7 +8,8 @@
 #   OUT_DIR receives the Wine prefix, the generated chat data and the screenshots
 #   (OUT_DIR/screenshots). --quick leaves out the waits that only a watching person needs
 #   (the balloons on screen); the end-to-end test runs it so.
-# Needs the x86_64 build (KESTOVA_BUILD_DIR, default ./build). Exit status 0 only when
+# Needs both builds (KESTOVA_BUILD_DIR, default ./build): the installer of the i686 build
+# and the demonstration's helpers of the x86_64 build. Exit status 0 only when
 # every check passed.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -17,12 +18,13 @@ quick=0
 if [ "${1:-}" = "--quick" ]; then quick=1; shift; fi
 [ $# -eq 1 ] || { echo "usage: $0 [--quick] OUT_DIR" >&2; exit 2; }
 out=$(mkdir -p "$1" && cd "$1" && pwd)
-bin=$build/x86_64/bin
 testbin=$build/x86_64/testbin
+# The installer carries the 32-bit programs (the i686 build makes it).
+setup=$(ls "$build"/i686/installer/Kestova-Setup-*.exe 2>/dev/null | head -n1 || true)
 shots=$out/screenshots
 CONVERT=/usr/bin/convert # a stand-in named convert may sit earlier on PATH
 
-for f in "$bin/Kestova.exe" "$bin/robocopy.exe" "$testbin/QQ.exe" "$testbin/DemoCtl.exe"; do
+for f in "$setup" "$testbin/QQ.exe" "$testbin/DemoCtl.exe"; do
   [ -f "$f" ] || { echo "missing $f: build first (scripts/build.sh)" >&2; exit 2; }
 done
 
@@ -33,6 +35,7 @@ export LC_ALL=C.UTF-8
 # program folder and the store always start clean.
 export KESTOVA_WINE_TEMPLATE=${KESTOVA_WINE_TEMPLATE:-$build/run/wine-template}
 . "$root/scripts/wine-env.sh"
+. "$root/scripts/demo/chat-client.sh"
 
 # ---------------------------------------------------------------------------- reporting
 started_ns=$(date +%s%N)
@@ -51,7 +54,6 @@ hold_event=KestovaDemoDesktop
 qq_event=KestovaDemoQQ
 drive_c() { echo "$WINEPREFIX/drive_c"; }
 wine_run() { "$WINE64" "$@" </dev/null; }
-reg32() { wine_run reg add "$@" /f /reg:32 >/dev/null 2>&1 || fail "reg add $*"; }
 
 desktop_pid=""
 frames_pid=""
@@ -216,30 +218,24 @@ mkdir -p "$(drive_c)/KestovaDemo"
 cp "$testbin/DemoCtl.exe" "$(drive_c)/KestovaDemo/"
 
 step 1 "Simulate a QQ2010 installation"
-mkdir -p "$(drive_c)/Program Files (x86)/Tencent/QQ/Bin"
-cp "$testbin/QQ.exe" "$(drive_c)/Program Files (x86)/Tencent/QQ/Bin/QQ.exe"
-# The client's entries live in the 32-bit registry view, as a 32-bit installer writes them.
-reg32 'HKLM\SOFTWARE\Tencent\PlatForm_Type_List\1' /v TypeName /t REG_SZ /d QQGame
-reg32 'HKLM\SOFTWARE\Tencent\PlatForm_Type_List\1' /v TypePath /t REG_SZ /d 'C:\Program Files (x86)\Tencent\QQGame\QQGame.exe'
-reg32 'HKLM\SOFTWARE\Tencent\PlatForm_Type_List\3' /v TypeName /t REG_SZ /d QQ2010
-reg32 'HKLM\SOFTWARE\Tencent\PlatForm_Type_List\3' /v TypePath /t REG_SZ /d "$qq_win"
-common_docs='C:\users\Public\Documents'
-reg32 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders' /v 'Common Documents' /t REG_SZ /d "$common_docs"
-ini_dir="$(drive_c)/users/Public/Documents/Tencent/QQ"
-mkdir -p "$ini_dir"
-printf '[UserDataSet]\r\nUserDataSavePath=%s\r\n' "$data_win" >"$ini_dir/UserDataInfo.ini"
+chat_client_install "$testbin/QQ.exe" "$data_win" || fail "the chat client's registry entries cannot be written"
+[ "$CHAT_CLIENT_EXE" = "$qq_win" ] || fail "the QQ stand-in is not where the scenario starts it"
 say "registry: PlatForm_Type_List\\3 TypeName=QQ2010, TypePath=$qq_win (32-bit view)"
-say "$common_docs\\Tencent\\QQ\\UserDataInfo.ini: UserDataSavePath=$data_win"
+say "$CHAT_CLIENT_INI: UserDataSavePath=$data_win"
 say "chat history: $(python3 "$root/scripts/bench/gen-qq-tree.py" --demo "$data") in $data_win"
 say "  e.g. $(cd "$data" && find . -path '*FileRecv*' -name '*.*' | sort | head -3 | tr '\n' ' ')"
 cp -a "$data" "$out/history-1"
 
-step 2 "Install Kestova into $app_win"
-mkdir -p "$app"
-cp "$bin/Kestova.exe" "$bin/robocopy.exe" "$app/"
-[ -f "$bin/Marrowby.exe" ] && cp "$bin/Marrowby.exe" "$app/"
-printf '[AutoBackup]\r\nMode=NONE\r\nAutobackupAfterQQuit=1\r\nBackupAtuOnce=0\r\n' >"$app/config.ini"
+step 2 "Install Kestova with its installer, silently, into $app_win"
+setup_win=$("$WINE64" winepath -w "$setup" </dev/null 2>/dev/null | tr -d '\r')
+# As a user types it: /D= comes last and is not quoted. No pipe for its output: a program
+# it starts would hold the pipe open.
+"$WINE64" 'C:\KestovaDemo\DemoCtl.exe' exec "\"$setup_win\" /S /D=$app_win" </dev/null >/dev/null 2>&1 ||
+  fail "the installer ended with status $?"
+[ -f "$app/Kestova.exe" ] || fail "the installer did not install Kestova.exe into $app_win"
+ok "$(basename "$setup") /S /D=$app_win ended with status 0"
 say "$(cd "$app" && ls | tr '\n' ' ')"
+printf '[AutoBackup]\r\nMode=NONE\r\nAutobackupAfterQQuit=1\r\nBackupAtuOnce=0\r\n' >"$app/config.ini"
 say "config.ini: AutobackupAfterQQuit=1; store will be C:\\Kestova\\Backup_Data"
 
 step 3 "Start the QQ stand-in, then Kestova.exe in a Wine virtual desktop"
@@ -374,5 +370,6 @@ wait "$run_pid" 2>/dev/null || true
 run_pid=""
 
 printf '\nAll %d checks passed in %s s.\n' "$checks" "$(elapsed)"
+say "Kestova was installed by $(basename "$setup") into $app_win; its backups are in C:\\Kestova\\Backup_Data"
 for t in "${timings[@]}"; do say "$t"; done
 say "screenshots: $shots"

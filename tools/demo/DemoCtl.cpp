@@ -11,8 +11,16 @@
 //   DemoCtl.exe run DESKTOP STATUS_FILE PROGRAM [ARGS...]
 //       Starts PROGRAM on the desktop DESKTOP, waits for it to end, writes its exit status
 //       in decimal to STATUS_FILE and ends with the same status.
+//   DemoCtl.exe exec COMMAND_LINE
+//       Starts COMMAND_LINE as it is, parsed by CreateProcessW the way the shell parses a
+//       Run value or an uninstall string, waits for it to end and ends with its status.
 //   DemoCtl.exe wait-process NAME TIMEOUT_MS
 //       Waits until a process with the executable name NAME runs.
+//   DemoCtl.exe wait-no-process NAME TIMEOUT_MS
+//       Waits until no process with the executable name NAME runs.
+//   DemoCtl.exe wait-window CLASS TIMEOUT_MS
+//       Waits until a top-level window of the class CLASS exists and prints the
+//       identifier of the process that owns it.
 //   DemoCtl.exe end-qq EVENT TIMEOUT_MS
 //       Sets the QQ stand-in's end event EVENT, waits for the QQ.exe process to end, then
 //       for the copy tool (robocopy.exe) to start and to end. Prints
@@ -116,6 +124,25 @@ std::wstring QuoteArgument(const std::wstring& argument)
     return quoted;
 }
 
+// Starts commandLine (on desktop, when one is named), waits for it to end and gives its
+// exit status; false when it cannot be started or its status cannot be read.
+bool StartAndWait(std::wstring commandLine, wchar_t* desktop, DWORD* status)
+{
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.lpDesktop = desktop;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &process)) {
+        fwprintf(stderr, L"DemoCtl: cannot start %ls (error %lu)\n", commandLine.c_str(), GetLastError());
+        return false;
+    }
+    UniqueHandle processHandle(process.hProcess);
+    UniqueHandle threadHandle(process.hThread);
+    WaitForSingleObject(processHandle.get(), INFINITE);
+    return GetExitCodeProcess(processHandle.get(), status) != FALSE;
+}
+
 int Run(wchar_t* desktop, const wchar_t* statusFile, int argc, wchar_t** argv)
 {
     std::wstring commandLine;
@@ -123,24 +150,18 @@ int Run(wchar_t* desktop, const wchar_t* statusFile, int argc, wchar_t** argv)
         if (i > 0) commandLine += L' ';
         commandLine += QuoteArgument(argv[i]);
     }
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.lpDesktop = desktop;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &process)) {
-        fwprintf(stderr, L"DemoCtl: cannot start %ls (error %lu)\n", argv[0], GetLastError());
-        return EXIT_PLATFORM;
-    }
-    UniqueHandle processHandle(process.hProcess);
-    UniqueHandle threadHandle(process.hThread);
-    WaitForSingleObject(processHandle.get(), INFINITE);
     DWORD status = 0;
-    if (!GetExitCodeProcess(processHandle.get(), &status)) return EXIT_PLATFORM;
+    if (!StartAndWait(commandLine, desktop, &status)) return EXIT_PLATFORM;
     UniqueFile out(_wfopen(statusFile, L"w"));
     if (!out) return EXIT_PLATFORM;
     fprintf(out.get(), "%lu\n", status);
     return static_cast<int>(status);
+}
+
+int Exec(const wchar_t* line)
+{
+    DWORD status = 0;
+    return StartAndWait(line, nullptr, &status) ? static_cast<int>(status) : EXIT_PLATFORM;
 }
 
 int EndQq(const wchar_t* eventName, DWORD timeoutMs)
@@ -182,6 +203,31 @@ int WaitProcess(const wchar_t* exeName, DWORD timeoutMs)
         Sleep(20);
     }
     return EXIT_OK;
+}
+
+int WaitNoProcess(const wchar_t* exeName, DWORD timeoutMs)
+{
+    const double deadline = NowMs() + timeoutMs;
+    while (FindProcess(exeName)) {
+        if (NowMs() > deadline) return EXIT_TIMEOUT;
+        Sleep(20);
+    }
+    return EXIT_OK;
+}
+
+int WaitWindow(const wchar_t* className, DWORD timeoutMs)
+{
+    const double deadline = NowMs() + timeoutMs;
+    for (;;) {
+        DWORD processId = 0;
+        if (HWND window = FindWindowW(className, nullptr)) GetWindowThreadProcessId(window, &processId);
+        if (processId) {
+            printf("%lu\n", processId);
+            return EXIT_OK;
+        }
+        if (NowMs() > deadline) return EXIT_TIMEOUT;
+        Sleep(20);
+    }
 }
 
 struct MenuSearch {
@@ -308,7 +354,7 @@ int Glyphs()
 
 int Usage()
 {
-    fwprintf(stderr, L"usage: DemoCtl.exe hold|signal|run|wait-process|end-qq|menu-rect|glyphs ...\n");
+    fwprintf(stderr, L"usage: DemoCtl.exe hold|signal|run|exec|wait-process|wait-no-process|wait-window|end-qq|menu-rect|glyphs ...\n");
     return EXIT_USAGE;
 }
 
@@ -323,6 +369,9 @@ int wmain(int argc, wchar_t** argv)
     if (command == L"signal") return Signal(argv[2]);
     if (command == L"run" && argc >= 5) return Run(argv[2], argv[3], argc - 4, argv + 4);
     if (command == L"wait-process" && argc >= 4) return WaitProcess(argv[2], static_cast<DWORD>(_wtoi(argv[3])));
+    if (command == L"exec") return Exec(argv[2]);
+    if (command == L"wait-no-process" && argc >= 4) return WaitNoProcess(argv[2], static_cast<DWORD>(_wtoi(argv[3])));
+    if (command == L"wait-window" && argc >= 4) return WaitWindow(argv[2], static_cast<DWORD>(_wtoi(argv[3])));
     if (command == L"end-qq" && argc >= 4) return EndQq(argv[2], static_cast<DWORD>(_wtoi(argv[3])));
     if (command == L"menu-rect" && argc >= 4) return MenuRect(argv[2], static_cast<DWORD>(_wtoi(argv[3])));
     return Usage();
