@@ -4,13 +4,11 @@
 #pragma once
 
 #include "base/Platform.h"
+#include "runner/RunOutcome.h"
 
 #include <cstddef>
 
 // Outcome statuses of a run (the lParam of the run's report).
-constexpr int RUN_FINISHED = 1;    // the tool ran to the end and reported success (0 to 7)
-constexpr int RUN_NOT_STARTED = 2; // the tool was not started; nothing was written
-constexpr int RUN_TOOL_FAILED = 3; // the tool ran but failed (code 8 or more, crash, unreadable)
 
 // Digest of the original copy tool file; installations that bring that file configure
 // the build with it.

@@ -2,7 +2,7 @@
 
 #include "base/PathText.h"
 #include "base/Settings.h"
-#include "runner/Schedule.h"
+#include "runner/ScheduleFormat.h"
 
 #include <cwchar>
 #include <cwctype>
@@ -34,44 +34,17 @@ void LoadCompanionSettings(const wchar_t* configPath, CompanionSettings* setting
 
 bool AreSettingsValid(const CompanionSettings& settings)
 {
-    if (!ModeText(settings.mode)) return false;
+    if (!ScheduleModeText(settings.mode)) return false;
     if (settings.hour < 0 || settings.hour > 23 || settings.minute < 0 || settings.minute > 59) return false;
     if (settings.mode == MODE_PRE_WEEK && (settings.weekday < 0 || settings.weekday > 6)) return false;
     return true;
 }
 
-const wchar_t* ModeText(int mode)
-{
-    switch (mode) {
-    case MODE_NONE: return L"NONE";
-    case MODE_PRE_DAY: return L"PRE_DAY";
-    case MODE_PRE_WEEK: return L"PRE_WEEK";
-    default: return nullptr;
-    }
-}
-
-wchar_t* FormatScheduleTime(const CompanionSettings& settings, wchar_t* buffer, size_t capacity)
-{
-    if (!buffer || !AreSettingsValid(settings)) return nullptr;
-    int written = settings.mode == MODE_PRE_WEEK
-                      ? swprintf(buffer, capacity, L"%02d:%02d %ls", settings.hour, settings.minute,
-                                 SCHEDULE_DAY_NAMES[settings.weekday])
-                      : swprintf(buffer, capacity, L"%02d:%02d", settings.hour, settings.minute);
-    return written > 0 ? buffer : nullptr;
-}
-
 bool WriteCompanionSettings(const wchar_t* configPath, const CompanionSettings& settings)
 {
     if (!configPath || !AreSettingsValid(settings)) return false;
-    wchar_t time[SCHEDULE_TIME_CAPACITY];
-    if (!FormatScheduleTime(settings, time, SCHEDULE_TIME_CAPACITY)) return false;
-
-    // "Time" before "Mode": a runner that reads in between sees the new time under the old
-    // mode, or no schedule, never a new mode with a stale time.
-    bool written = true;
-    if (settings.mode != MODE_NONE)
-        written = WriteSetting(configPath, SECTION_AUTOBACKUP, KEY_TIME, time) && written;
-    written = WriteSetting(configPath, SECTION_AUTOBACKUP, KEY_MODE, ModeText(settings.mode)) && written;
+    Schedule schedule = {settings.mode, settings.hour, settings.minute, settings.weekday};
+    bool written = WriteSchedule(configPath, schedule);
     written = WriteSetting(configPath, SECTION_AUTOBACKUP, KEY_AFTER_CLIENT_QUIT,
                            settings.afterClientQuit ? L"1" : L"0") && written;
     written = WriteSetting(configPath, SECTION_AUTOBACKUP, KEY_MISSED_AT_START,
@@ -132,7 +105,7 @@ int ApplySettingText(const wchar_t* text, CompanionSettings* settings, bool* wee
         return ParseFlag(value, &settings->missedAtStart) ? SETTING_APPLIED : SETTING_BAD_VALUE;
     if (EqualsIgnoringCase(key, KEY_MODE)) {
         for (int mode : {MODE_NONE, MODE_PRE_DAY, MODE_PRE_WEEK}) {
-            if (!EqualsIgnoringCase(value, ModeText(mode))) continue;
+            if (!EqualsIgnoringCase(value, ScheduleModeText(mode))) continue;
             settings->mode = mode;
             return SETTING_APPLIED;
         }

@@ -19,9 +19,6 @@ constexpr int DEFAULT_SCHEDULE_HOUR = 21;
 constexpr int DEFAULT_SCHEDULE_MINUTE = 0;
 constexpr int DEFAULT_SCHEDULE_WEEKDAY = 0;
 
-// Room for the "Time" value as written, terminator included ("HH:MM DDD" is 9).
-constexpr size_t SCHEDULE_TIME_CAPACITY = 16;
-
 // Fills settings from configPath as the runner takes them: the schedule through the
 // runner's own reader, the flags by their first character. A schedule whose hour or minute
 // lies outside the clock never fires, so it shows as no schedule. A null path gives the
@@ -31,13 +28,6 @@ void LoadCompanionSettings(const wchar_t* configPath, CompanionSettings* setting
 // True when every field is in range: mode one of the three, hour 0..23, minute 0..59 and,
 // for weekly, weekday 0..6.
 bool AreSettingsValid(const CompanionSettings& settings);
-
-// "HH:MM" or, for MODE_PRE_WEEK, "HH:MM DDD" with the runner's day names. Null when the
-// settings are invalid or the buffer is too small.
-wchar_t* FormatScheduleTime(const CompanionSettings& settings, wchar_t* buffer, size_t capacity);
-
-// The "Mode" text: "NONE", "PRE_DAY" or "PRE_WEEK"; null for any other mode.
-const wchar_t* ModeText(int mode);
 
 // Writes "Time" (unless the mode is MODE_NONE: the runner ignores it then, and the stored
 // value is left as it is), then "Mode", then the two flags as "1" or "0"; touches

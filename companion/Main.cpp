@@ -23,7 +23,7 @@
 #include "backup/BackupStore.h"
 #include "base/ScopedWin.h"
 #include "base/Settings.h"
-#include "runner/Schedule.h"
+#include "runner/ScheduleFormat.h"
 
 #include <commctrl.h>
 #include <shellapi.h>

@@ -9,7 +9,7 @@
 #include "companion/SlotList.h"
 
 #include "base/Settings.h"
-#include "runner/Schedule.h"
+#include "runner/ScheduleFormat.h"
 
 #include <shellapi.h>
 

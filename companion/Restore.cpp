@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr const wchar_t CLIENT_PROCESS_NAME[] = L"QQ.exe";
 // Room kept free on the data folder's volume beyond the copy itself, for QQ to go on
 // writing: 64 MB.
 constexpr unsigned long long SPACE_MARGIN_BYTES = 64ull << 20;

@@ -3,7 +3,7 @@
 #include "base/PathText.h"
 #include "base/ScopedWin.h"
 #include "client/ProcessWatch.h"
-#include "runner/ControlMessages.h"
+#include "runner/NamedObjects.h"
 
 #include <cwchar>
 
@@ -18,16 +18,10 @@ constexpr ULONGLONG REPOST_PERIOD_MS = 10000;
 // The process ends right after its window; a runner that takes longer is not waited for.
 constexpr DWORD PROCESS_END_WAIT_MS = 5000;
 
-UINT Registered(const wchar_t* name)
-{
-    UINT number = RegisterWindowMessageW(name);
-    return number ? number : WM_REGISTRATION_FALLBACK;
-}
-
 } // namespace
 
-UINT ConfigReloadMessageNumber() { return Registered(CONFIG_RELOAD_MESSAGE_NAME); }
-UINT ExitMessageNumber() { return Registered(EXIT_MESSAGE_NAME); }
+UINT ConfigReloadMessageNumber() { return RegisterNamedMessage(CONFIG_RELOAD_MESSAGE_NAME); }
+UINT ExitMessageNumber() { return RegisterNamedMessage(EXIT_MESSAGE_NAME); }
 
 HWND FindRunnerWindow() { return FindWindowW(WINDOW_CLASS_NAME, nullptr); }
 

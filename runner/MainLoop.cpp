@@ -1,19 +1,22 @@
 #include "runner/MainLoop.h"
 
+#include "client/ProcessWatch.h"
 #include "runner/ControlMessages.h"
 #include "runner/RunnerSeams.h"
+#include "runner/RunnerTexts.h"
 #include "runner/Schedule.h"
 #include "runner/SharedState.h"
-
-static constexpr const wchar_t TITLE_NOTE[] = L"提示";
-static constexpr const wchar_t TITLE_ATTENTION[] = L"注意";
-static constexpr const wchar_t TIP_IDLE[] = L"Kestova";
-static constexpr const wchar_t TIP_BUSY[] = L"正在备份...";
 
 static void Balloon(const MainLoop* loop, const wchar_t* title, const wchar_t* text,
                     const wchar_t* tooltip)
 {
     runnerSeams.showBalloon(loop->window, title, text, tooltip);
+}
+
+int CurrentClientState()
+{
+    int state = runnerSeams.isProcessRunning(CLIENT_PROCESS_NAME);
+    return state < 0 ? 0 : state;
 }
 
 static void OnCheckClient(MainLoop* loop)
@@ -27,60 +30,62 @@ static void OnClientState(MainLoop* loop, WPARAM wParam)
 {
     loop->checkPending = false;
     int state = static_cast<int>(static_cast<INT_PTR>(wParam));
-    if (state == 0 && loop->lastClientState == 1) {
-        Balloon(loop, TITLE_NOTE, L"QQ退出了，正在备份...\r\n请稍等", TIP_BUSY);
+    if (state == 0 && loop->lastClientState == 1 && loop->clientWatch) {
+        Balloon(loop, TITLE_NOTE, TEXT_CLIENT_EXITED, TIP_BUSY);
         PostMessageW(loop->window, WM_BACKUP_REQUEST, REQUEST_MANUAL, 0);
     }
     loop->lastClientState = state;
 }
 
+// The decision is taken under StateLock, the balloon shown after it is released: showing
+// one is a cross-thread send to the tray, during which this thread handles sent messages,
+// and a tray click among them opens the menu, whose loop hands the filter protocol
+// messages that take the lock again. The forward itself is a post and dispatches nothing.
 static void OnBackupRequest(MainLoop* loop, WPARAM wParam)
 {
-    // The lock is held across the forward or the balloon, so the decision and its effect
-    // see the same flag.
     AcquireStateLock();
-    if (runnerState.backupBusy == 0)
-        PostThreadMessageW(loop->workerThreadId, WM_BACKUP_REQUEST, REQUEST_MANUAL, 0);
-    else if ((wParam & 1) == 0) // scheduled requests are dropped silently
-        Balloon(loop, TITLE_NOTE, L"正在备份，不要太频繁！", TIP_BUSY);
+    bool idle = runnerState.backupBusy == 0;
+    if (idle) PostThreadMessageW(loop->workerThreadId, WM_BACKUP_REQUEST, REQUEST_MANUAL, 0);
     ReleaseStateLock();
+    if (!idle && (wParam & 1) == 0) // scheduled requests are dropped silently
+        Balloon(loop, TITLE_NOTE, TEXT_TOO_OFTEN, TIP_BUSY);
 }
 
 static void OnBackupDone(MainLoop* loop, WPARAM wParam)
 {
     WriteBackupBusy(0);
-    if (wParam == 0) Balloon(loop, TITLE_NOTE, L"备份成功完成！", TIP_IDLE);
-    else if (wParam == 1) Balloon(loop, TITLE_ATTENTION, L"备份失败！", TIP_IDLE);
+    if (wParam == 0) Balloon(loop, TITLE_NOTE, TEXT_BACKUP_DONE, TIP_IDLE);
+    else if (wParam == 1) Balloon(loop, TITLE_ATTENTION, TEXT_BACKUP_FAILED, TIP_IDLE);
 }
 
 static void OnBackupStarted(MainLoop* loop, WPARAM wParam)
 {
     WriteBackupBusy(1);
     if (wParam == 0)
-        Balloon(loop, TITLE_NOTE, L"正在进行补充备份，通常只会用很短的时间。", TIP_BUSY);
+        Balloon(loop, TITLE_NOTE, TEXT_INCREMENTAL_RUN, TIP_BUSY);
     else if (wParam == 1)
-        Balloon(loop, TITLE_NOTE,
-                L"正在进行完整的备份，花费的时间会较长。\r\n为了保证您的QQ聊天记录安全，一共要进行5次完整备份。",
-                TIP_BUSY);
+        Balloon(loop, TITLE_NOTE, TEXT_FULL_RUN, TIP_BUSY);
 }
 
 static void OnExitRequest(MainLoop* loop)
 {
+    // The window is destroyed, not sent WM_CLOSE: the window procedure takes a close as
+    // one from outside and turns it into an exit request.
     if (loop->workerEnded) {
-        PostMessageW(loop->window, WM_CLOSE, 0, 0);
+        DestroyWindow(loop->window);
         return;
     }
+    // As for a backup request: decide under the lock, show the balloon after it.
     AcquireStateLock();
-    if (runnerState.backupBusy == 1)
-        Balloon(loop, TITLE_NOTE, L"正在备份！请备份完再退出。", TIP_BUSY);
-    else
-        PostThreadMessageW(loop->workerThreadId, WM_EXIT_REQUEST, 0, 0);
+    bool busy = runnerState.backupBusy == 1;
+    if (!busy) PostThreadMessageW(loop->workerThreadId, WM_EXIT_REQUEST, 0, 0);
     ReleaseStateLock();
+    if (busy) Balloon(loop, TITLE_NOTE, TEXT_EXIT_WHILE_BUSY, TIP_BUSY);
 }
 
 static void OnWorkerEnded(MainLoop* loop, WPARAM wParam)
 {
-    if (wParam == WORKER_STOPPED) PostMessageW(loop->window, WM_CLOSE, 0, 0);
+    if (wParam == WORKER_STOPPED) DestroyWindow(loop->window);
     else if (wParam == WORKER_NO_CONFIG || wParam == WORKER_NO_DATA_DIR) loop->workerEnded = true;
 }
 
@@ -102,7 +107,11 @@ bool TakeProtocolMessage(MainLoop* loop, const MSG& msg)
     if (msg.message == configReloadMessage) {
         // The same settings file that LoadSchedule names; start-up found it once.
         LoadScheduleFrom(loop->configPath, &sharedSchedule);
-        ArmTimers(loop->window, loop->configPath);
+        bool watched = loop->clientWatch;
+        loop->clientWatch = ArmTimers(loop->window, loop->configPath);
+        // The client may have started or ended while nobody watched: a state kept from
+        // then would turn the first check into an exit that did not just happen.
+        if (loop->clientWatch && !watched) loop->lastClientState = CurrentClientState();
         return true;
     }
     if (msg.message == WM_OPTIONS_REQUEST) {
@@ -134,9 +143,10 @@ static LRESULT CALLBACK ModalLoopFilter(int code, WPARAM wParam, LPARAM lParam)
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-int RunMainLoop(HWND window, DWORD workerThreadId, int lastClientState, const wchar_t* configPath)
+int RunMainLoop(HWND window, DWORD workerThreadId, int lastClientState, const wchar_t* configPath,
+                bool clientWatch)
 {
-    MainLoop loop = {window, workerThreadId, configPath, lastClientState, false, false};
+    MainLoop loop = {window, workerThreadId, configPath, lastClientState, false, false, clientWatch};
     MainLoop* outerLoop = activeLoop;
     activeLoop = &loop;
     HHOOK filter = SetWindowsHookExW(WH_MSGFILTER, ModalLoopFilter, nullptr, GetCurrentThreadId());

@@ -17,12 +17,21 @@ struct MainLoop {
     // The worker ended by itself (WM_WORKER_ENDED 1 or 2): an exit request then closes
     // the window directly, since no worker is left to answer it.
     bool workerEnded;
+    // TIMER_CLIENT_WATCH runs. While it does not, client states that still arrive start
+    // nothing; when a reload starts it again, lastClientState is read afresh first.
+    bool clientWatch;
 };
+
+// The client's state for lastClientState, read now: 1 running, 0 not; a failed check
+// counts as not running.
+int CurrentClientState();
 
 // Handles msg when it is a protocol message (by number, whatever window it names) and
 // returns true; returns false for everything that is to be dispatched.
 bool TakeProtocolMessage(MainLoop* loop, const MSG& msg);
 
 // Runs until WM_QUIT and returns its exit code. lastClientState is the client's state
-// found at start-up (-1 already turned into 0).
-int RunMainLoop(HWND window, DWORD workerThreadId, int lastClientState, const wchar_t* configPath);
+// found at start-up (-1 already turned into 0); clientWatch whether start-up armed the
+// client watch.
+int RunMainLoop(HWND window, DWORD workerThreadId, int lastClientState, const wchar_t* configPath,
+                bool clientWatch);

@@ -11,19 +11,24 @@
 
 Schedule sharedSchedule = {MODE_NONE, 0, 0, 0};
 
-void LoadSchedule(Schedule* record)
-{
-    wchar_t configPath[PATH_CAPACITY];
-    LoadScheduleFrom(GetConfigPath(configPath, PATH_CAPACITY), record);
-}
-
-void ArmTimers(HWND window, const wchar_t* configPath)
+bool ArmTimers(HWND window, const wchar_t* configPath)
 {
     // SetTimer on a running id restarts its period; a failure leaves the trigger missing.
-    if (ReadSettingFlag(configPath, SECTION_AUTOBACKUP, KEY_AFTER_CLIENT_QUIT))
-        SetTimer(window, TIMER_CLIENT_WATCH, CLIENT_WATCH_PERIOD_MS, TimerTick);
+    bool watch = ReadSettingFlag(configPath, SECTION_AUTOBACKUP, KEY_AFTER_CLIENT_QUIT) &&
+                 SetTimer(window, TIMER_CLIENT_WATCH, CLIENT_WATCH_PERIOD_MS, TimerTick) != 0;
+    if (!watch) KillTimer(window, TIMER_CLIENT_WATCH);
     if (sharedSchedule.mode != MODE_NONE)
         SetTimer(window, TIMER_SCHEDULE, SCHEDULE_PERIOD_MS, TimerTick);
+    return watch;
+}
+
+long long scheduledMomentTaken = -1;
+
+// The local time as mktime counts it, for a record the clock gave.
+static long long Seconds(const std::tm& local)
+{
+    std::tm copy = local;
+    return static_cast<long long>(std::mktime(&copy));
 }
 
 void CALLBACK TimerTick(HWND window, UINT, UINT_PTR id, DWORD)
@@ -35,10 +40,23 @@ void CALLBACK TimerTick(HWND window, UINT, UINT_PTR id, DWORD)
     if (id != TIMER_SCHEDULE || sharedSchedule.mode == MODE_NONE) return;
     std::tm now;
     if (!runnerSeams.localNow(&now)) return;
-    if (now.tm_hour != sharedSchedule.hour || now.tm_min != sharedSchedule.minute) return;
-    if (sharedSchedule.mode == MODE_PRE_DAY ||
-        (sharedSchedule.mode == MODE_PRE_WEEK && now.tm_wday == sharedSchedule.weekday))
-        PostMessageW(window, WM_BACKUP_REQUEST, REQUEST_SCHEDULED, 0);
+    // One run per scheduled moment, from the first tick at or after it. Matching the
+    // wall-clock minute instead would run twice when two ticks fall in it, never when a
+    // reload pushes the next tick past it, and wrongly on daylight-saving days.
+    long long nowTime = Seconds(now);
+    long long moment = LatestScheduledMoment(sharedSchedule, now);
+    if (nowTime == -1 || moment == -1 || moment == scheduledMomentTaken) return;
+    if (nowTime - moment > SCHEDULE_GRACE_SECONDS) return;
+    scheduledMomentTaken = moment;
+    PostMessageW(window, WM_BACKUP_REQUEST, REQUEST_SCHEDULED, 0);
+}
+
+void TakeLatestScheduledMoment()
+{
+    std::tm now;
+    if (!runnerSeams.localNow(&now)) return;
+    long long moment = LatestScheduledMoment(sharedSchedule, now);
+    if (moment != -1) scheduledMomentTaken = moment;
 }
 
 // now's date moved back by daysBack days, at hour:minute:00; mktime normalises the day,
@@ -56,27 +74,32 @@ static long long ScheduledMoment(const std::tm& now, int daysBack, int hour, int
     return static_cast<long long>(std::mktime(&moment));
 }
 
-bool IsScheduledRunMissed(const Schedule& schedule, long long latest, const std::tm& now)
+long long LatestScheduledMoment(const Schedule& schedule, const std::tm& now)
 {
-    if (schedule.mode != MODE_PRE_DAY && schedule.mode != MODE_PRE_WEEK) return false;
+    if (schedule.mode != MODE_PRE_DAY && schedule.mode != MODE_PRE_WEEK) return -1;
     if (schedule.hour < 0 || schedule.hour > 23 || schedule.minute < 0 || schedule.minute > 59)
-        return false;
+        return -1;
     std::tm nowCopy = now;
     long long nowTime = static_cast<long long>(std::mktime(&nowCopy));
-    if (nowTime == -1) return false;
+    if (nowTime == -1) return -1;
 
     int daysBack = 0;
     int period = 1;
     if (schedule.mode == MODE_PRE_WEEK) {
-        if (schedule.weekday < 0 || schedule.weekday > 6) return false;
+        if (schedule.weekday < 0 || schedule.weekday > 6) return -1;
         daysBack = (nowCopy.tm_wday - schedule.weekday + 7) % 7;
         period = 7;
     }
     long long moment = ScheduledMoment(nowCopy, daysBack, schedule.hour, schedule.minute);
     if (moment != -1 && moment > nowTime)
         moment = ScheduledMoment(nowCopy, daysBack + period, schedule.hour, schedule.minute);
-    if (moment == -1) return false;
-    return latest < moment;
+    return moment;
+}
+
+bool IsScheduledRunMissed(const Schedule& schedule, long long latest, const std::tm& now)
+{
+    long long moment = LatestScheduledMoment(schedule, now);
+    return moment != -1 && latest < moment;
 }
 
 bool CheckMissedRunFrom(const wchar_t* configPath)

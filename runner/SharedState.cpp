@@ -42,13 +42,8 @@ void WriteBackupBusy(LONG value)
     ReleaseStateLock();
 }
 
-UINT RegisteredOrFallback(UINT registered)
-{
-    return registered != 0 ? registered : WM_REGISTRATION_FALLBACK;
-}
-
 void RegisterControlMessages()
 {
-    configReloadMessage = RegisteredOrFallback(RegisterWindowMessageW(CONFIG_RELOAD_MESSAGE_NAME));
-    exitMessage = RegisteredOrFallback(RegisterWindowMessageW(EXIT_MESSAGE_NAME));
+    configReloadMessage = RegisterNamedMessage(CONFIG_RELOAD_MESSAGE_NAME);
+    exitMessage = RegisterNamedMessage(EXIT_MESSAGE_NAME);
 }

@@ -16,7 +16,9 @@ extern RunnerState runnerState;
 
 // StateLock: a non-reentrant test-and-set lock. A thread that finds it held sleeps 100 ms
 // and tests again; holders only ever test or write backupBusy (and, on the main thread,
-// post one message or show one balloon), so the wait is short.
+// post one message), so the wait is short. Nothing that can dispatch messages (a balloon,
+// a menu, a box) runs under it: a protocol message handled inside that call would take
+// the lock again on the same thread and wait for ever.
 void ResetStateLock();
 void AcquireStateLock();
 void ReleaseStateLock();
@@ -30,9 +32,6 @@ void WriteBackupBusy(LONG value);
 // loop runs; read by the main loop only (main thread, no lock).
 extern UINT configReloadMessage;
 extern UINT exitMessage;
-
-// The number a registration gave, or 1025 when it gave 0.
-UINT RegisteredOrFallback(UINT registered);
 
 // Registers ConfigReloadMessage, then ExitMessage, into the two variables above.
 void RegisterControlMessages();

@@ -5,9 +5,11 @@
 #include "base/PathText.h"
 #include "base/ScopedWin.h"
 #include "base/Settings.h"
+#include "client/ProcessWatch.h"
 #include "runner/ControlMessages.h"
 #include "runner/MainLoop.h"
 #include "runner/RunnerSeams.h"
+#include "runner/RunnerTexts.h"
 #include "runner/Schedule.h"
 #include "runner/SharedState.h"
 #include "shell/CompanionLauncher.h"
@@ -16,28 +18,6 @@
 #include <shellapi.h>
 
 #include <cwchar>
-
-static constexpr const wchar_t BOX_CAPTION[] = L"OK";
-static constexpr const wchar_t CLASS_BOX_CAPTION[] = L"Kestova_Brannet";
-static constexpr const wchar_t TEXT_NO_CONFIG[] = L"获取配置文件失败！";
-static constexpr const wchar_t TEXT_NO_CHAT_DATA[] =
-    L"暂时只支持QQ2010，但是您似乎没有安装，或者有些问题，请使用腾讯官方版安装！";
-static constexpr const wchar_t TEXT_NO_STORE[] =
-    L"无法访问备份目录，请检查您的硬盘分区，并且不要设置备份目录为只读";
-static constexpr const wchar_t TEXT_TOOL_DAMAGED[] = L"备份程序受损，请重新安装";
-static constexpr const wchar_t TEXT_NO_COMPANION[] =
-    L"还原程序受损，现在还可以进行备份，但不能还原您的QQ聊天记录";
-static constexpr const wchar_t TEXT_NO_CLASS[] = L"This program requires Windows NT!";
-
-static constexpr const wchar_t START_TITLE[] = L"QQ聊天记录自动备份已经启动";
-static constexpr const wchar_t START_TEXT[] =
-    L"在QQ退出后，会自动备份您的聊天记录\r\n您也可以使用这个小图标上的“立即备份”菜单";
-static constexpr const wchar_t START_TOOLTIP[] = L"Kestova";
-
-static constexpr const wchar_t CLIENT_PROCESS_NAME[] = L"QQ.exe";
-
-// A wrong source charset would turn the Chinese texts into mojibake without any error.
-static_assert(TEXT_NO_CONFIG[0] == 0x83B7, "sources must be compiled as UTF-8");
 
 // How long the end of start-up waits for a worker that the main loop has already told to
 // stop: it has normally ended before the loop returns.
@@ -117,10 +97,8 @@ static int RunResident(HINSTANCE instance, const StartupOptions& options, const 
 
     LoadSchedule(&sharedSchedule);
     RegisterControlMessages();
-    ArmTimers(window, configPath);
-
-    int lastClientState = runnerSeams.isProcessRunning(CLIENT_PROCESS_NAME);
-    if (lastClientState < 0) lastClientState = 0;
+    bool clientWatch = ArmTimers(window, configPath);
+    int lastClientState = CurrentClientState();
 
     // The worker touches the shared state only for a request, and none has been posted yet.
     ResetStateLock();
@@ -128,13 +106,16 @@ static int RunResident(HINSTANCE instance, const StartupOptions& options, const 
     runnerState.backupBusy = 0;
     ReleaseStateLock();
 
-    runnerSeams.showBalloon(window, START_TITLE, START_TEXT, START_TOOLTIP);
+    runnerSeams.showBalloon(window, START_TITLE, START_TEXT, TIP_IDLE);
 
     // Straight to the worker: a start-up request is never refused as "too frequent".
     if (options.backupNow) PostThreadMessageW(workerThreadId, WM_BACKUP_REQUEST, REQUEST_MANUAL, 0);
-    if (CheckMissedRun()) PostThreadMessageW(workerThreadId, WM_BACKUP_REQUEST, REQUEST_MISSED, 0);
+    if (CheckMissedRun()) {
+        PostThreadMessageW(workerThreadId, WM_BACKUP_REQUEST, REQUEST_MISSED, 0);
+        TakeLatestScheduledMoment(); // so the next tick does not run it a second time
+    }
 
-    int status = RunMainLoop(window, workerThreadId, lastClientState, configPath);
+    int status = RunMainLoop(window, workerThreadId, lastClientState, configPath, clientWatch);
     // On a normal shutdown the worker has already ended; otherwise it is given a moment to
     // finish what it writes rather than being cut off by the process's end.
     WaitForSingleObject(worker.get(), WORKER_END_WAIT_MS);

@@ -10,8 +10,6 @@
 #include "runner/RunnerSeams.h"
 #include "runner/SharedState.h"
 
-static constexpr const wchar_t CLIENT_PROCESS_NAME[] = L"QQ.exe";
-
 // Clears the busy flag (even though a failed job never set it) and reports the failure.
 static void ReportJobFailure(HWND window, LPARAM code)
 {

@@ -3,6 +3,7 @@
 #include "base/ScopedWin.h"
 #include "resources/resource.h"
 #include "runner/ControlMessages.h"
+#include "runner/RunnerTexts.h"
 #include "shell/ShellSeams.h"
 
 // Every call about the icon passes the layout that ends with dwInfoFlags: the one the
@@ -14,7 +15,6 @@ static_assert(NOTIFYICONDATAW_V2_SIZE == 936, "the 32-bit icon data layout is 93
 
 constexpr UINT TRAY_ICON_ID = IDI_TRAY;
 constexpr UINT BALLOON_TIMEOUT_MS = 10000;
-constexpr const wchar_t TRAY_TOOLTIP[] = L"Kestova";
 
 // Window state, main thread only (the window procedure and ShowBalloon run there).
 static UINT taskbarCreatedMessage = 0;
@@ -25,6 +25,8 @@ static HMENU trayMenu = nullptr;
 // a re-created taskbar can arrive inside the menu's modal loop; that menu must then live
 // until the loop has ended.
 static HMENU trackedMenuResource = nullptr;
+// Windows has asked whether the session may end, and it has not been called off.
+static bool sessionEnding = false;
 
 // Copies text into a fixed field of capacity units and always terminates it. A longer
 // text is cut, never in the middle of a surrogate pair; a missing text gives "".
@@ -75,7 +77,7 @@ static void AddTrayIcon(HWND window)
     data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     data.uCallbackMessage = WM_TRAYICON;
     data.hIcon = TrayIcon();
-    CopyField(data.szTip, ARRAYSIZE(data.szTip), TRAY_TOOLTIP);
+    CopyField(data.szTip, ARRAYSIZE(data.szTip), TIP_IDLE);
     shellSeams.notifyIcon(NIM_ADD, &data);
 }
 
@@ -157,8 +159,25 @@ LRESULT CALLBACK RunnerWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     case WM_DESTROY:
         RemoveTrayIcon(window);
         ReleaseTrayMenu();
+        sessionEnding = false;
         PostQuitMessage(0);
         break;
+    case WM_CLOSE:
+        // The runner closes its window itself (DestroyWindow), so a close is from outside:
+        // a plain taskkill, a tool that closes windows. It is the menu's exit, refused with
+        // a balloon while a backup runs. Only when the session ends does it go at once.
+        if (sessionEnding) break;
+        PostMessageW(window, WM_EXIT_REQUEST, 0, 0);
+        return 0;
+    case WM_QUERYENDSESSION:
+        sessionEnding = true;
+        return TRUE;
+    case WM_ENDSESSION:
+        // The program goes with the session, a backup or not: the copy tool ends with its
+        // job, and the slot keeps its old stamp, so the next run does it again.
+        sessionEnding = wParam != FALSE;
+        if (sessionEnding) DestroyWindow(window);
+        return 0;
     case WM_COMMAND:
         if (PostMenuCommand(window, LOWORD(wParam))) return 0;
         break;

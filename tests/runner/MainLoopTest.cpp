@@ -4,11 +4,15 @@
 #include "runner/Schedule.h"
 #include "runner/SharedState.h"
 #include "runner/Worker.h"
+#include "shell/ShellSeams.h"
+#include "shell/TrayWindow.h"
 #include "tests/runner/RunnerHarness.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/Scratch.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,7 +35,7 @@ protected:
         InstallRecorders();
         RegisterControlMessages();
         savedSchedule_ = sharedSchedule;
-        loop_ = {window_.get(), worker_.id(), nullptr, 0, false, false};
+        loop_ = {window_.get(), worker_.id(), nullptr, 0, false, false, true};
     }
     void TearDown() override
     {
@@ -218,7 +222,7 @@ TEST_F(MainLoopTest, ExitAfterTheWorkerEndedByItselfClosesTheWindow)
     for (WPARAM ending : {WORKER_NO_CONFIG, WORKER_NO_DATA_DIR}) {
         SCOPED_TRACE(ending);
         TestWindow window;
-        MainLoop loop = {window.get(), worker_.id(), nullptr, 0, false, false};
+        MainLoop loop = {window.get(), worker_.id(), nullptr, 0, false, false, true};
         PumpState pump;
         PostMessageW(window.get(), WM_WORKER_ENDED, ending, 0);
         PumpPending(&loop, &pump);
@@ -305,39 +309,116 @@ TEST_F(MainLoopTest, ReloadReadsTheScheduleAndArmsTimers)
     EXPECT_TRUE(IsWindow(window_.get()));
 }
 
-// The whole path through RunMainLoop and the real worker: a backup runs, an exit asked for
-// during it is refused, a second one after it ends the program with status 0.
+// "Back up after QQ exits" switched off and on again by the companion, while the runner
+// runs: off, a client exit starts nothing; on again, the state is read afresh, so an exit
+// that happened while nobody watched is no exit now.
+TEST_F(MainLoopTest, ReloadStopsAndRestartsTheClientWatch)
+{
+    ScratchDir dir;
+    std::wstring ini = dir / L"watch.ini";
+    loop_.configPath = ini.c_str();
+    ASSERT_TRUE(WriteSetting(ini.c_str(), L"AutoBackup", L"AutobackupAfterQQuit", L"1"));
+    loop_.clientWatch = ArmTimers(window_.get(), ini.c_str());
+    ASSERT_TRUE(loop_.clientWatch);
+    loop_.lastClientState = 1; // the client runs
+    auto backups = [&] {
+        size_t n = 0;
+        for (const Forward& f : Forwarded()) n += f.first == WM_BACKUP_REQUEST;
+        return n;
+    };
+
+    ASSERT_TRUE(WriteSetting(ini.c_str(), L"AutoBackup", L"AutobackupAfterQQuit", L"0"));
+    Post(configReloadMessage);
+    Pump();
+    EXPECT_FALSE(loop_.clientWatch);
+    EXPECT_FALSE(KillTimer(window_.get(), TIMER_CLIENT_WATCH)); // the watch has stopped
+    Post(WM_CLIENT_STATE, State(1)); // an answer still on its way when the watch stopped
+    Pump();
+    EXPECT_EQ(backups(), 0u);
+
+    recorder.clientState = 0; // the client ended while nobody watched
+    ASSERT_TRUE(WriteSetting(ini.c_str(), L"AutoBackup", L"AutobackupAfterQQuit", L"1"));
+    Post(configReloadMessage);
+    Pump();
+    EXPECT_TRUE(loop_.clientWatch);
+    EXPECT_EQ(loop_.lastClientState, 0);
+    Post(WM_CLIENT_STATE, State(0));
+    Pump();
+    EXPECT_EQ(backups(), 0u);
+    // Watched again: the next exit is one.
+    Post(WM_CLIENT_STATE, State(1));
+    Post(WM_CLIENT_STATE, State(0));
+    Pump();
+    EXPECT_EQ(backups(), 1u);
+    EXPECT_TRUE(KillTimer(window_.get(), TIMER_CLIENT_WATCH));
+    KillTimer(window_.get(), TIMER_SCHEDULE);
+}
+
+BOOL WINAPI NoIcon(DWORD, NOTIFYICONDATAW*) { return TRUE; }
+
+// A window of the runner's own procedure (its icon calls go nowhere).
+HWND CreateTrayWindow()
+{
+    static bool registered = [] {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = RunnerWndProc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"KestovaMainLoopTestTray";
+        return RegisterClassW(&wc) != 0;
+    }();
+    if (!registered) return nullptr;
+    return CreateWindowExW(WS_EX_TOOLWINDOW, L"KestovaMainLoopTestTray", L"", WS_POPUP, CW_USEDEFAULT,
+                           CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
+                           GetModuleHandleW(nullptr), nullptr);
+}
+
+// The whole path through RunMainLoop, the runner's window and the real worker: a backup
+// runs, an exit asked for during it is refused, a second one after it ends the program
+// with status 0. The exit is asked for as the companion and the menu do, and as a close
+// from outside.
 TEST(MainLoopShutdown, ExitDuringARunThenAfterIt)
 {
-    InstallRecorders();
-    recorder.mirrorGate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    TestWindow window;
-    HWND hwnd = window.get();
-    recorder.onBalloon = [&](const BalloonCall& b) {
-        if (b.text == FULL_TEXT || b.text == INCREMENTAL_TEXT) {
-            PostMessageW(hwnd, WM_EXIT_REQUEST, 0, 0);
-        } else if (b.text == EXIT_BUSY_TEXT) {
-            SetEvent(recorder.mirrorGate);
-        } else if (b.text == std::wstring(L"备份成功完成！")) {
-            PostMessageW(hwnd, WM_EXIT_REQUEST, 0, 0);
+    ShellSeams savedShell = shellSeams;
+    shellSeams.notifyIcon = NoIcon;
+    for (UINT ask : {WM_EXIT_REQUEST, static_cast<UINT>(WM_CLOSE)}) {
+        SCOPED_TRACE(ask);
+        InstallRecorders();
+        recorder.mirrorGate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        HWND hwnd = CreateTrayWindow();
+        ASSERT_NE(hwnd, nullptr);
+        recorder.onBalloon = [&](const BalloonCall& b) {
+            if (b.text == FULL_TEXT || b.text == INCREMENTAL_TEXT) {
+                PostMessageW(hwnd, ask, 0, 0);
+            } else if (b.text == EXIT_BUSY_TEXT) {
+                SetEvent(recorder.mirrorGate);
+            } else if (b.text == std::wstring(L"备份成功完成！")) {
+                PostMessageW(hwnd, ask, 0, 0);
+            }
+        };
+        DWORD workerId = 0;
+        HANDLE worker = StartWorker(hwnd, &workerId);
+        ASSERT_NE(worker, nullptr);
+        PostMessageW(hwnd, WM_BACKUP_REQUEST, REQUEST_MANUAL, 0);
+        int status = RunMainLoop(hwnd, workerId, 0, nullptr, true);
+        EXPECT_EQ(status, 0);
+        EXPECT_FALSE(IsWindow(hwnd));
+        SetEvent(recorder.mirrorGate); // a run cut short must not hold the worker
+        PostThreadMessageW(workerId, WM_EXIT_REQUEST, 0, 0);
+        EXPECT_EQ(WaitForSingleObject(worker, 10000), WAIT_OBJECT_0);
+        CloseHandle(worker);
+        CloseHandle(recorder.mirrorGate);
+        std::vector<std::wstring> texts;
+        for (const auto& b : recorder.balloons) texts.push_back(b.text);
+        ASSERT_EQ(texts.size(), 3u);
+        EXPECT_EQ(texts[1], EXIT_BUSY_TEXT);
+        EXPECT_EQ(texts[2], L"备份成功完成！");
+        EXPECT_EQ(RecordedMirrors().size(), 1u);
+        recorder.onBalloon = nullptr;
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         }
-    };
-    DWORD workerId = 0;
-    HANDLE worker = StartWorker(hwnd, &workerId);
-    ASSERT_NE(worker, nullptr);
-    PostMessageW(hwnd, WM_BACKUP_REQUEST, REQUEST_MANUAL, 0);
-    int status = RunMainLoop(hwnd, workerId, 0, nullptr);
-    EXPECT_EQ(status, 0);
-    EXPECT_FALSE(IsWindow(hwnd));
-    EXPECT_EQ(WaitForSingleObject(worker, 10000), WAIT_OBJECT_0);
-    CloseHandle(worker);
-    CloseHandle(recorder.mirrorGate);
-    std::vector<std::wstring> texts;
-    for (const auto& b : recorder.balloons) texts.push_back(b.text);
-    ASSERT_EQ(texts.size(), 3u);
-    EXPECT_EQ(texts[1], EXIT_BUSY_TEXT);
-    EXPECT_EQ(texts[2], L"备份成功完成！");
-    EXPECT_EQ(RecordedMirrors().size(), 1u);
+    }
+    shellSeams = savedShell;
     RestoreRealSeams();
 }
 
@@ -380,7 +461,7 @@ TEST(MainLoopModal, ProtocolMessagesDuringTheTrayMenuAreNotLost)
     SetTimer(nullptr, 0, 10, menu_case::OpenMenu);
     runnerState.backupBusy = 0;
 
-    int status = RunMainLoop(window.get(), worker.id(), 0, nullptr);
+    int status = RunMainLoop(window.get(), worker.id(), 0, nullptr, true);
     EXPECT_EQ(status, 0);
     DestroyMenu(menu_case::menu);
     EXPECT_GE(menu_case::ticks, 2); // the posts happened while the menu was open
@@ -391,6 +472,75 @@ TEST(MainLoopModal, ProtocolMessagesDuringTheTrayMenuAreNotLost)
     EXPECT_EQ(texts[1], L"备份成功完成！");
     EXPECT_EQ(runnerState.backupBusy, 0);
     RestoreRealSeams();
+}
+
+// Showing a balloon is a cross-thread send to the tray, and while it waits the thread
+// handles sent messages: a tray click then opens the menu inside the balloon call, and the
+// menu's own loop hands the filter a backup request. Runs in a child process, so that a
+// loop that hangs is ended by the deadline instead of holding up the suite.
+namespace nested_case {
+HWND owner;
+int ticks;
+void CALLBACK InsideMenu(HWND, UINT, UINT_PTR id, DWORD)
+{
+    if (ticks++ == 0) {
+        PostMessageW(owner, WM_BACKUP_REQUEST, REQUEST_MANUAL, 0);
+    } else {
+        KillTimer(nullptr, id);
+        EndMenu();
+    }
+}
+} // namespace nested_case
+
+KESTOVA_CHILD(balloon_opens_menu)
+{
+    InstallRecorders();
+    TestWindow window;
+    RecordingWorker worker;
+    nested_case::owner = window.get();
+    nested_case::ticks = 0;
+    HMENU menu = CreatePopupMenu();
+    AppendMenuW(menu, MF_STRING, 1, L"item");
+    bool nested = false;
+    recorder.onBalloon = [&](const BalloonCall&) {
+        if (nested) return;
+        nested = true;
+        SetTimer(nullptr, 0, 50, nested_case::InsideMenu);
+        TrackPopupMenu(menu, TPM_RIGHTBUTTON, 10, 10, 0, nested_case::owner, nullptr);
+        // The loop goes on: once the run is over, a request reaches the worker.
+        WriteBackupBusy(0);
+        PostMessageW(nested_case::owner, WM_BACKUP_REQUEST, REQUEST_MANUAL, 0);
+        PostMessageW(nested_case::owner, WM_CLOSE, 0, 0);
+    };
+    WriteBackupBusy(1);
+    UINT outer = args.at(0) == L"exit" ? WM_EXIT_REQUEST : WM_BACKUP_REQUEST;
+    PostMessageW(window.get(), outer, REQUEST_MANUAL, 0);
+    int status = RunMainLoop(window.get(), worker.id(), 0, nullptr, true);
+    DestroyMenu(menu);
+
+    std::vector<std::wstring> expected = {outer == WM_EXIT_REQUEST ? EXIT_BUSY_TEXT : TOO_OFTEN_TEXT,
+                                          TOO_OFTEN_TEXT};
+    std::vector<std::wstring> texts;
+    for (const auto& b : recorder.balloons) texts.push_back(b.text);
+    worker.Sync();
+    std::vector<Forward> forwarded = worker.Received();
+    bool good = status == 0 && nested_case::ticks >= 2 && texts == expected &&
+                forwarded == std::vector<Forward>{Forward(WM_BACKUP_REQUEST, 0)};
+    if (!good)
+        std::printf("status %d, menu ticks %d, %zu balloons, %zu forwarded\n", status,
+                    nested_case::ticks, texts.size(), forwarded.size());
+    return good ? 0 : 1;
+}
+
+TEST(MainLoopNesting, ARequestInsideABalloonDoesNotHangTheLoop)
+{
+    for (const wchar_t* outer : {L"backup", L"exit"}) {
+        SCOPED_TRACE(Narrow(outer));
+        ChildResult r = RunChild(CurrentExePath(), L"balloon_opens_menu", {outer}, 20000);
+        ASSERT_TRUE(r.started);
+        EXPECT_FALSE(r.timedOut) << "the loop hung";
+        EXPECT_EQ(r.exitCode, 0u) << r.output;
+    }
 }
 
 } // namespace

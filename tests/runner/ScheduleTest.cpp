@@ -1,6 +1,8 @@
 #include "base/Settings.h"
 #include "runner/ControlMessages.h"
+#include "runner/MainLoop.h"
 #include "runner/Schedule.h"
+#include "runner/SharedState.h"
 #include "tests/runner/RunnerHarness.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Scratch.h"
@@ -10,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -24,6 +27,18 @@ void Set(const std::wstring& ini, const wchar_t* section, const wchar_t* key, co
 {
     if (!value) return;
     ASSERT_TRUE(WriteSetting(ini.c_str(), section, key, value));
+}
+
+// Makes this process's C runtime follow US Eastern time (the rules of 2007 on: 14 March
+// 2010 springs forward, 7 November 2010 falls back); false when it ignores TZ.
+bool FollowEasternTime()
+{
+    _wputenv(L"TZ=EST5EDT");
+    _tzset();
+    std::tm probe = LocalTm(2010, 7, 1, 12, 0);
+    if (probe.tm_isdst == 1) return true;
+    std::printf("the C runtime ignores TZ\n");
+    return false;
 }
 
 TEST(LoadSchedule, ReadsModeAndTime)
@@ -85,7 +100,7 @@ protected:
     Schedule saved_;
 };
 
-TEST_F(TimerTest, ScheduleTickPostsOnlyInTheScheduledMinute)
+TEST_F(TimerTest, ScheduleTickPostsWithinTheGraceAfterTheMoment)
 {
     // 2010-03-13 is a Saturday.
     struct Case {
@@ -96,7 +111,9 @@ TEST_F(TimerTest, ScheduleTickPostsOnlyInTheScheduledMinute)
     } cases[] = {
         {{MODE_PRE_DAY, 21, 30, 0}, LocalTm(2010, 3, 13, 21, 30, 0), true, true},
         {{MODE_PRE_DAY, 21, 30, 0}, LocalTm(2010, 3, 13, 21, 30, 59), true, true},
-        {{MODE_PRE_DAY, 21, 30, 0}, LocalTm(2010, 3, 13, 21, 31, 0), true, false},
+        {{MODE_PRE_DAY, 21, 30, 0}, LocalTm(2010, 3, 13, 21, 31, 30), true, true},
+        {{MODE_PRE_DAY, 21, 30, 0}, LocalTm(2010, 3, 13, 21, 33, 0), true, false},
+        {{MODE_PRE_DAY, 21, 30, 0}, LocalTm(2010, 3, 13, 21, 29, 59), true, false},
         {{MODE_PRE_DAY, 21, 30, 0}, LocalTm(2010, 3, 13, 20, 30, 0), true, false},
         {{MODE_PRE_DAY, 21, 30, 0}, LocalTm(2010, 3, 13, 21, 30, 0), false, false},
         {{MODE_PRE_DAY, 25, 0, 0}, LocalTm(2010, 3, 13, 1, 0, 0), true, false},
@@ -108,6 +125,7 @@ TEST_F(TimerTest, ScheduleTickPostsOnlyInTheScheduledMinute)
     for (const auto& c : cases) {
         SCOPED_TRACE(index++);
         sharedSchedule = c.schedule;
+        scheduledMomentTaken = -1; // a runner that has started no run yet
         recorder.clock = c.now;
         recorder.clockAvailable = c.clock;
         TimerTick(window_.get(), WM_TIMER, TIMER_SCHEDULE, 0);
@@ -121,6 +139,119 @@ TEST_F(TimerTest, ScheduleTickPostsOnlyInTheScheduledMinute)
             EXPECT_TRUE(posted.empty());
         }
     }
+}
+
+// A stretch of the runner's life: the schedule timer ticking every 45 s from firstTick for
+// `seconds`, with settings reloads (each restarts the period) at the given offsets.
+struct TickCase {
+    const char* what;
+    const wchar_t* mode;
+    const wchar_t* time;
+    std::tm firstTick;
+    long long seconds;
+    std::vector<long long> reloadsAfter;
+    bool missedRunAtStart; // start-up posted a missed run for the latest moment
+    int runs;
+};
+
+// Returns the number of scheduled requests the ticks posted, -1 when the set-up failed.
+int CountScheduledRuns(HWND window, const std::wstring& ini, const TickCase& c)
+{
+    if (!WriteSetting(ini.c_str(), L"AutoBackup", L"Mode", c.mode) ||
+        !WriteSetting(ini.c_str(), L"AutoBackup", L"Time", c.time))
+        return -1;
+    RegisterControlMessages();
+    MainLoop loop = {window, 0, ini.c_str(), 0, false, false, false};
+    LoadScheduleFrom(ini.c_str(), &sharedSchedule);
+    scheduledMomentTaken = -1;
+    std::tm first = c.firstTick;
+    std::time_t tick = std::mktime(&first);
+    std::time_t end = tick + static_cast<std::time_t>(c.seconds);
+    if (c.missedRunAtStart) {
+        recorder.clock = *std::localtime(&tick);
+        TakeLatestScheduledMoment();
+    }
+    size_t reload = 0;
+    int runs = 0;
+    while (tick <= end) {
+        recorder.clock = *std::localtime(&tick);
+        TimerTick(window, WM_TIMER, TIMER_SCHEDULE, 0);
+        PumpState state;
+        PumpPending(nullptr, &state);
+        for (const MSG& msg : state.reports)
+            if (msg.message == WM_BACKUP_REQUEST && msg.wParam == REQUEST_SCHEDULED) ++runs;
+        std::time_t next = tick + SCHEDULE_PERIOD_MS / 1000;
+        std::tm firstCopy = c.firstTick;
+        std::time_t start = std::mktime(&firstCopy);
+        if (reload < c.reloadsAfter.size() && start + c.reloadsAfter[reload] < next) {
+            // The real reload: the settings read again and the timers armed again.
+            MSG msg{window, configReloadMessage, 0, 0, 0, {0, 0}};
+            TakeProtocolMessage(&loop, msg);
+            next = start + static_cast<std::time_t>(c.reloadsAfter[reload++]) + SCHEDULE_PERIOD_MS / 1000;
+        }
+        tick = next;
+    }
+    KillTimer(window, TIMER_SCHEDULE);
+    return runs;
+}
+
+int RunTickCases(HWND window, const std::wstring& dir, const TickCase* cases, size_t count)
+{
+    static int counter = 0;
+    int failures = 0;
+    for (size_t i = 0; i < count; ++i) {
+        std::wstring ini = dir + L"\\ticks" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+                           std::to_wstring(++counter) + L".ini";
+        int runs = CountScheduledRuns(window, ini, cases[i]);
+        if (runs != cases[i].runs) {
+            ++failures;
+            std::printf("tick case \"%s\": %d runs, expected %d\n", cases[i].what, runs, cases[i].runs);
+        }
+    }
+    return failures;
+}
+
+TEST_F(TimerTest, EachScheduledMomentStartsOneRun)
+{
+    ScratchDir dir;
+    // 2010-06-15 is a Tuesday.
+    TickCase cases[] = {
+        {"two ticks in the scheduled minute", L"PRE_DAY", L"21:30", LocalTm(2010, 6, 15, 21, 29, 20), 1800, {}, false, 1},
+        {"a day of ticks", L"PRE_DAY", L"21:30", LocalTm(2010, 6, 15, 21, 40, 0), 86400, {}, false, 1},
+        {"a reload late in the minute pushes the tick past it", L"PRE_DAY", L"21:30",
+         LocalTm(2010, 6, 15, 21, 29, 50), 600, {40}, false, 1},
+        {"a reload at :59 after the run", L"PRE_DAY", L"21:30", LocalTm(2010, 6, 15, 21, 29, 20), 600, {99}, false, 1},
+        {"a reload just before the moment", L"PRE_DAY", L"21:30", LocalTm(2010, 6, 15, 21, 29, 0), 600, {59}, false, 1},
+        {"woken three minutes after the moment", L"PRE_DAY", L"21:30", LocalTm(2010, 6, 15, 21, 33, 0), 3600, {}, false, 0},
+        {"start-up ran the missed moment", L"PRE_DAY", L"21:30", LocalTm(2010, 6, 15, 21, 30, 20), 600, {}, true, 0},
+        {"weekly, a week of ticks", L"PRE_WEEK", L"21:30 TUE", LocalTm(2010, 6, 15, 21, 29, 20), 7 * 86400, {}, false, 1},
+        {"weekly, not its day", L"PRE_WEEK", L"21:30 WED", LocalTm(2010, 6, 15, 21, 29, 20), 1800, {}, false, 0},
+    };
+    EXPECT_EQ(RunTickCases(window_.get(), dir.path(), cases, sizeof cases / sizeof cases[0]), 0);
+}
+
+// The daylight-saving days, in a child whose C runtime follows US Eastern time: on
+// 14 March 2010 the clock goes from 02:00 to 03:00, on 7 November from 02:00 back to 01:00.
+KESTOVA_CHILD(schedule_ticks_dst)
+{
+    if (!FollowEasternTime()) return 100;
+    InstallRecorders();
+    TestWindow window;
+    TickCase cases[] = {
+        {"spring, a time in the skipped hour", L"PRE_DAY", L"02:30", LocalTm(2010, 3, 14, 0, 0, 0), 8 * 3600, {}, false, 1},
+        {"spring, a time after the change", L"PRE_DAY", L"03:30", LocalTm(2010, 3, 14, 0, 0, 0), 8 * 3600, {}, false, 1},
+        {"autumn, a time in the repeated hour", L"PRE_DAY", L"01:30", LocalTm(2010, 11, 7, 0, 0, 0), 8 * 3600, {}, false, 1},
+        {"autumn, across three days", L"PRE_DAY", L"01:30", LocalTm(2010, 11, 6, 0, 0, 0), 3 * 86400, {}, false, 3},
+    };
+    return RunTickCases(window.get(), args.at(0), cases, sizeof cases / sizeof cases[0]);
+}
+
+TEST(ScheduleTicks, DaylightSavingChangeDays)
+{
+    ScratchDir dir;
+    ChildResult r = RunChild(CurrentExePath(), L"schedule_ticks_dst", {dir.path()});
+    ASSERT_TRUE(r.started);
+    EXPECT_EQ(r.exitCode, 0u) << r.output;
 }
 
 TEST_F(TimerTest, ClientWatchTickAsksForACheck)
@@ -139,7 +270,8 @@ TEST_F(TimerTest, ArmsWhatTheSettingsAsk)
         const wchar_t* afterQuit;
         int mode;
     };
-    // A second arming is a reload: it arms what its settings ask and stops nothing.
+    // A second arming is a reload: it arms what its settings ask and stops the client watch
+    // when they do not ask for it; a schedule timer goes on and finds the mode NONE.
     struct Case {
         Arming first;
         bool rearm;
@@ -150,20 +282,22 @@ TEST_F(TimerTest, ArmsWhatTheSettingsAsk)
         {{L"0", MODE_PRE_WEEK}, false, {}, false, true},
         {{nullptr, MODE_NONE}, false, {}, false, false},
         {{L"no", MODE_NONE}, false, {}, true, false}, // any first character but 0 is yes
-        {{L"1", MODE_PRE_DAY}, true, {L"0", MODE_NONE}, true, true},
-        {{L"1", MODE_NONE}, true, {nullptr, MODE_PRE_WEEK}, true, true},
+        {{L"1", MODE_PRE_DAY}, true, {L"0", MODE_NONE}, false, true},
+        {{L"1", MODE_NONE}, true, {nullptr, MODE_PRE_WEEK}, false, true},
         {{L"0", MODE_NONE}, true, {L"1", MODE_NONE}, true, false},
     };
     int index = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(index++);
+        bool watching = false;
         for (const Arming* arming : {&c.first, c.rearm ? &c.second : nullptr}) {
             if (!arming) continue;
             std::wstring ini = FreshIni(dir);
             Set(ini, L"AutoBackup", L"AutobackupAfterQQuit", arming->afterQuit);
             sharedSchedule = {arming->mode, 21, 30, 1};
-            ArmTimers(window_.get(), ini.c_str());
+            watching = ArmTimers(window_.get(), ini.c_str());
         }
+        EXPECT_EQ(watching, c.watch);
         // KillTimer tells whether the timer existed.
         EXPECT_EQ(KillTimer(window_.get(), TIMER_CLIENT_WATCH) != FALSE, c.watch);
         EXPECT_EQ(KillTimer(window_.get(), TIMER_SCHEDULE) != FALSE, c.schedule);
@@ -271,14 +405,8 @@ TEST_F(TimerTest, MissedRunAcrossMonthsYearsAndWeeks)
 // of 2007 on: 14 March 2010 springs forward, 7 November 2010 falls back).
 KESTOVA_CHILD(missed_run_dst)
 {
-    _wputenv(L"TZ=EST5EDT");
-    _tzset();
+    if (!FollowEasternTime()) return 100;
     InstallRecorders();
-    std::tm probe = LocalTm(2010, 7, 1, 12, 0);
-    if (probe.tm_isdst != 1) {
-        std::printf("the C runtime ignores TZ\n");
-        return 100;
-    }
     MissedCase cases[] = {
         // Saturday 12:00 EST lies 23 hours before Sunday 12:00 EDT: going back a day is
         // done on the calendar, not as 86400 seconds.

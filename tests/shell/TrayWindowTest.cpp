@@ -274,6 +274,43 @@ TEST_F(TrayWindowTest, MenuCommandsPostTheirRequests)
     EXPECT_EQ(notifyCalls.size(), 1u); // only the add of the creation
 }
 
+// A close from outside (a plain taskkill, a tool that closes windows) is the menu's exit,
+// which the main loop refuses during a backup; only the end of the session closes at once.
+TEST_F(TrayWindowTest, ACloseFromOutsideIsAnExitRequestUnlessTheSessionEnds)
+{
+    struct Step {
+        UINT message;
+        WPARAM wParam;
+        LRESULT result;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Step> steps;
+        bool exitRequested;
+        bool destroyed;
+    };
+    const Case cases[] = {
+        {"a close", {{WM_CLOSE, 0, 0}}, true, false},
+        {"the session ends", {{WM_QUERYENDSESSION, 0, TRUE}, {WM_ENDSESSION, TRUE, 0}}, false, true},
+        {"a close while it ends", {{WM_QUERYENDSESSION, 0, TRUE}, {WM_CLOSE, 0, 0}}, false, true},
+        {"a close after the end was called off",
+         {{WM_QUERYENDSESSION, 0, TRUE}, {WM_ENDSESSION, FALSE, 0}, {WM_CLOSE, 0, 0}}, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (!IsWindow(window_)) window_ = CreateRunnerWindow();
+        ASSERT_NE(window_, nullptr);
+        for (const Step& step : c.steps)
+            EXPECT_EQ(SendMessageW(window_, step.message, step.wParam, ENDSESSION_LOGOFF), step.result);
+        std::vector<Posted> posted = TakePosted();
+        bool exitRequested = std::count_if(posted.begin(), posted.end(), [](const Posted& p) {
+            return p.message == WM_EXIT_REQUEST;
+        }) == 1;
+        EXPECT_EQ(exitRequested, c.exitRequested);
+        EXPECT_EQ(!IsWindow(window_), c.destroyed);
+    }
+}
+
 TEST_F(TrayWindowTest, OnlyButtonDownOnTheIconOpensTheMenuAtTheCursor)
 {
     struct Case {

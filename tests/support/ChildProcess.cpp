@@ -3,7 +3,6 @@
 #include "base/ScopedWin.h"
 
 #include <map>
-#include <thread>
 
 static std::map<std::wstring, ChildBody>& Children()
 {
@@ -98,19 +97,34 @@ ChildResult RunCommand(const std::wstring& commandLine, const std::wstring& curr
     UniqueHandle process(pi.hProcess), thread(pi.hThread);
     writeEnd.reset();
 
-    // Drain the output on a second thread, so a chatty child cannot block on a full pipe.
-    std::thread reader([&] {
-        char chunk[4096];
-        DWORD got = 0;
-        while (ReadFile(readEnd.get(), chunk, sizeof chunk, &got, nullptr) && got > 0)
+    // The output is read only until the child itself has ended: a process the child
+    // started (Wine's desktop, which its first window brings up) inherits the pipe and can
+    // hold it open long after. Whatever is waiting in the pipe is read as it comes, so a
+    // chatty child never blocks on a full pipe.
+    char chunk[4096];
+    auto drain = [&] {
+        DWORD available = 0;
+        while (PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+            DWORD got = 0;
+            DWORD want = available < sizeof chunk ? available : static_cast<DWORD>(sizeof chunk);
+            if (!ReadFile(readEnd.get(), chunk, want, &got, nullptr) || got == 0) return;
             result.output.append(chunk, got);
-    });
-    if (WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) {
-        result.timedOut = true;
-        TerminateProcess(process.get(), 255);
-        WaitForSingleObject(process.get(), 10000);
+        }
+    };
+    ULONGLONG start = GetTickCount64();
+    for (;;) {
+        drain();
+        ULONGLONG spent = GetTickCount64() - start;
+        if (spent >= timeoutMs) {
+            result.timedOut = true;
+            TerminateProcess(process.get(), 255);
+            WaitForSingleObject(process.get(), 10000);
+            break;
+        }
+        DWORD step = static_cast<DWORD>(timeoutMs - spent < 20 ? timeoutMs - spent : 20);
+        if (WaitForSingleObject(process.get(), step) == WAIT_OBJECT_0) break;
     }
-    reader.join();
+    drain();
     GetExitCodeProcess(process.get(), &result.exitCode);
     return result;
 }
