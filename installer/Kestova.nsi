@@ -106,7 +106,10 @@ Function ${un}QuitRunner
     StrCpy $1 ${DEFAULT_WAIT_SECONDS}
   ${EndIf}
   InitPluginsDir
+  ; The helper's own unpacking is no news for the user; what it waits for is.
+  SetDetailsPrint none
   File "/oname=$PLUGINSDIR\QuitKestova.exe" "${HELPER}"
+  SetDetailsPrint both
   nsExec::ExecToLog '"$PLUGINSDIR\QuitKestova.exe" --wait-seconds $1'
   Pop $0
   Pop $1

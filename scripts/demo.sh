@@ -13,5 +13,6 @@ build=${KESTOVA_BUILD_DIR:-$root/build}
 echo "Building..."
 mkdir -p "$build"
 "$root/scripts/build.sh" >"$build/demo-build.log" 2>&1 || { tail -n 40 "$build/demo-build.log" >&2; exit 1; }
-echo "Built: $build/x86_64/bin"
+echo "Built: $build/x86_64/bin, $build/i686/bin"
+echo "Installer: $(ls "$build"/i686/installer/Kestova-Setup-*.exe 2>/dev/null || echo "not built (no makensis)")"
 KESTOVA_BUILD_DIR=$build exec bash "$root/scripts/demo/scenario.sh" "$build/demo"

@@ -21,6 +21,7 @@ out=$(mkdir -p "$1" && cd "$1" && pwd)
 testbin=$build/x86_64/testbin
 # The installer carries the 32-bit programs (the i686 build makes it).
 setup=$(ls "$build"/i686/installer/Kestova-Setup-*.exe 2>/dev/null | head -n1 || true)
+setup=${setup:-$build/i686/installer/Kestova-Setup-VERSION.exe}
 shots=$out/screenshots
 CONVERT=/usr/bin/convert # a stand-in named convert may sit earlier on PATH
 

@@ -12,6 +12,8 @@
 #              stamps, log, the companion's file and the backups kept, Kestova running again
 #   uninstall  the uninstall entry's QuietUninstallString: everything installed is gone,
 #              the backups and config.ini stay, no Kestova process is left
+#   remove-data  the uninstaller's pages with the box that removes the backups ticked:
+#              Backup_Data, config.ini and the companion's file go too, nothing else
 #   busy       /S while Kestova backs up: with a short /WAIT it gives up and changes nothing;
 #              with the default wait it waits, the backup's stamp is written, and Kestova
 #              runs again
@@ -86,7 +88,7 @@ for start in (0, 1):
     for piece in re.split("[\x00-\x1f\ufffd]+", text):
         if len(piece) >= 4: print(piece)' "$1"
 }
-tree_sums() { (cd "$1" && find . -type f -print0 | sort -z | xargs -0 -r md5sum); }
+tree_sums() { (cd "$1" && find . -type f -print0 | LC_ALL=C sort -z | xargs -0 -r md5sum); }
 ini_value() {
   tr -d '\r' <"$1" | awk -v s="[$2]" -v k="$3" '
     /^\[/ { in_s = (tolower($0) == tolower(s)) }
@@ -219,7 +221,7 @@ install)
   dir=$(unix_path "$dir_win")
   run_setup /S "/D=$dir_win" || fail "silent install ended with status $?"
   check_installed "$dir_win" "$dir"
-  [ "$(ls "$dir" | sort | tr '\n' ' ')" = "Kestova.exe Marrowby.exe Uninstall.exe robocopy.exe " ] ||
+  [ "$(LC_ALL=C ls "$dir" | tr '\n' ' ')" = "Kestova.exe Marrowby.exe Uninstall.exe robocopy.exe " ] ||
     fail "unexpected files: $(ls "$dir")"
   ok "nothing else in the folder (no config.ini before Kestova writes one)"
   # A drive's root has no parent for the store: refused, nothing written.
@@ -284,7 +286,7 @@ uninstall)
   ctl wait-no-process Kestova.exe 0 >/dev/null || fail "a Kestova process is left"
   ! ctl wait-window "$RUNNER_CLASS" 0 >/dev/null || fail "Kestova's window is left"
   ok "no Kestova process or window left"
-  [ "$(ls "$dir" | sort | tr '\n' ' ')" = "Marrowby.ini config.ini " ] || fail "left in the folder: $(ls "$dir")"
+  [ "$(LC_ALL=C ls "$dir" | tr '\n' ' ')" = "Marrowby.ini config.ini " ] || fail "left in the folder: $(ls "$dir")"
   md5sum --quiet -c "$out/kept.md5" || fail "config.ini or Marrowby.ini changed"
   tree_sums "$store" | cmp -s - "$out/store-before.md5" || fail "Backup_Data changed"
   ok "program files gone; config.ini, Marrowby.ini and Backup_Data kept as they were"
@@ -292,6 +294,25 @@ uninstall)
   ! reg_value "$RUN_KEY" Kestova >/dev/null || fail "the autostart value is left"
   ! reg_key_exists "$UNINSTALL_KEY" || fail "the uninstall entry is left"
   ok "Start menu folder, autostart value and uninstall entry gone"
+  ;;
+
+remove-data)
+  installed_and_backed_up
+  parent=$(dirname "$dir")
+  printf 'not ours' >"$parent/notes.txt"
+  # The uninstaller's pages, driven as a user would: the box that removes the backups too.
+  ctl exec "\"$default_dir\\Uninstall.exe\"" >/dev/null || fail "the uninstaller did not start"
+  ctl click "同时删除所有备份和设置" 60000 >/dev/null || fail "no box to remove the backups"
+  ctl click "卸载(&U)" 10000 >/dev/null || fail "no uninstall button"
+  ctl click "关闭(&L)" 120000 >/dev/null || fail "the uninstaller did not finish"
+  ctl wait-no-process Un.exe 60000 >/dev/null || fail "the uninstaller did not end"
+  [ ! -e "$store" ] || fail "Backup_Data is left"
+  [ ! -e "$dir" ] || fail "the program folder is left: $(ls -A "$dir")"
+  [ "$(cat "$parent/notes.txt")" = 'not ours' ] || fail "a file beside the installation was removed"
+  ok "with the box ticked: Backup_Data, config.ini, Marrowby.ini and the folder gone; the parent's other files stay"
+  ctl wait-no-process Kestova.exe 0 >/dev/null || fail "a Kestova process is left"
+  ! reg_key_exists "$UNINSTALL_KEY" || fail "the uninstall entry is left"
+  ok "no Kestova process, no uninstall entry"
   ;;
 
 busy)

@@ -26,6 +26,9 @@
 //       for the copy tool (robocopy.exe) to start and to end. Prints
 //       "copy_start_delay_ms=N copy_run_ms=M": from the stand-in's end to the copy tool's
 //       start, and the copy tool's own run.
+//   DemoCtl.exe click TEXT TIMEOUT_MS
+//       Waits for an enabled, visible button (or check box) whose text is TEXT in any
+//       top-level window, and clicks it (BM_CLICK), as a user would with the mouse.
 //   DemoCtl.exe menu-rect DESKTOP TIMEOUT_MS
 //       Waits for an open popup menu on DESKTOP and prints its screen rectangle as
 //       "LEFT TOP RIGHT BOTTOM".
@@ -230,6 +233,49 @@ int WaitWindow(const wchar_t* className, DWORD timeoutMs)
     }
 }
 
+struct ButtonSearch {
+    const wchar_t* text = nullptr;
+    HWND button = nullptr;
+};
+
+BOOL CALLBACK FindButtonIn(HWND window, LPARAM context)
+{
+    auto* search = reinterpret_cast<ButtonSearch*>(context);
+    wchar_t className[16] = {};
+    wchar_t text[256] = {};
+    GetClassNameW(window, className, 16);
+    GetWindowTextW(window, text, 256);
+    if (_wcsicmp(className, L"Button") == 0 && wcscmp(text, search->text) == 0 &&
+        IsWindowVisible(window) && IsWindowEnabled(window)) {
+        search->button = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK FindButtonInTopLevel(HWND window, LPARAM context)
+{
+    // EnumChildWindows walks the descendants, the pages inside a wizard too.
+    EnumChildWindows(window, FindButtonIn, context);
+    return reinterpret_cast<ButtonSearch*>(context)->button == nullptr;
+}
+
+int Click(const wchar_t* text, DWORD timeoutMs)
+{
+    const double deadline = NowMs() + timeoutMs;
+    for (;;) {
+        ButtonSearch search;
+        search.text = text;
+        EnumWindows(FindButtonInTopLevel, reinterpret_cast<LPARAM>(&search));
+        if (search.button) {
+            SendMessageW(search.button, BM_CLICK, 0, 0);
+            return EXIT_OK;
+        }
+        if (NowMs() > deadline) return EXIT_TIMEOUT;
+        Sleep(50);
+    }
+}
+
 struct MenuSearch {
     HWND menu = nullptr;
 };
@@ -354,7 +400,7 @@ int Glyphs()
 
 int Usage()
 {
-    fwprintf(stderr, L"usage: DemoCtl.exe hold|signal|run|exec|wait-process|wait-no-process|wait-window|end-qq|menu-rect|glyphs ...\n");
+    fwprintf(stderr, L"usage: DemoCtl.exe hold|signal|run|exec|wait-process|wait-no-process|wait-window|click|end-qq|menu-rect|glyphs ...\n");
     return EXIT_USAGE;
 }
 
@@ -373,6 +419,7 @@ int wmain(int argc, wchar_t** argv)
     if (command == L"wait-no-process" && argc >= 4) return WaitNoProcess(argv[2], static_cast<DWORD>(_wtoi(argv[3])));
     if (command == L"wait-window" && argc >= 4) return WaitWindow(argv[2], static_cast<DWORD>(_wtoi(argv[3])));
     if (command == L"end-qq" && argc >= 4) return EndQq(argv[2], static_cast<DWORD>(_wtoi(argv[3])));
+    if (command == L"click" && argc >= 4) return Click(argv[2], static_cast<DWORD>(_wtoi(argv[3])));
     if (command == L"menu-rect" && argc >= 4) return MenuRect(argv[2], static_cast<DWORD>(_wtoi(argv[3])));
     return Usage();
 }
