@@ -145,6 +145,19 @@ int FindNewestStampedSlot(const wchar_t* configPath, int exceptSlot)
     return newest != 0 && IsUsableStampKey(keys[newest - 1]) ? newest : 0;
 }
 
+wchar_t* FindLinkReference(wchar_t* reference, size_t capacity, const wchar_t* configPath,
+                           const wchar_t* targetDir)
+{
+    if (!reference || !targetDir) return nullptr;
+    const wchar_t* name = LastComponent(targetDir);
+    bool isSlot = name[0] >= L'1' && name[0] < L'1' + SLOT_COUNT && name[1] == L'\0';
+    int newest = FindNewestStampedSlot(configPath, isSlot ? name[0] - L'0' : 0);
+    if (newest == 0) return nullptr;
+    wchar_t slotName[2];
+    SlotName(newest, slotName);
+    return JoinSibling(reference, capacity, targetDir, slotName);
+}
+
 bool SlotComesFirst(long long keyA, int a, long long keyB, int b, bool newest)
 {
     if (keyA != keyB) return newest ? keyA > keyB : keyA < keyB;

@@ -36,6 +36,12 @@ wchar_t* ReadSlotStamp(const wchar_t* configPath, int slot, wchar_t* stamp, size
 // after the folder's last component). False when it could not be written.
 bool WriteSlotStamp(const wchar_t* configPath, const wchar_t* slotDir, const wchar_t* stamp);
 
+// The link reference of a run into the slot folder targetDir: the folder beside it of the
+// newest slot stamped in configPath other than targetDir's own (a full path without a
+// trailing separator); null when no other slot holds a usable stamp.
+wchar_t* FindLinkReference(wchar_t* reference, size_t capacity, const wchar_t* configPath,
+                           const wchar_t* targetDir);
+
 // Full path of the slot for the next run (no trailing separator): the one with the
 // oldest stamp, the lower number on a tie. Null when the settings path or the program
 // directory is unavailable, or the program sits in a drive's root.

@@ -230,8 +230,11 @@ int RunCopyTool(const wchar_t* toolPath, const wchar_t* sourceDir, const wchar_t
 {
     if (!toolPath || !sourceDir || !targetDir) return RUN_NOT_STARTED;
     wchar_t commandLine[COMMAND_LINE_CAPACITY];
+    // A reference that does not fit costs only the links: the plain mirror still runs.
     if (!FormMirrorCommandLine(commandLine, COMMAND_LINE_CAPACITY, toolPath, sourceDir, targetDir,
-                               referenceDir))
+                               referenceDir) &&
+        !(referenceDir && FormMirrorCommandLine(commandLine, COMMAND_LINE_CAPACITY, toolPath, sourceDir,
+                                                targetDir, nullptr)))
         return RUN_NOT_STARTED;
 
     // The tool ends with its owner however that ends (killed, crashed, its session
@@ -291,23 +294,36 @@ void KeepMirrorOutput(void* context, const unsigned char* bytes, size_t size)
 } // namespace
 
 int RunMirror(const wchar_t* toolPath, const wchar_t* sourceDir, const wchar_t* targetDir,
-              const wchar_t* logPath, bool append, int* status)
+              const wchar_t* logPath, bool append, int* status, bool linkReference)
 {
     int ignored = 0;
     if (!status) status = &ignored;
+    wchar_t configPath[PATH_CAPACITY];
+    bool haveConfig = GetConfigPath(configPath, PATH_CAPACITY) != nullptr;
+    wchar_t referenceDir[PATH_CAPACITY];
+    const wchar_t* reference =
+        linkReference && haveConfig
+            ? FindLinkReference(referenceDir, PATH_CAPACITY, configPath, targetDir)
+            : nullptr;
+
     MirrorLog log{logPath, append, UniqueFile(), OutputTail{}};
     CopyOutputSink sink{&log, OpenMirrorLog, KeepMirrorOutput};
-    *status = RunCopyTool(toolPath, sourceDir, targetDir, nullptr, nullptr, &sink);
+    *status = RunCopyTool(toolPath, sourceDir, targetDir, reference, nullptr, &sink);
 
     // A tool that did not make a whole mirror must not stamp its slot as the newest
     // generation.
     if (*status == RUN_FINISHED) {
         wchar_t stamp[STAMP_WIDE_CAPACITY];
-        wchar_t configPath[PATH_CAPACITY];
         // A failed write leaves the slot's previous stamp; the run still counts.
-        if (StampFromTail(&log.tail, stamp, STAMP_WIDE_CAPACITY) && GetConfigPath(configPath, PATH_CAPACITY))
+        if (StampFromTail(&log.tail, stamp, STAMP_WIDE_CAPACITY) && haveConfig)
             WriteSlotStamp(configPath, targetDir, stamp);
     }
     log.file.reset();
     return *status == RUN_FINISHED ? 0 : 1;
+}
+
+int RunMirror(const wchar_t* toolPath, const wchar_t* sourceDir, const wchar_t* targetDir,
+              const wchar_t* logPath, bool append, int* status)
+{
+    return RunMirror(toolPath, sourceDir, targetDir, logPath, append, status, false);
 }

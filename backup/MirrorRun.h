@@ -52,7 +52,12 @@ int RunCopyTool(const wchar_t* toolPath, const wchar_t* sourceDir, const wchar_t
                 const wchar_t* referenceDir, const wchar_t* currentDirectory,
                 const CopyOutputSink* sink);
 
-// One run of "tool" "source" "target" /MIR. Returns 0 with *status RUN_FINISHED, or 1 with
+// One backup run of "tool" "source" "target" /MIR into a slot folder. With linkReference
+// the newest other stamped slot follows as /LINKDEST:"slot", so the tool links the files
+// that have not changed since. Returns 0 with *status RUN_FINISHED, or 1 with
 // RUN_NOT_STARTED or RUN_TOOL_FAILED. append chooses "ab" over "wb" for the log.
+int RunMirror(const wchar_t* toolPath, const wchar_t* sourceDir, const wchar_t* targetDir,
+              const wchar_t* logPath, bool append, int* status, bool linkReference);
+// The same with the plain line, no link reference.
 int RunMirror(const wchar_t* toolPath, const wchar_t* sourceDir, const wchar_t* targetDir,
               const wchar_t* logPath, bool append, int* status);

@@ -111,57 +111,37 @@ private:
     FILE* f_ = nullptr;
 };
 
-// Owns a menu made by LoadMenuW or CreatePopupMenu that no window holds.
-class UniqueMenu {
+// Owns a user-interface object that one call frees: a menu made by LoadMenuW or
+// CreatePopupMenu that no window holds (UniqueMenu), an icon made by CreateIconFromResourceEx
+// or LoadImageW without LR_SHARED (UniqueIcon).
+template <typename T, BOOL(WINAPI* Free)(T)>
+class UniqueUserObject {
 public:
-    UniqueMenu() = default;
-    explicit UniqueMenu(HMENU m) : m_(m) {}
-    UniqueMenu(UniqueMenu&& other) noexcept : m_(other.release()) {}
-    UniqueMenu& operator=(UniqueMenu&& other) noexcept {
+    UniqueUserObject() = default;
+    explicit UniqueUserObject(T object) : object_(object) {}
+    UniqueUserObject(UniqueUserObject&& other) noexcept : object_(other.release()) {}
+    UniqueUserObject& operator=(UniqueUserObject&& other) noexcept {
         if (this != &other) reset(other.release());
         return *this;
     }
-    UniqueMenu(const UniqueMenu&) = delete;
-    UniqueMenu& operator=(const UniqueMenu&) = delete;
-    ~UniqueMenu() { reset(); }
+    UniqueUserObject(const UniqueUserObject&) = delete;
+    UniqueUserObject& operator=(const UniqueUserObject&) = delete;
+    ~UniqueUserObject() { reset(); }
 
-    HMENU get() const { return m_; }
-    explicit operator bool() const { return m_ != nullptr; }
-    HMENU release() { return std::exchange(m_, nullptr); }
-    void reset(HMENU m = nullptr) {
-        if (m_) DestroyMenu(m_);
-        m_ = m;
+    T get() const { return object_; }
+    explicit operator bool() const { return object_ != nullptr; }
+    T release() { return std::exchange(object_, nullptr); }
+    void reset(T object = nullptr) {
+        if (object_) Free(object_);
+        object_ = object;
     }
 
 private:
-    HMENU m_ = nullptr;
+    T object_ = nullptr;
 };
 
-// Owns an icon made by LoadImageW (without LR_SHARED) or CreateIconIndirect.
-class UniqueIcon {
-public:
-    UniqueIcon() = default;
-    explicit UniqueIcon(HICON i) : i_(i) {}
-    UniqueIcon(UniqueIcon&& other) noexcept : i_(other.release()) {}
-    UniqueIcon& operator=(UniqueIcon&& other) noexcept {
-        if (this != &other) reset(other.release());
-        return *this;
-    }
-    UniqueIcon(const UniqueIcon&) = delete;
-    UniqueIcon& operator=(const UniqueIcon&) = delete;
-    ~UniqueIcon() { reset(); }
-
-    HICON get() const { return i_; }
-    explicit operator bool() const { return i_ != nullptr; }
-    HICON release() { return std::exchange(i_, nullptr); }
-    void reset(HICON i = nullptr) {
-        if (i_) DestroyIcon(i_);
-        i_ = i;
-    }
-
-private:
-    HICON i_ = nullptr;
-};
+using UniqueMenu = UniqueUserObject<HMENU, DestroyMenu>;
+using UniqueIcon = UniqueUserObject<HICON, DestroyIcon>;
 
 // Owns memory the platform allocated for the caller to free with LocalFree, such as the
 // array of CommandLineToArgvW or the text of FormatMessageW with

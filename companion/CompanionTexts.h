@@ -11,6 +11,8 @@
 constexpr const wchar_t TEXT_CAPTION[] = L"Kestova";
 
 constexpr const wchar_t TEXT_NEVER_BACKED_UP[] = L"尚未备份";
+// The store's size on disk; the generations share the files that did not change.
+constexpr const wchar_t TEXT_STORE_TOTAL_FORMAT[] = L"全部备份共占用磁盘 %ls（各份中没有改动的文件只占一份空间）";
 constexpr const wchar_t TEXT_RUNNER_RUNNING[] = L"Kestova 正在运行。";
 constexpr const wchar_t TEXT_RUNNER_NOT_RUNNING[] = L"Kestova 没有运行。";
 constexpr const wchar_t TEXT_RUNNER_STOP_WAITING[] = L"已通知 Kestova 退出，正在等待……";

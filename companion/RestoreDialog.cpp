@@ -70,6 +70,11 @@ void FillSlotList(HWND dialog, RestoreState* state, int select)
         SendMessageW(list, LB_SETITEMDATA, static_cast<WPARAM>(index), slot.number);
         if (slot.number == select) SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(index), 0);
     }
+    unsigned long long onDisk = 0;
+    CountStoreOnDisk(slots, SLOT_COUNT, &onDisk);
+    wchar_t size[32], total[128];
+    swprintf(total, 128, TEXT_STORE_TOTAL_FORMAT, FormatSize(onDisk, size, 32));
+    SetDlgItemTextW(dialog, IDC_STORE_TOTAL, total);
 }
 
 void ShowDataDir(HWND dialog)

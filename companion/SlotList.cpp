@@ -6,32 +6,82 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <set>
 #include <string>
+#include <tuple>
 
-bool CountTree(const wchar_t* dir, unsigned long long* files, unsigned long long* bytes,
-               unsigned long long* writeTimes)
+namespace {
+
+// Calls visit(path, entry) for every file under dir, all levels. Folder links are not
+// followed: they would lead out of the slot, or round in a circle. False when a folder
+// could not be listed (the files seen are still visited).
+template <typename Visit>
+bool ForEachFile(const std::wstring& dir, Visit& visit)
 {
-    std::wstring pattern = std::wstring(dir) + L"\\*";
     WIN32_FIND_DATAW entry;
-    UniqueFindHandle find(FindFirstFileW(pattern.c_str(), &entry));
+    UniqueFindHandle find(FindFirstFileW((dir + L"\\*").c_str(), &entry));
     if (!find) return false;
     bool whole = true;
     do {
         if (wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0) continue;
+        std::wstring path = dir + L"\\" + entry.cFileName;
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            // A junction would lead out of the slot, or round in a circle: not followed.
             if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
-            whole = CountTree((std::wstring(dir) + L"\\" + entry.cFileName).c_str(), files, bytes, writeTimes) &&
-                    whole;
+            whole = ForEachFile(path, visit) && whole;
             continue;
         }
+        visit(path, entry);
+    } while (FindNextFileW(find.get(), &entry));
+    return whole;
+}
+
+unsigned long long SizeOf(const WIN32_FIND_DATAW& entry)
+{
+    return (static_cast<unsigned long long>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+}
+
+// A file on disk, whichever of its links names it.
+using FileIdentity = std::tuple<DWORD, DWORD, DWORD>; // volume serial, file index high, low
+
+} // namespace
+
+bool CountTree(const wchar_t* dir, unsigned long long* files, unsigned long long* bytes,
+               unsigned long long* writeTimes)
+{
+    auto count = [&](const std::wstring&, const WIN32_FIND_DATAW& entry) {
         *files += 1;
-        *bytes += (static_cast<unsigned long long>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+        *bytes += SizeOf(entry);
         // Wraps on overflow: only equality of two sums is ever asked.
         if (writeTimes)
             *writeTimes += (static_cast<unsigned long long>(entry.ftLastWriteTime.dwHighDateTime) << 32) |
                            entry.ftLastWriteTime.dwLowDateTime;
-    } while (FindNextFileW(find.get(), &entry));
+    };
+    return ForEachFile(dir, count);
+}
+
+bool CountStoreOnDisk(const SlotInfo* slots, int count, unsigned long long* bytes)
+{
+    *bytes = 0;
+    std::set<FileIdentity> seen;
+    bool whole = true;
+    auto add = [&](const std::wstring& path, const WIN32_FIND_DATAW& entry) {
+        UniqueHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      0, nullptr));
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!file || !GetFileInformationByHandle(file.get(), &info)) {
+            whole = false;
+            *bytes += SizeOf(entry);
+            return;
+        }
+        // A file with one link cannot be met again; only shared ones are remembered.
+        if (info.nNumberOfLinks > 1 &&
+            !seen.insert(FileIdentity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow}).second)
+            return;
+        *bytes += SizeOf(entry);
+    };
+    for (int n = 0; n < count; ++n)
+        if (slots[n].exists && slots[n].path[0]) whole = ForEachFile(slots[n].path, add) && whole;
     return whole;
 }
 

@@ -34,6 +34,12 @@ void SortSlotsNewestFirst(SlotInfo* slots, int count);
 bool CountTree(const wchar_t* dir, unsigned long long* files, unsigned long long* bytes,
                unsigned long long* writeTimes = nullptr);
 
+// The bytes the slots take on disk together: a file that has links in several slots (the
+// generations share the files that did not change) counts once, known by its volume
+// serial number and file index. False when a folder could not be listed or a file could
+// not be opened (that file then counts by its size, as if it had no other link).
+bool CountStoreOnDisk(const SlotInfo* slots, int count, unsigned long long* bytes);
+
 // "2010-03-14 10:00:00", or the Chinese for "never backed up".
 wchar_t* FormatSlotTime(const SlotInfo& slot, wchar_t* buffer, size_t capacity);
 

@@ -20,15 +20,18 @@ namespace {
 // Children: they run from a copy of this program in scratch, so that config.ini and
 // logs.txt beside "the program" lie in scratch.
 
-// args: tool, source, target, log, append ("1"/"0"). Prints the result, the status and
-// how many handles the run left behind.
+// args: tool, source, target, log, append ("1"/"0"), and optionally "link" or "plain" for
+// the link reference (else the build's default). Prints the result, the status and how
+// many handles the run left behind.
 KESTOVA_CHILD(run_mirror)
 {
-    if (args.size() != 5) return 99;
+    if (args.size() != 5 && args.size() != 6) return 99;
     int status = -1;
     DWORD before = CurrentHandleCount();
-    int result = RunMirror(args[0].c_str(), args[1].c_str(), args[2].c_str(), args[3].c_str(),
-                           args[4] == L"1", &status);
+    int result = args.size() == 6
+        ? RunMirror(args[0].c_str(), args[1].c_str(), args[2].c_str(), args[3].c_str(), args[4] == L"1", &status,
+                    args[5] == L"link")
+        : RunMirror(args[0].c_str(), args[1].c_str(), args[2].c_str(), args[3].c_str(), args[4] == L"1", &status);
     long leaked = static_cast<long>(CurrentHandleCount()) - static_cast<long>(before);
     printf("result=%d status=%d leaked=%ld\n", result, status, leaked);
     return 0;
@@ -108,6 +111,7 @@ public:
     std::wstring tool() const { return scratch_ / L"Tool\\robocopy.exe"; }
     std::wstring config() const { return scratch_ / L"Runner\\config.ini"; }
     std::wstring log() const { return scratch_ / L"Runner\\logs.txt"; }
+    std::wstring slot(int n) const { return scratch_ / (L"Backup_Data\\" + std::to_wstring(n)); }
 
     void Script(const std::string& exit, const std::string& output)
     {
@@ -117,11 +121,14 @@ public:
     }
 
     RunOutcome Run(bool append = false) { return Run(tool(), source(), target(), append); }
+    // link: "link" or "plain" for the link reference, "" for the build's default.
     RunOutcome Run(const std::wstring& tool, const std::wstring& source, const std::wstring& target,
-                   bool append = false)
+                   bool append = false, const std::wstring& link = L"")
     {
         RunOutcome outcome;
-        ChildResult child = RunChild(exe_, L"run_mirror", {tool, source, target, log(), append ? L"1" : L"0"});
+        std::vector<std::wstring> args = {tool, source, target, log(), append ? L"1" : L"0"};
+        if (!link.empty()) args.push_back(link);
+        ChildResult child = RunChild(exe_, L"run_mirror", args);
         EXPECT_TRUE(child.started && !child.timedOut && child.exitCode == 0) << child.output;
         sscanf(child.output.c_str(), "result=%d status=%d leaked=%ld", &outcome.result, &outcome.status,
                &outcome.leaked);
@@ -279,6 +286,50 @@ TEST(MirrorRun, RunThatCannotStartChangesNothing)
     RunOutcome outcome = layout.Run(layout.tool(), source, layout.target());
     EXPECT_EQ(outcome.status, RUN_FINISHED);
     EXPECT_EQ(layout.ToolCommandLine().size(), 4095u);
+}
+
+// The copy tool this build made links unchanged files to the newest other generation; any
+// other tool gets the plain line it knows.
+TEST(MirrorRun, LinkReferenceIsTheNewestOtherStampedSlot)
+{
+    const wchar_t* const MARCH_15 = L"Mon Mar 15 10:00:00 2010";
+    const wchar_t* const MARCH_16 = L"Tue Mar 16 10:00:00 2010";
+    struct Case {
+        const char* name;
+        const wchar_t* stamps[SLOT_COUNT]; // slot 3, the target, keeps OLD_STAMP when null
+        bool link;
+        int reference; // 0: the plain line
+    } cases[] = {
+        {"only the target stamped", {}, true, 0},
+        {"the newest of the others", {MARCH_15, nullptr, nullptr, MARCH_16, nullptr}, true, 4},
+        {"the target newer than all others", {nullptr, L"Thu Jan  1 00:00:00 2009", L"Wed Mar 17 10:00:00 2010"},
+         true, 2},
+        {"a tie goes to the lower slot", {nullptr, MARCH_16, nullptr, nullptr, MARCH_16}, true, 2},
+        {"unusable stamps are none", {L"garbage", L"Wed Mar", nullptr, nullptr, L""}, true, 0},
+        {"another tool", {MARCH_15, nullptr, nullptr, MARCH_16, nullptr}, false, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        MirrorLayout layout;
+        ASSERT_TRUE(layout.ready());
+        layout.Script("0", Ending("Sun Mar 21 10:00:00 2010"));
+        for (int n = 0; n < SLOT_COUNT; ++n) {
+            if (c.stamps[n]) {
+                ASSERT_TRUE(WriteSetting(layout.config().c_str(), (L"Target" + std::to_wstring(n + 1)).c_str(),
+                                         L"Ended", c.stamps[n]));
+            }
+        }
+
+        RunOutcome outcome = layout.Run(layout.tool(), layout.source(), layout.target(), false,
+                                        c.link ? L"link" : L"plain");
+        EXPECT_EQ(outcome.status, RUN_FINISHED);
+        EXPECT_EQ(outcome.leaked, 0);
+        std::wstring line = L"\"" + layout.tool() + L"\" \"" + layout.source() + L"\" \"" + layout.target() + L"\" /MIR";
+        if (c.reference) line += L" /LINKDEST:\"" + layout.slot(c.reference) + L"\"";
+        EXPECT_EQ(Narrow(layout.ToolCommandLine()), Narrow(line));
+        EXPECT_EQ(Narrow(layout.Stamp()), "Sun Mar 21 10:00:00 2010");
+    }
+
 }
 
 TEST(MirrorRun, LogThatCannotBeOpenedDoesNotStopTheRun)

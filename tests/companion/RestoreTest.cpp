@@ -118,6 +118,33 @@ TEST_F(RestoreEngine, RestoresTheSlotAndUndoSwapsBack)
     EXPECT_EQ(UndoLastRestore(Job(0), &outcome_), RESTORE_NOTHING_TO_UNDO);
 }
 
+// Links in a slot, to another generation or to a file outside the store.
+DWORD LinkCount(const std::wstring& path)
+{
+    UniqueHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    return file && GetFileInformationByHandle(file.get(), &info) ? info.nNumberOfLinks : 0;
+}
+
+// The restore copies, never links: QQ writes into its live history, and a file shared
+// with a slot would carry those writes into a generation.
+TEST_F(RestoreEngine, RestoredFilesHaveOneLinkWhateverTheSlotsFilesHave)
+{
+    const std::wstring shared = L"\\12345\\Msg2.0.db";
+    ASSERT_TRUE(MakeDirs(folder_.slot(1) + L"\\12345"));
+    ASSERT_TRUE(CreateHardLinkW((folder_.slot(1) + shared).c_str(), (folder_.slot(2) + shared).c_str(), nullptr));
+    ASSERT_EQ(LinkCount(folder_.slot(2) + shared), 2u);
+
+    ASSERT_EQ(RunRestore(Job(2), &outcome_), RESTORE_DONE);
+    EXPECT_EQ(Snapshot(folder_.data()), Snapshot(folder_.slot(2)));
+    for (const wchar_t* file : {L"\\12345\\Msg2.0.db", L"\\12345\\Image\\b.png"}) {
+        SCOPED_TRACE(Narrow(file));
+        EXPECT_EQ(LinkCount(folder_.data() + file), 1u);
+    }
+    EXPECT_EQ(LinkCount(folder_.slot(2) + shared), 2u);
+}
+
 TEST_F(RestoreEngine, EveryFailureLeavesTheLiveHistoryIntact)
 {
     struct Case {

@@ -52,6 +52,36 @@ TEST(SlotList, NewestFirstWithUnusableStampsLast)
     EXPECT_EQ(ShownTime(slots[0]), "2010-03-15 09:00:00");
 }
 
+// Generations share the files that did not change: each slot shows its own size, and the
+// store's total counts a shared file once.
+TEST(SlotList, StoreTotalCountsASharedFileOnce)
+{
+    const wchar_t* const stamps[SLOT_COUNT] = {};
+    SlotFolder folder(stamps);
+    const std::string history(1000, 'h');
+    ASSERT_TRUE(WriteBytes(folder.slot(1) + L"\\12345\\Msg2.0.db", history));
+    ASSERT_TRUE(WriteBytes(folder.slot(1) + L"\\12345\\new.txt", std::string(10, 'n')));
+    ASSERT_TRUE(WriteBytes(folder.slot(2) + L"\\12345\\changed.txt", std::string(100, 'c')));
+    ASSERT_TRUE(CreateHardLinkW((folder.slot(2) + L"\\12345\\Msg2.0.db").c_str(),
+                                (folder.slot(1) + L"\\12345\\Msg2.0.db").c_str(), nullptr));
+    // A link outside the store is not part of it, but the file is: still counted once.
+    ASSERT_TRUE(WriteBytes(folder.scratch / L"outside\\kept.db", std::string(5, 'k')));
+    ASSERT_TRUE(MakeDirs(folder.slot(3)));
+    ASSERT_TRUE(CreateHardLinkW((folder.slot(3) + L"\\kept.db").c_str(), (folder.scratch / L"outside\\kept.db").c_str(),
+                                nullptr));
+
+    SlotInfo slots[SLOT_COUNT];
+    ASSERT_TRUE(ListSlots(folder.app().c_str(), folder.config().c_str(), true, slots));
+    const unsigned long long sizes[SLOT_COUNT] = {1010, 1100, 5, 0, 0};
+    for (int n = 0; n < SLOT_COUNT; ++n) {
+        SCOPED_TRACE(n + 1);
+        EXPECT_EQ(slots[n].bytes, sizes[n]);
+    }
+    unsigned long long onDisk = 12345;
+    EXPECT_TRUE(CountStoreOnDisk(slots, SLOT_COUNT, &onDisk));
+    EXPECT_EQ(onDisk, 1000u + 10 + 100 + 5);
+}
+
 // A stamp is the copy tool's local wall-clock time, summer or winter. The child's C
 // runtime follows US Eastern time, with daylight saving from 14 March to 7 November 2010.
 KESTOVA_CHILD(shown_times_dst)

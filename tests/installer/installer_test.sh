@@ -8,6 +8,8 @@
 #   logon      a default installation; a logon (wineboot, which starts the Run values) starts
 #              Kestova, its window appears, and the missed daily backup lands in
 #              Backup_Data beside the installed folder
+#   finish-page  the wizard: the finish page's autostart box unticked removes the value, and
+#              "立即启动 Kestova" starts it
 #   upgrade    /S over an installation whose Kestova runs: program files replaced, settings,
 #              stamps, log, the companion's file and the backups kept, Kestova running again
 #   uninstall  the uninstall entry's QuietUninstallString: everything installed is gone,
@@ -248,6 +250,24 @@ logon)
   store=$(dirname "$dir")/Backup_Data
   diff -r "$chat_history" "$store/1" >"$out/diff.txt" || fail "Backup_Data\\1 differs from the chat history"
   ok "the missed daily run was caught up: the backup landed in ${default_dir%\\*}\\Backup_Data\\1, stamped $(ini_value "$dir/config.ini" Target1 Ended)"
+  ;;
+
+finish-page)
+  simulate_chat_client
+  # The wizard as a user goes through it: the default folder, then on the finish page the
+  # autostart box unticked and "立即启动 Kestova" left ticked.
+  "$WINE64" "$setup" </dev/null >>"$out/wine.log" 2>&1 &
+  setup_pid=$!
+  ctl click "安装(&I)" 60000 >/dev/null || fail "no install button on the folder page"
+  ctl click "登录 Windows 时自动启动" 120000 >/dev/null || fail "no autostart box on the finish page"
+  ctl click "完成(&F)" 10000 >/dev/null || fail "no finish button"
+  status=0
+  wait "$setup_pid" || status=$?
+  [ $status -eq 0 ] || fail "the wizard ended with status $status"
+  ! reg_value "$RUN_KEY" Kestova >/dev/null || fail "the autostart value stays although its box was unticked"
+  ok "autostart box unticked: no autostart value"
+  runner_pid=$(ctl wait-window "$RUNNER_CLASS" 30000) || fail "\"立即启动 Kestova\" did not start Kestova"
+  ok "立即启动 Kestova started it (process $runner_pid)"
   ;;
 
 upgrade)
