@@ -5,7 +5,7 @@ set(CMAKE_FIND_ROOT_PATH /usr/${KESTOVA_TRIPLET})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-if(KESTOVA_TRIPLET STREQUAL "x86_64-w64-mingw32")
-  find_program(KESTOVA_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${KESTOVA_WINE})
-endif()
+# CTest runs the test programs of both builds under Wine's 64-bit loader, which runs
+# 32-bit programs too (with 32-bit Wine installed, in a prefix made after that).
+find_program(KESTOVA_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${KESTOVA_WINE})

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Configures and builds both Windows builds: x86_64 (built and tested) and i686 (compiled
-# on every build; its 32-bit layouts are checked by static_asserts).
+# Configures and builds both Windows builds, x86_64 and i686; the tests of both run under
+# Wine (scripts/test.sh).
 # Usage: scripts/build.sh [extra cmake -D options for both builds]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,6 +16,5 @@ for arch in x86_64 i686; do
     cmake "$dir" "$@" >/dev/null
   fi
 done
-# The i686 build compiles the same targets; it only needs to compile and link.
 cmake --build "$build/x86_64" -j "$jobs"
 cmake --build "$build/i686" -j "$jobs"

@@ -4,7 +4,7 @@
 #   chat_client_install STAND_IN DATA_WIN
 #     copies the QQ stand-in STAND_IN to where the client's own installer puts QQ.exe,
 #     writes the client's platform entries in the 32-bit registry view (as its 32-bit
-#     installer does) and UserDataInfo.ini in the common documents folder, naming the
+#     installer does) and UserDataInfo.ini (in GBK) in the common documents folder, naming the
 #     Windows folder DATA_WIN as the user-data folder. Sets CHAT_CLIENT_EXE (the stand-in's
 #     Windows path) and CHAT_CLIENT_INI (the Windows path of UserDataInfo.ini).
 #     Returns non-zero when a registry entry cannot be written.
@@ -26,5 +26,7 @@ chat_client_install() {
     _chat_client_reg32 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders' \
       /v 'Common Documents' /t REG_SZ /d "$docs" || return 1
   mkdir -p "$drive/users/Public/Documents/Tencent/QQ"
-  printf '[UserDataSet]\r\nUserDataSavePath=%s\r\n' "$data_win" >"$drive/users/Public/Documents/Tencent/QQ/UserDataInfo.ini"
+  # The client writes it in the ANSI code page: GBK on a Chinese system.
+  printf '[UserDataSet]\r\nUserDataSavePath=%s\r\n' "$data_win" | iconv -f UTF-8 -t GBK \
+    >"$drive/users/Public/Documents/Tencent/QQ/UserDataInfo.ini"
 }

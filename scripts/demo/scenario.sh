@@ -8,9 +8,9 @@
 #   OUT_DIR receives the Wine prefix, the generated chat data and the screenshots
 #   (OUT_DIR/screenshots). --quick leaves out the waits that only a watching person needs
 #   (the balloons on screen); the end-to-end test runs it so.
-# Needs both builds (KESTOVA_BUILD_DIR, default ./build): the installer of the i686 build
-# and the demonstration's helpers of the x86_64 build. Exit status 0 only when
-# every check passed.
+# Needs the build that makes the installer (KESTOVA_ARCH, i686 unless set, under
+# KESTOVA_BUILD_DIR, default ./build): its installer, which carries the 32-bit programs,
+# and its demonstration helpers. Exit status 0 only when every check passed.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${KESTOVA_BUILD_DIR:-$root/build}
@@ -18,10 +18,10 @@ quick=0
 if [ "${1:-}" = "--quick" ]; then quick=1; shift; fi
 [ $# -eq 1 ] || { echo "usage: $0 [--quick] OUT_DIR" >&2; exit 2; }
 out=$(mkdir -p "$1" && cd "$1" && pwd)
-testbin=$build/x86_64/testbin
-# The installer carries the 32-bit programs (the i686 build makes it).
-setup=$(ls "$build"/i686/installer/Kestova-Setup-*.exe 2>/dev/null | head -n1 || true)
-setup=${setup:-$build/i686/installer/Kestova-Setup-VERSION.exe}
+arch=${KESTOVA_ARCH:-i686}
+testbin=$build/$arch/testbin
+setup=$(ls "$build/$arch"/installer/Kestova-Setup-*.exe 2>/dev/null | head -n1 || true)
+setup=${setup:-$build/$arch/installer/Kestova-Setup-VERSION.exe}
 shots=$out/screenshots
 CONVERT=/usr/bin/convert # a stand-in named convert may sit earlier on PATH
 
@@ -29,12 +29,9 @@ for f in "$setup" "$testbin/QQ.exe" "$testbin/DemoCtl.exe"; do
   [ -f "$f" ] || { echo "missing $f: build first (scripts/build.sh)" >&2; exit 2; }
 done
 
-# Wine reads Unix file names in the locale's character set: the Chinese file names of the
-# chat data need UTF-8.
-export LC_ALL=C.UTF-8
 # A prepared prefix is shared with the test runs; each scenario copies it afresh, so the
 # program folder and the store always start clean.
-export KESTOVA_WINE_TEMPLATE=${KESTOVA_WINE_TEMPLATE:-$build/run/wine-template}
+export KESTOVA_WINE_TEMPLATE=${KESTOVA_WINE_TEMPLATE:-$build/wine-template}
 . "$root/scripts/wine-env.sh"
 . "$root/scripts/demo/chat-client.sh"
 
@@ -212,8 +209,10 @@ say "display $DISPLAY, prefix $WINEPREFIX"
 app_win='C:\Kestova\App'
 app=$(drive_c)/Kestova/App
 store=$(drive_c)/Kestova/Backup_Data
-data_win='C:\Tencent Files'
-data="$(drive_c)/Tencent Files"
+# A Chinese user's folder, as on the users' machines: the client names it in its
+# UserDataInfo.ini, which it writes in the ANSI code page (GBK).
+data_win='C:\Users\张三\Documents\Tencent Files'
+data="$(drive_c)/users/张三/Documents/Tencent Files"
 qq_win='C:\Program Files (x86)\Tencent\QQ\Bin\QQ.exe'
 mkdir -p "$(drive_c)/KestovaDemo"
 cp "$testbin/DemoCtl.exe" "$(drive_c)/KestovaDemo/"
@@ -222,7 +221,7 @@ step 1 "Simulate a QQ2010 installation"
 chat_client_install "$testbin/QQ.exe" "$data_win" || fail "the chat client's registry entries cannot be written"
 [ "$CHAT_CLIENT_EXE" = "$qq_win" ] || fail "the QQ stand-in is not where the scenario starts it"
 say "registry: PlatForm_Type_List\\3 TypeName=QQ2010, TypePath=$qq_win (32-bit view)"
-say "$CHAT_CLIENT_INI: UserDataSavePath=$data_win"
+say "$CHAT_CLIENT_INI (GBK): UserDataSavePath=$data_win"
 say "chat history: $(python3 "$root/scripts/bench/gen-qq-tree.py" --demo "$data") in $data_win"
 say "  e.g. $(cd "$data" && find . -path '*FileRecv*' -name '*.*' | sort | head -3 | tr '\n' ' ')"
 cp -a "$data" "$out/history-1"

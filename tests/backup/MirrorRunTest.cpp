@@ -202,6 +202,14 @@ TEST(MirrorRun, StampAndOutcomeFollowTheToolsOutputAndExitCode)
          L"Thu Mar 18 23:59:59 2010"},
         {"tail that is no time is stored as it is", "0", "no completion time here..\r\n", 0,
          RUN_FINISHED, L"o completion time here.."},
+        // The tool reports in the ANSI code page: GBK on a Chinese system.
+        {"report with Chinese names in GBK", "1",
+         "    New File  \t\t  1234  " + Gbk(L"张三\\聊天记录\\图片 (1).gif") + "\r\n" +
+             Ending("Fri Mar 19 08:09:10 2010"),
+         0, RUN_FINISHED, L"Fri Mar 19 08:09:10 2010"},
+        {"tail in GBK is stored as the text it spells", "0",
+         Filler(100) + Gbk(L"结束时间：星期五 三月19日 08:09:10") + "\r\n", 0, RUN_FINISHED,
+         L"星期五 三月19日 08:09:10"},
         {"output of 25 bytes", "0", "hu Mar 18 23:59:59 2010\r\n", 0, RUN_FINISHED, kept},
         {"no output", "0", "", 0, RUN_FINISHED, kept},
         {"tab in the tail", "0", Ending("Sun Mar 14\t10:00:00 2010"), 0, RUN_FINISHED, kept},

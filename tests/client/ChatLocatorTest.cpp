@@ -300,6 +300,11 @@ TEST_F(LocateChatDataTest, FollowsTheClientEntryAndItsSettingsFiles)
          .expected = L"D:\\Chat\\B"},
         {.label = "save path keeps its trailing separator", .entries = {q7},
          .settingsA = SavePath("D:\\Chat\\Data\\"), .expected = L"D:\\Chat\\Data\\"},
+        // The client writes the file in the ANSI code page: GBK on a Chinese system, where
+        // user names and so data paths are often Chinese ("张三" is D5C5 C8FD).
+        {.label = "Chinese save path in GBK", .entries = {q7},
+         .settingsA = SavePath("C:\\Users\\\xD5\xC5\xC8\xFD\\Documents\\Tencent Files"),
+         .expected = L"C:\\Users\\张三\\Documents\\Tencent Files"},
         {.label = "personal folder with a trailing separator", .entries = {q7},
          .personal = L"{B}\\", .settingsB = SavePath("D:\\Chat\\B"), .expected = L"D:\\Chat\\B"},
         {.label = "personal folder not expanded", .entries = {q7},

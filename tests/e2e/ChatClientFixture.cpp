@@ -10,7 +10,8 @@ bool InstallChatClientEntries(ChatClientRegistry* registry, const std::wstring& 
                               const std::wstring& dataDir)
 {
     std::wstring docs = scratchDir + L"\\Docs";
-    std::string ini = "[UserDataSet]\r\nUserDataSavePath=" + Narrow(dataDir) + "\r\n";
+    // The client writes the file in the ANSI code page, GBK on the users' systems.
+    std::string ini = "[UserDataSet]\r\nUserDataSavePath=" + Gbk(dataDir) + "\r\n";
     return registry->SetString(HKEY_LOCAL_MACHINE, TYPE_ENTRY_KEY, L"TypeName", L"QQ2010") &&
            registry->SetString(HKEY_LOCAL_MACHINE, TYPE_ENTRY_KEY, L"TypePath",
                                scratchDir + L"\\QQ\\Bin\\QQ.exe") &&

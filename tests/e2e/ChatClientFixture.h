@@ -13,7 +13,8 @@
 using ChatClientRegistry = RegistryChanges;
 
 // The platform type entry "QQ2010" (its program in scratchDir\QQ\Bin), the common
-// documents folder scratchDir\Docs, and its Tencent\QQ\UserDataInfo.ini naming dataDir.
+// documents folder scratchDir\Docs, and its Tencent\QQ\UserDataInfo.ini naming dataDir
+// (in GBK, as the client writes it on a Chinese system).
 bool InstallChatClientEntries(ChatClientRegistry* registry, const std::wstring& scratchDir,
                               const std::wstring& dataDir);
 

@@ -227,10 +227,11 @@ protected:
         ASSERT_TRUE(CopyFileW(companion.c_str(), (app_ + L"\\Marrowby.exe").c_str(), FALSE));
     }
 
-    // An installed chat client whose data directory is scratch\Data, with a few files.
+    // An installed chat client whose data directory lies in a Chinese user's folder, as on
+    // the users' machines, with a few files.
     void InstallChatClient()
     {
-        dataDir_ = scratch_ / L"Data";
+        dataDir_ = scratch_ / L"张三\\Tencent Files";
         ASSERT_TRUE(InstallChatClientEntries(&registry_, scratch_.path(), dataDir_));
         ASSERT_TRUE(WriteSampleChatData(dataDir_));
     }

@@ -23,7 +23,7 @@
 # Usage: installer_test.sh CASE OUT_DIR
 # Environment: KESTOVA_SETUP (the set-up program), KESTOVA_BIN_DIR (the programs it
 # carries), KESTOVA_TEST_TOOLS (QQ.exe and DemoCtl.exe), KESTOVA_BUILD_DIR (for the
-# prepared prefix, BUILD/run/wine-template, unless KESTOVA_WINE_TEMPLATE names one).
+# prepared prefix, BUILD/wine-template, unless KESTOVA_WINE_TEMPLATE names one).
 # Exit status 0 when every check passed. The prefix is removed after a passed case.
 set -euo pipefail
 [ $# -eq 2 ] || { echo "usage: $0 CASE OUT_DIR" >&2; exit 2; }
@@ -37,7 +37,7 @@ tools=${KESTOVA_TEST_TOOLS:?}
 
 # Wine reads Unix file names in the locale's character set: the Chinese names need UTF-8.
 case "${LC_ALL:-${LANG:-}}" in *UTF-8* | *utf8*) ;; *) export LC_ALL=C.UTF-8 ;; esac
-export KESTOVA_WINE_TEMPLATE=${KESTOVA_WINE_TEMPLATE:-$build/run/wine-template}
+export KESTOVA_WINE_TEMPLATE=${KESTOVA_WINE_TEMPLATE:-$build/wine-template}
 . "$root/scripts/wine-env.sh"
 . "$root/scripts/demo/chat-client.sh"
 

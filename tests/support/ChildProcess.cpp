@@ -73,14 +73,133 @@ std::wstring QuoteArgument(const std::wstring& argument)
     return out;
 }
 
+namespace {
+
+// A pipe for a child's standard output and error: the read end overlapped, so that it can
+// be waited on beside the child's process handle; the write end inheritable.
+bool CreateOutputPipe(UniqueHandle* readEnd, UniqueHandle* writeEnd)
+{
+    static LONG serial = 0;
+    wchar_t name[96];
+    swprintf(name, 96, L"\\\\.\\pipe\\kestova-test-output-%lu-%ld", GetCurrentProcessId(),
+             InterlockedIncrement(&serial));
+    readEnd->reset(CreateNamedPipeW(name, PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                    PIPE_TYPE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0, 65536, 0,
+                                    nullptr));
+    if (!*readEnd) return false;
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    writeEnd->reset(CreateFileW(name, GENERIC_WRITE, 0, &inherit, OPEN_EXISTING, 0, nullptr));
+    return writeEnd->valid();
+}
+
+// After the child has ended, what it wrote is already in the pipe; this long is allowed
+// for taking it out, in case something the child left behind keeps writing.
+constexpr DWORD DRAIN_AFTER_EXIT_MS = 5000;
+
+// Collects a child's output until the child has ended, killing it at the deadline. The
+// child's exit is the end of its output, not the close of every write end of the pipe: a
+// process the child started inherits the write end and may hold it for as long as it
+// lives. The platform's desktop process is one: started by the first program that makes a
+// window, it takes that program's standard handles.
+class OutputCollector {
+public:
+    OutputCollector(HANDLE readEnd, std::string* output) : readEnd_(readEnd), output_(output)
+    {
+        overlapped_.hEvent = event_.get();
+    }
+    ~OutputCollector() { CancelPending(); }
+
+    // Returns false when the child was still running at the deadline (it is then killed).
+    bool CollectUntilExit(HANDLE process, DWORD timeoutMs)
+    {
+        bool inTime = true;
+        ULONGLONG deadline = GetTickCount64() + timeoutMs;
+        for (;;) {
+            if (!StartRead()) return inTime; // every writer has gone
+            ULONGLONG now = GetTickCount64();
+            DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+            HANDLE waits[] = {event_.get(), process};
+            DWORD woke = WaitForMultipleObjects(2, waits, FALSE, left);
+            if (woke == WAIT_OBJECT_0) {
+                if (!FinishRead()) return inTime;
+                continue;
+            }
+            if (woke != WAIT_OBJECT_0 + 1) {
+                inTime = false;
+                TerminateProcess(process, 255);
+                WaitForSingleObject(process, 10000);
+            }
+            DrainAfterExit();
+            return inTime;
+        }
+    }
+
+private:
+    // Takes out what lies in the pipe, without waiting for writers that may never close it.
+    void DrainAfterExit()
+    {
+        CancelPending();
+        ULONGLONG deadline = GetTickCount64() + DRAIN_AFTER_EXIT_MS;
+        DWORD waiting = 0;
+        while (GetTickCount64() < deadline && PeekNamedPipe(readEnd_, nullptr, 0, nullptr, &waiting, nullptr) &&
+               waiting > 0) {
+            if (!StartRead()) return;
+            if (WaitForSingleObject(event_.get(), DRAIN_AFTER_EXIT_MS) != WAIT_OBJECT_0) break;
+            if (!FinishRead()) return;
+        }
+        CancelPending();
+    }
+
+    // Leaves one read pending (reads that complete at once are taken as they come); false
+    // at the end of the pipe or on an error.
+    bool StartRead()
+    {
+        if (pending_) return true;
+        for (;;) {
+            ResetEvent(event_.get());
+            DWORD got = 0;
+            if (!ReadFile(readEnd_, chunk_, sizeof chunk_, &got, &overlapped_)) break;
+            output_->append(chunk_, got);
+        }
+        if (GetLastError() != ERROR_IO_PENDING) return false;
+        pending_ = true;
+        return true;
+    }
+
+    bool FinishRead()
+    {
+        pending_ = false;
+        DWORD got = 0;
+        if (!GetOverlappedResult(readEnd_, &overlapped_, &got, FALSE)) return false;
+        output_->append(chunk_, got);
+        return true;
+    }
+
+    // A cancelled read may still have brought bytes; they are kept.
+    void CancelPending()
+    {
+        if (!pending_) return;
+        CancelIoEx(readEnd_, &overlapped_);
+        DWORD got = 0;
+        if (GetOverlappedResult(readEnd_, &overlapped_, &got, TRUE)) output_->append(chunk_, got);
+        pending_ = false;
+    }
+
+    HANDLE readEnd_;
+    std::string* output_;
+    UniqueHandle event_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    OVERLAPPED overlapped_{};
+    bool pending_ = false;
+    char chunk_[4096];
+};
+
+} // namespace
+
 ChildResult RunCommand(const std::wstring& commandLine, const std::wstring& currentDir, DWORD timeoutMs)
 {
     ChildResult result;
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE readRaw = nullptr, writeRaw = nullptr;
-    if (!CreatePipe(&readRaw, &writeRaw, &inherit, 0)) return result;
-    UniqueHandle readEnd(readRaw), writeEnd(writeRaw);
-    SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+    UniqueHandle readEnd, writeEnd;
+    if (!CreateOutputPipe(&readEnd, &writeEnd)) return result;
 
     STARTUPINFOW si{};
     si.cb = sizeof si;
@@ -97,34 +216,8 @@ ChildResult RunCommand(const std::wstring& commandLine, const std::wstring& curr
     UniqueHandle process(pi.hProcess), thread(pi.hThread);
     writeEnd.reset();
 
-    // The output is read only until the child itself has ended: a process the child
-    // started (Wine's desktop, which its first window brings up) inherits the pipe and can
-    // hold it open long after. Whatever is waiting in the pipe is read as it comes, so a
-    // chatty child never blocks on a full pipe.
-    char chunk[4096];
-    auto drain = [&] {
-        DWORD available = 0;
-        while (PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &available, nullptr) && available > 0) {
-            DWORD got = 0;
-            DWORD want = available < sizeof chunk ? available : static_cast<DWORD>(sizeof chunk);
-            if (!ReadFile(readEnd.get(), chunk, want, &got, nullptr) || got == 0) return;
-            result.output.append(chunk, got);
-        }
-    };
-    ULONGLONG start = GetTickCount64();
-    for (;;) {
-        drain();
-        ULONGLONG spent = GetTickCount64() - start;
-        if (spent >= timeoutMs) {
-            result.timedOut = true;
-            TerminateProcess(process.get(), 255);
-            WaitForSingleObject(process.get(), 10000);
-            break;
-        }
-        DWORD step = static_cast<DWORD>(timeoutMs - spent < 20 ? timeoutMs - spent : 20);
-        if (WaitForSingleObject(process.get(), step) == WAIT_OBJECT_0) break;
-    }
-    drain();
+    OutputCollector collector(readEnd.get(), &result.output);
+    result.timedOut = !collector.CollectUntilExit(process.get(), timeoutMs);
     GetExitCodeProcess(process.get(), &result.exitCode);
     return result;
 }

@@ -146,12 +146,27 @@ DWORD CurrentHandleCount()
     return count;
 }
 
-std::string Narrow(const std::wstring& text)
+namespace {
+std::string InCodePage(UINT codePage, const std::wstring& text)
 {
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
+    int n = WideCharToMultiByte(codePage, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
                                 nullptr, nullptr);
     std::string out(n, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), n,
+    WideCharToMultiByte(codePage, 0, text.c_str(), static_cast<int>(text.size()), out.data(), n,
                         nullptr, nullptr);
     return out;
+}
+} // namespace
+
+std::string Narrow(const std::wstring& text) { return InCodePage(CP_UTF8, text); }
+
+std::string Gbk(const std::wstring& text) { return InCodePage(CODE_PAGE_GBK, text); }
+
+bool FromGbk(const std::string& bytes, std::wstring* text)
+{
+    int size = static_cast<int>(bytes.size());
+    int n = MultiByteToWideChar(CODE_PAGE_GBK, MB_ERR_INVALID_CHARS, bytes.data(), size, nullptr, 0);
+    if (n == 0 && size > 0) return false;
+    text->assign(n, L'\0');
+    return MultiByteToWideChar(CODE_PAGE_GBK, MB_ERR_INVALID_CHARS, bytes.data(), size, text->data(), n) == n;
 }

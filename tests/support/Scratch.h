@@ -48,3 +48,13 @@ DWORD CurrentHandleCount();
 
 // UTF-8 for test output.
 std::string Narrow(const std::wstring& text);
+
+// The ANSI code page of a Chinese system, which the test environment gives every program:
+// the chat client writes its settings files in it, and the copy tool its report.
+constexpr UINT CODE_PAGE_GBK = 936;
+
+// The text in GBK.
+std::string Gbk(const std::wstring& text);
+
+// Decodes GBK bytes; false when they are not valid GBK.
+bool FromGbk(const std::string& bytes, std::wstring* text);

@@ -377,6 +377,21 @@ TEST_F(CopyTool, LockedFileFailsAloneAndIsCopiedOnceFree)
     EXPECT_EQ(Difference(expected, Snapshot(target)), "");
 }
 
+// The report is in the ANSI code page, GBK on a Chinese system, names of copied and of
+// removed files included, and it still ends with its completion time.
+TEST_F(CopyTool, ReportsChineseNamesInGbk)
+{
+    ASSERT_EQ(GetACP(), CODE_PAGE_GBK);
+    ASSERT_TRUE(WriteFileAt(source + L"\\聊天记录\\张三.txt", "new"));
+    ASSERT_TRUE(WriteFileAt(target + L"\\旧的表情.gif", "old"));
+    ToolRun run = Mirror();
+    EXPECT_EQ(run.exitCode, 1u | 2u) << run.output;
+    std::wstring report;
+    ASSERT_TRUE(FromGbk(run.output, &report));
+    for (const wchar_t* name : {L"张三.txt", L"旧的表情.gif"})
+        EXPECT_NE(report.find(name), std::wstring::npos) << Narrow(name) << " missing from:\n" << Narrow(report);
+}
+
 // Every refusal ends the run before anything is changed, with status 16.
 TEST_F(CopyTool, RefusesBadCommandLinesAndUnsafeTargets)
 {
