@@ -7,26 +7,28 @@
 #include "runner/Schedule.h"
 #include "runner/SharedState.h"
 
-static void Balloon(const MainLoop* loop, const wchar_t* title, const wchar_t* text,
-                    const wchar_t* tooltip)
-{
-    runnerSeams.showBalloon(loop->window, title, text, tooltip);
-}
-
 int CurrentClientState()
 {
     int state = runnerSeams.isProcessRunning(CLIENT_PROCESS_NAME);
     return state < 0 ? 0 : state;
 }
 
-static void OnCheckClient(MainLoop* loop)
+namespace {
+
+void Balloon(const MainLoop* loop, const wchar_t* title, const wchar_t* text,
+             const wchar_t* tooltip)
+{
+    runnerSeams.showBalloon(loop->window, title, text, tooltip);
+}
+
+void OnCheckClient(MainLoop* loop)
 {
     if (loop->checkPending) return;
     if (PostThreadMessageW(loop->workerThreadId, WM_CHECK_CLIENT, 0, 0))
         loop->checkPending = true;
 }
 
-static void OnClientState(MainLoop* loop, WPARAM wParam)
+void OnClientState(MainLoop* loop, WPARAM wParam)
 {
     loop->checkPending = false;
     int state = static_cast<int>(static_cast<INT_PTR>(wParam));
@@ -41,7 +43,7 @@ static void OnClientState(MainLoop* loop, WPARAM wParam)
 // one is a cross-thread send to the tray, during which this thread handles sent messages,
 // and a tray click among them opens the menu, whose loop hands the filter protocol
 // messages that take the lock again. The forward itself is a post and dispatches nothing.
-static void OnBackupRequest(MainLoop* loop, WPARAM wParam)
+void OnBackupRequest(MainLoop* loop, WPARAM wParam)
 {
     AcquireStateLock();
     bool idle = runnerState.backupBusy == 0;
@@ -51,14 +53,14 @@ static void OnBackupRequest(MainLoop* loop, WPARAM wParam)
         Balloon(loop, TITLE_NOTE, TEXT_TOO_OFTEN, TIP_BUSY);
 }
 
-static void OnBackupDone(MainLoop* loop, WPARAM wParam)
+void OnBackupDone(MainLoop* loop, WPARAM wParam)
 {
     WriteBackupBusy(0);
     if (wParam == 0) Balloon(loop, TITLE_NOTE, TEXT_BACKUP_DONE, TIP_IDLE);
     else if (wParam == 1) Balloon(loop, TITLE_ATTENTION, TEXT_BACKUP_FAILED, TIP_IDLE);
 }
 
-static void OnBackupStarted(MainLoop* loop, WPARAM wParam)
+void OnBackupStarted(MainLoop* loop, WPARAM wParam)
 {
     WriteBackupBusy(1);
     if (wParam == 0)
@@ -67,7 +69,7 @@ static void OnBackupStarted(MainLoop* loop, WPARAM wParam)
         Balloon(loop, TITLE_NOTE, TEXT_FULL_RUN, TIP_BUSY);
 }
 
-static void OnExitRequest(MainLoop* loop)
+void OnExitRequest(MainLoop* loop)
 {
     // The window is destroyed, not sent WM_CLOSE: the window procedure takes a close as
     // one from outside and turns it into an exit request.
@@ -83,11 +85,13 @@ static void OnExitRequest(MainLoop* loop)
     if (busy) Balloon(loop, TITLE_NOTE, TEXT_EXIT_WHILE_BUSY, TIP_BUSY);
 }
 
-static void OnWorkerEnded(MainLoop* loop, WPARAM wParam)
+void OnWorkerEnded(MainLoop* loop, WPARAM wParam)
 {
     if (wParam == WORKER_STOPPED) DestroyWindow(loop->window);
     else if (wParam == WORKER_NO_CONFIG || wParam == WORKER_NO_DATA_DIR) loop->workerEnded = true;
 }
+
+} // namespace
 
 bool TakeProtocolMessage(MainLoop* loop, const MSG& msg)
 {
@@ -125,8 +129,10 @@ bool TakeProtocolMessage(MainLoop* loop, const MSG& msg)
     return false;
 }
 
+namespace {
+
 // The loop that runs on this thread, for the modal-loop filter.
-static thread_local MainLoop* activeLoop = nullptr;
+thread_local MainLoop* activeLoop = nullptr;
 
 // While the tray menu is open, TrackPopupMenu runs a message loop of its own that
 // dispatches posted messages straight to the window procedure, where protocol messages
@@ -134,7 +140,7 @@ static thread_local MainLoop* activeLoop = nullptr;
 // client watch for good; a lost WM_BACKUP_DONE would leave the program busy). Modal loops
 // offer each message to the thread's message filter first: the protocol messages are
 // handled here, in the order they arrive, and removed.
-static LRESULT CALLBACK ModalLoopFilter(int code, WPARAM wParam, LPARAM lParam)
+LRESULT CALLBACK ModalLoopFilter(int code, WPARAM wParam, LPARAM lParam)
 {
     if (code >= 0 && activeLoop && lParam) {
         const MSG* msg = reinterpret_cast<const MSG*>(lParam);
@@ -142,6 +148,8 @@ static LRESULT CALLBACK ModalLoopFilter(int code, WPARAM wParam, LPARAM lParam)
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
+
+} // namespace
 
 int RunMainLoop(HWND window, DWORD workerThreadId, int lastClientState, const wchar_t* configPath,
                 bool clientWatch)

@@ -6,7 +6,9 @@
 #include "runner/Worker.h"
 #include "shell/TrayWindow.h"
 
-static bool RealLocalNow(std::tm* now)
+namespace {
+
+bool RealLocalNow(std::tm* now)
 {
     std::time_t seconds = std::time(nullptr);
     if (seconds == static_cast<std::time_t>(-1)) return false;
@@ -16,6 +18,8 @@ static bool RealLocalNow(std::tm* now)
     *now = *local;
     return true;
 }
+
+} // namespace
 
 RunnerSeams RealRunnerSeams()
 {

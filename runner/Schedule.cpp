@@ -24,12 +24,16 @@ bool ArmTimers(HWND window, const wchar_t* configPath)
 
 long long scheduledMomentTaken = -1;
 
+namespace {
+
 // The local time as mktime counts it, for a record the clock gave.
-static long long Seconds(const std::tm& local)
+long long Seconds(const std::tm& local)
 {
     std::tm copy = local;
     return static_cast<long long>(std::mktime(&copy));
 }
+
+} // namespace
 
 void CALLBACK TimerTick(HWND window, UINT, UINT_PTR id, DWORD)
 {
@@ -59,9 +63,11 @@ void TakeLatestScheduledMoment()
     if (moment != -1) scheduledMomentTaken = moment;
 }
 
+namespace {
+
 // now's date moved back by daysBack days, at hour:minute:00; mktime normalises the day,
 // month and year, and finds the daylight-saving flag itself (tm_isdst -1).
-static long long ScheduledMoment(const std::tm& now, int daysBack, int hour, int minute)
+long long ScheduledMoment(const std::tm& now, int daysBack, int hour, int minute)
 {
     std::tm moment{};
     moment.tm_year = now.tm_year;
@@ -73,6 +79,8 @@ static long long ScheduledMoment(const std::tm& now, int daysBack, int hour, int
     moment.tm_isdst = -1;
     return static_cast<long long>(std::mktime(&moment));
 }
+
+} // namespace
 
 long long LatestScheduledMoment(const Schedule& schedule, const std::tm& now)
 {

@@ -4,9 +4,13 @@
 
 RunnerState runnerState = {0};
 
+namespace {
+
 // 0 free, 1 held. Written only by InterlockedExchange, which is a full barrier, so
 // backupBusy written while holding the lock is seen by the next holder.
-static volatile LONG stateLock = 0;
+volatile LONG stateLock = 0;
+
+} // namespace
 
 UINT configReloadMessage = WM_REGISTRATION_FALLBACK;
 UINT exitMessage = WM_REGISTRATION_FALLBACK;

@@ -19,9 +19,11 @@
 
 #include <cwchar>
 
+namespace {
+
 // How long the end of start-up waits for a worker that the main loop has already told to
 // stop: it has normally ended before the loop returns.
-static constexpr DWORD WORKER_END_WAIT_MS = 5000;
+constexpr DWORD WORKER_END_WAIT_MS = 5000;
 
 struct OptionForm {
     const wchar_t* shortForm;
@@ -29,11 +31,13 @@ struct OptionForm {
     bool StartupOptions::*flag;
 };
 
-static const OptionForm OPTION_FORMS[] = {
+const OptionForm OPTION_FORMS[] = {
     {L"-b", L"--backupnow", &StartupOptions::backupNow},
     {L"-r", L"--restore", &StartupOptions::restore},
     {L"-q", L"--quit", &StartupOptions::quit},
 };
+
+} // namespace
 
 StartupOptions ParseOptions(const wchar_t* commandTail)
 {
@@ -50,13 +54,15 @@ StartupOptions ParseOptions(const wchar_t* commandTail)
     return options;
 }
 
+namespace {
+
 // Every box of start-up has no owner window.
-static void ShowBox(const wchar_t* text)
+void ShowBox(const wchar_t* text)
 {
     MessageBoxW(nullptr, text, BOX_CAPTION, MB_OK);
 }
 
-static bool RegisterWindowClass(HINSTANCE instance)
+bool RegisterWindowClass(HINSTANCE instance)
 {
     WNDCLASSW windowClass = {};
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
@@ -70,8 +76,8 @@ static bool RegisterWindowClass(HINSTANCE instance)
 }
 
 // Steps from the window on: everything that exists only once the checks have passed.
-static int RunResident(HINSTANCE instance, const StartupOptions& options, const wchar_t* configPath,
-                       int showCommand)
+int RunResident(HINSTANCE instance, const StartupOptions& options, const wchar_t* configPath,
+                int showCommand)
 {
     if (!RegisterWindowClass(instance)) {
         MessageBoxW(nullptr, TEXT_NO_CLASS, CLASS_BOX_CAPTION, MB_OK | MB_ICONERROR);
@@ -121,6 +127,8 @@ static int RunResident(HINSTANCE instance, const StartupOptions& options, const 
     WaitForSingleObject(worker.get(), WORKER_END_WAIT_MS);
     return status;
 }
+
+} // namespace
 
 int RunStartup(HINSTANCE instance, const wchar_t* commandTail, int showCommand)
 {

@@ -10,15 +10,17 @@
 #include "runner/RunnerSeams.h"
 #include "runner/SharedState.h"
 
+namespace {
+
 // Clears the busy flag (even though a failed job never set it) and reports the failure.
-static void ReportJobFailure(HWND window, LPARAM code)
+void ReportJobFailure(HWND window, LPARAM code)
 {
     WriteBackupBusy(0);
     PostMessageW(window, WM_BACKUP_DONE, 1, code);
 }
 
 // One backup job from the chat data directory into the slot with the oldest stamp.
-static void RunBackupJob(HWND window, const wchar_t* dataDir)
+void RunBackupJob(HWND window, const wchar_t* dataDir)
 {
     wchar_t slotDir[PATH_CAPACITY];
     wchar_t toolPath[PATH_CAPACITY];
@@ -39,7 +41,7 @@ static void RunBackupJob(HWND window, const wchar_t* dataDir)
     PostMessageW(window, WM_BACKUP_DONE, static_cast<WPARAM>(result), status);
 }
 
-static void ServeRequests(HWND window, const wchar_t* dataDir)
+void ServeRequests(HWND window, const wchar_t* dataDir)
 {
     MSG msg;
     // Only the protocol's range is taken; 0 is the quit message, -1 cannot happen with
@@ -58,6 +60,8 @@ static void ServeRequests(HWND window, const wchar_t* dataDir)
     ReleaseProcessWatch();
     PostMessageW(window, WM_WORKER_ENDED, WORKER_STOPPED, 0);
 }
+
+} // namespace
 
 DWORD WINAPI WorkerMain(LPVOID start)
 {

@@ -6,7 +6,9 @@
 
 #include <cwchar>
 
-static const wchar_t* CompanionParameters(CompanionMode mode)
+namespace {
+
+const wchar_t* CompanionParameters(CompanionMode mode)
 {
     switch (mode) {
     case COMPANION_OPTIONS: return L"--options";
@@ -14,6 +16,8 @@ static const wchar_t* CompanionParameters(CompanionMode mode)
     }
     return nullptr;
 }
+
+} // namespace
 
 void LaunchCompanion(CompanionMode mode)
 {

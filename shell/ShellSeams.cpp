@@ -1,21 +1,25 @@
 #include "shell/ShellSeams.h"
 
-static BOOL WINAPI RealNotifyIcon(DWORD message, NOTIFYICONDATAW* data)
+namespace {
+
+BOOL WINAPI RealNotifyIcon(DWORD message, NOTIFYICONDATAW* data)
 {
     return Shell_NotifyIconW(message, data);
 }
 
-static BOOL WINAPI RealTrackPopupMenu(HMENU menu, UINT flags, int x, int y, int reserved, HWND owner,
-                                      const RECT* excluded)
+BOOL WINAPI RealTrackPopupMenu(HMENU menu, UINT flags, int x, int y, int reserved, HWND owner,
+                               const RECT* excluded)
 {
     return TrackPopupMenu(menu, flags, x, y, reserved, owner, excluded);
 }
 
-static HINSTANCE WINAPI RealShellExecute(HWND owner, const wchar_t* verb, const wchar_t* file,
-                                         const wchar_t* parameters, const wchar_t* directory, int show)
+HINSTANCE WINAPI RealShellExecute(HWND owner, const wchar_t* verb, const wchar_t* file,
+                                  const wchar_t* parameters, const wchar_t* directory, int show)
 {
     return ShellExecuteW(owner, verb, file, parameters, directory, show);
 }
+
+} // namespace
 
 ShellSeams RealShellSeams()
 {

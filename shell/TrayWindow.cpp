@@ -16,21 +16,23 @@ static_assert(NOTIFYICONDATAW_V2_SIZE == 936, "the 32-bit icon data layout is 93
 constexpr UINT TRAY_ICON_ID = IDI_TRAY;
 constexpr UINT BALLOON_TIMEOUT_MS = 10000;
 
+namespace {
+
 // Window state, main thread only (the window procedure and ShowBalloon run there).
-static UINT taskbarCreatedMessage = 0;
+UINT taskbarCreatedMessage = 0;
 // The loaded menu resource; trayMenu, its first popup, is destroyed with it.
-static HMENU trayMenuResource = nullptr;
-static HMENU trayMenu = nullptr;
+HMENU trayMenuResource = nullptr;
+HMENU trayMenu = nullptr;
 // The menu resource whose popup TrackPopupMenu shows right now, or null. A WM_CREATE from
 // a re-created taskbar can arrive inside the menu's modal loop; that menu must then live
 // until the loop has ended.
-static HMENU trackedMenuResource = nullptr;
+HMENU trackedMenuResource = nullptr;
 // Windows has asked whether the session may end, and it has not been called off.
-static bool sessionEnding = false;
+bool sessionEnding = false;
 
 // Copies text into a fixed field of capacity units and always terminates it. A longer
 // text is cut, never in the middle of a surrogate pair; a missing text gives "".
-static void CopyField(wchar_t* field, size_t capacity, const wchar_t* text)
+void CopyField(wchar_t* field, size_t capacity, const wchar_t* text)
 {
     size_t n = 0;
     if (text) {
@@ -41,7 +43,7 @@ static void CopyField(wchar_t* field, size_t capacity, const wchar_t* text)
     field[n] = L'\0';
 }
 
-static NOTIFYICONDATAW TrayData(HWND window)
+NOTIFYICONDATAW TrayData(HWND window)
 {
     NOTIFYICONDATAW data{};
     data.cbSize = TRAY_DATA_SIZE;
@@ -52,10 +54,12 @@ static NOTIFYICONDATAW TrayData(HWND window)
 
 // The tray icon of the program's module; LoadIconW shares one handle per resource, so
 // loading it on every call costs nothing and leaks nothing.
-static HICON TrayIcon()
+HICON TrayIcon()
 {
     return LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_TRAY));
 }
+
+} // namespace
 
 void ShowBalloon(HWND window, const wchar_t* title, const wchar_t* text, const wchar_t* tooltip)
 {
@@ -71,7 +75,9 @@ void ShowBalloon(HWND window, const wchar_t* title, const wchar_t* text, const w
     shellSeams.notifyIcon(NIM_MODIFY, &data);
 }
 
-static void AddTrayIcon(HWND window)
+namespace {
+
+void AddTrayIcon(HWND window)
 {
     NOTIFYICONDATAW data = TrayData(window);
     data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
@@ -81,7 +87,7 @@ static void AddTrayIcon(HWND window)
     shellSeams.notifyIcon(NIM_ADD, &data);
 }
 
-static void RemoveTrayIcon(HWND window)
+void RemoveTrayIcon(HWND window)
 {
     NOTIFYICONDATAW data = TrayData(window);
     shellSeams.notifyIcon(NIM_DELETE, &data);
@@ -89,7 +95,7 @@ static void RemoveTrayIcon(HWND window)
 
 // Destroys a menu resource that is no longer the current one, unless its popup is still
 // on screen; OpenTrayMenu destroys that one when the popup has closed.
-static void RetireMenu(HMENU menu)
+void RetireMenu(HMENU menu)
 {
     if (menu && menu != trayMenuResource && menu != trackedMenuResource) DestroyMenu(menu);
 }
@@ -97,7 +103,7 @@ static void RetireMenu(HMENU menu)
 // Loads menu resource 102 anew (every WM_CREATE, including the one re-sent for a new
 // taskbar) and frees the menu it replaces, so repeated shell restarts leak nothing. When
 // the load fails the previous menu stays, so the icon keeps a working menu.
-static void LoadTrayMenu()
+void LoadTrayMenu()
 {
     UniqueMenu loaded(LoadMenuW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_TRAYMENU)));
     if (!loaded) return;
@@ -109,7 +115,7 @@ static void LoadTrayMenu()
     RetireMenu(previous);
 }
 
-static void ReleaseTrayMenu()
+void ReleaseTrayMenu()
 {
     HMENU previous = trayMenuResource;
     trayMenuResource = nullptr;
@@ -117,7 +123,7 @@ static void ReleaseTrayMenu()
     RetireMenu(previous);
 }
 
-static void OpenTrayMenu(HWND window)
+void OpenTrayMenu(HWND window)
 {
     if (!trayMenu) return;
     POINT cursor{};
@@ -137,7 +143,7 @@ static void OpenTrayMenu(HWND window)
 }
 
 // The four menu commands become posted requests, which the main loop takes from the queue.
-static bool PostMenuCommand(HWND window, WORD command)
+bool PostMenuCommand(HWND window, WORD command)
 {
     switch (command) {
     case IDM_EXIT: PostMessageW(window, WM_EXIT_REQUEST, 0, 0); return true;
@@ -147,6 +153,8 @@ static bool PostMenuCommand(HWND window, WORD command)
     default: return false;
     }
 }
+
+} // namespace
 
 LRESULT CALLBACK RunnerWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {

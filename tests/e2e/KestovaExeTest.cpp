@@ -267,6 +267,18 @@ protected:
     }
     std::string RestoreLine() { return "--restore|" + Narrow(app_) + "\n"; }
 
+    // Files held open without sharing keep a copy going: the tool waits a second before
+    // each of its retries, about three seconds a file.
+    void HoldChatFilesOpen(std::vector<UniqueHandle>* locks)
+    {
+        for (int n = 0; n < 5; ++n) {
+            std::wstring path = dataDir_ + L"\\locked" + std::to_wstring(n) + L".db";
+            ASSERT_TRUE(WriteBytes(path, "held open"));
+            locks->emplace_back(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+            ASSERT_TRUE(locks->back());
+        }
+    }
+
     ScratchDir scratch_;
     ChatClientRegistry registry_;
     std::wstring app_;
@@ -529,15 +541,8 @@ DWORD FindCopyToolOf(DWORD parentId)
 TEST_F(KestovaExe, KilledMidCopyItsCopyToolEndsWithIt)
 {
     InstallChatClient();
-    // Files held open without sharing keep the copy going: the tool waits a second before
-    // each of its retries, about three seconds a file.
     std::vector<UniqueHandle> locks;
-    for (int n = 0; n < 5; ++n) {
-        std::wstring path = dataDir_ + L"\\locked" + std::to_wstring(n) + L".db";
-        ASSERT_TRUE(WriteBytes(path, "held open"));
-        locks.emplace_back(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        ASSERT_TRUE(locks.back());
-    }
+    ASSERT_NO_FATAL_FAILURE(HoldChatFilesOpen(&locks));
     std::wstring config = app_ + L"\\config.ini";
     Process kestova = Start(L"--backupnow");
     ASSERT_TRUE(kestova.started());
@@ -879,6 +884,55 @@ TEST_F(KestovaFault, AChineseChatDataPathLongerThan260CharactersIsBackedUp)
     EXPECT_EQ(Snapshot(Slot(KEPT_SLOTS + 1)), Snapshot(longDir));
     EXPECT_EQ(Snapshot(longDir).size(), 9u);
     ExpectGenerationsKept(true);
+}
+
+// A close from outside during a backup (a plain taskkill, a tool that closes windows) is
+// refused as the menu's exit is; the end of the session lets the runner go, its copy tool
+// ends with it, and the slot it was filling keeps its old stamp.
+TEST_F(KestovaExe, DuringABackupACloseIsRefusedAndTheSessionEndLetsItGo)
+{
+    InstallChatClient();
+    std::wstring config = app_ + L"\\config.ini";
+    // Slot 3 holds the oldest generation, so the run goes there.
+    const wchar_t* stamps[] = {L"Sun Mar 14 10:00:00 2010", L"Mon Mar 15 10:00:00 2010",
+                               L"Mon Jan 04 10:00:00 2010", L"Tue Mar 16 10:00:00 2010",
+                               L"Wed Mar 17 10:00:00 2010"};
+    std::string ini;
+    for (int n = 0; n < 5; ++n)
+        ini += "[Target" + std::to_string(n + 1) + "]\r\nEnded=" + Narrow(stamps[n]) + "\r\n";
+    ASSERT_TRUE(WriteBytes(config, ini));
+    std::vector<UniqueHandle> locks;
+    ASSERT_NO_FATAL_FAILURE(HoldChatFilesOpen(&locks));
+    Process kestova = Start(L"--backupnow");
+    ASSERT_TRUE(kestova.started());
+    HWND window = kestova.WaitForWindow();
+    ASSERT_NE(window, nullptr);
+    DWORD toolId = 0;
+    ASSERT_TRUE(PollUntil([&] { return (toolId = FindCopyToolOf(kestova.id())) != 0; }));
+    UniqueHandle tool(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, toolId));
+    ASSERT_TRUE(tool);
+
+    DWORD_PTR answer = 0;
+    ASSERT_TRUE(SendMessageTimeoutW(window, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer));
+    EXPECT_EQ(kestova.WaitExit(2000), -1) << "a close ended the runner mid-backup";
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_EQ(WaitForSingleObject(tool.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+
+    ASSERT_TRUE(SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 5000,
+                                    &answer));
+    EXPECT_EQ(answer, static_cast<DWORD_PTR>(TRUE));
+    SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 5000, &answer);
+    EXPECT_NE(kestova.WaitExit(), -1) << "the runner outlived the session";
+    bool toolEnded = WaitForSingleObject(tool.get(), 5000) == WAIT_OBJECT_0;
+    EXPECT_TRUE(toolEnded) << "the copy tool outlived the runner";
+    if (!toolEnded) {
+        TerminateProcess(tool.get(), 255);
+        WaitForSingleObject(tool.get(), DEADLINE_MS);
+    }
+    for (int n = 0; n < 5; ++n) {
+        SCOPED_TRACE(n + 1);
+        EXPECT_EQ(ReadIni(config, (L"Target" + std::to_wstring(n + 1)).c_str(), L"Ended"), stamps[n]);
+    }
 }
 
 } // namespace
