@@ -15,9 +15,12 @@ trap wine_env_stop EXIT
 wine_env_start "$build/bench-run"
 
 if [ $# -gt 0 ]; then names=("$@"); else
-  names=(); for f in "$root"/scripts/bench/*.sh; do [ -e "$f" ] && names+=("$(basename "$f" .sh)"); done
+  names=(); for f in "$root"/scripts/bench/*.sh "$root"/bench/*.sh; do [ -e "$f" ] && names+=("$(basename "$f" .sh)"); done
 fi
 for name in "${names[@]}"; do
   echo "== $name"
-  . "$root/scripts/bench/$name.sh"
+  case $name in
+    generations) . "$root/bench/generations.sh" ;;
+    *) . "$root/scripts/bench/$name.sh" ;;
+  esac
 done

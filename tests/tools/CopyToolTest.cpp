@@ -156,6 +156,36 @@ std::vector<uint64_t> SummaryRow(const std::string& output, const std::string& l
     return row;
 }
 
+// The linked files of the summary's "Linked : N files, ..." line; -1 when it is missing.
+int64_t LinkedFiles(const std::string& output)
+{
+    size_t at = output.rfind("  Linked : ");
+    return at == std::string::npos ? -1 : std::stoll(output.substr(at + 11));
+}
+
+// The number of names a file has, and whether two paths name the same file.
+DWORD LinkCount(const std::wstring& path)
+{
+    UniqueHandle h(CreateFileW(Long(path).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, 0, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    return h && GetFileInformationByHandle(h.get(), &info) ? info.nNumberOfLinks : 0;
+}
+
+bool SameFileOnDisk(const std::wstring& a, const std::wstring& b)
+{
+    BY_HANDLE_FILE_INFORMATION info[2];
+    const std::wstring* paths[2] = {&a, &b};
+    for (int k = 0; k < 2; ++k) {
+        UniqueHandle h(CreateFileW(Long(*paths[k]).c_str(), FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                   nullptr));
+        if (!h || !GetFileInformationByHandle(h.get(), &info[k])) return false;
+    }
+    return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
+           info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
+}
+
 struct ToolRun {
     DWORD exitCode = 0;
     std::string output;
@@ -411,6 +441,9 @@ TEST_F(CopyTool, RefusesBadCommandLinesAndUnsafeTargets)
         {"unknown option", {source, target, L"/MIR", L"/XYZ"}, "Invalid parameter: /XYZ"},
         {"bad retry count", {source, target, L"/R:many"}, "Invalid retry count"},
         {"wait too long", {source, target, L"/W:99999"}, "Invalid wait time"},
+        {"link reference without a folder", {source, target, L"/MIR", L"/LINKDEST:"}, "No folder given"},
+        {"link reference with a wildcard", {source, target, L"/MIR", L"/LINKDEST:" + source + L"\\*"},
+         "Invalid /LINKDEST"},
         {"third path", {source, target, L"*.txt"}, "Unexpected argument"},
         {"wildcard path", {source + L"\\*", target, L"/MIR"}, "Invalid source"},
         {"missing source", {scratch / L"nothing", target, L"/MIR"}, "Accessing source"},
@@ -473,6 +506,124 @@ TEST_F(CopyTool, ReplacesTargetFilesWithoutWritingThroughHardLinks)
     EXPECT_EQ(run.exitCode, 1u) << run.output;
     EXPECT_EQ(Difference(Snapshot(source), Snapshot(target)), "");
     EXPECT_EQ(Difference(elsewhereBefore, Snapshot(elsewhere)), "");
+}
+
+// Removing an extra takes nothing from what stays: the other links of a hard-linked file
+// (another slot's copy) and a file that could not be removed keep their attributes.
+TEST_F(CopyTool, RemovingExtrasLeavesAttributesOfWhatStays)
+{
+    constexpr DWORD KEPT = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
+    std::wstring elsewhere = scratch / L"elsewhere";
+    ASSERT_TRUE(MakeDirs(source));
+    ASSERT_TRUE(WriteFileAt(elsewhere + L"\\linked.txt", "shared with another slot"));
+    ASSERT_TRUE(AddAttributes(elsewhere + L"\\linked.txt", KEPT));
+    ASSERT_TRUE(MakeDirs(target + L"\\gone"));
+    ASSERT_TRUE(CreateHardLinkW(Long(target + L"\\gone\\linked.txt").c_str(), Long(elsewhere + L"\\linked.txt").c_str(),
+                                nullptr));
+    ASSERT_TRUE(WriteFileAt(target + L"\\held.txt", "held open by someone"));
+    ASSERT_TRUE(AddAttributes(target + L"\\held.txt", KEPT));
+    Tree elsewhereBefore = Snapshot(elsewhere);
+    Tree heldBefore = Snapshot(target);
+    {
+        UniqueHandle held(CreateFileW(Long(target + L"\\held.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        ToolRun run = Mirror({L"/R:0", L"/W:0"});
+        EXPECT_EQ(run.exitCode, 2u | 8u) << run.output;
+    }
+    EXPECT_EQ(Difference(elsewhereBefore, Snapshot(elsewhere)), "");
+    EXPECT_FALSE(PathExists(target + L"\\gone"));
+    Tree after = Snapshot(target);
+    ASSERT_EQ(after.count(L"held.txt"), 1u);
+    EXPECT_EQ(after[L"held.txt"].attributes, KEPT);
+    EXPECT_EQ(after[L"held.txt"], heldBefore[L"held.txt"]);
+}
+
+// Generations that share unchanged files. A file the reference (an older mirror) holds
+// unchanged becomes a link to it; what changed in data, time or attributes, and what is
+// new, is copied. A later run into the same target, whatever it changes or removes among
+// the shared files, leaves the reference's files exactly as they were.
+TEST_F(CopyTool, LinksUnchangedFilesFromTheReferenceAndNeverChangesItsFiles)
+{
+    std::wstring reference = scratch / L"older";
+    constexpr DWORD RO_HIDDEN = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
+    const std::wstring shared[] = {L"same.db", L"sub\\same.gif", L"ro.txt", L"gone.txt"};
+    const std::wstring changed[] = {L"data.db", L"time.txt", L"attributes.txt", L"new.txt"};
+    ASSERT_TRUE(WriteFileAt(source + L"\\same.db", Pattern(100000, 7)));
+    ASSERT_TRUE(WriteFileAt(source + L"\\sub\\same.gif", Pattern(3000, 8)));
+    ASSERT_TRUE(WriteFileAt(source + L"\\ro.txt", "read-only and hidden"));
+    ASSERT_TRUE(AddAttributes(source + L"\\ro.txt", RO_HIDDEN));
+    ASSERT_TRUE(WriteFileAt(source + L"\\gone.txt", "removed in the second session"));
+    ASSERT_TRUE(AddAttributes(source + L"\\gone.txt", RO_HIDDEN));
+    ASSERT_TRUE(WriteFileAt(source + L"\\data.db", "old data"));
+    ASSERT_TRUE(WriteFileAt(source + L"\\time.txt", "same data"));
+    ASSERT_TRUE(WriteFileAt(source + L"\\attributes.txt", "same data"));
+    ASSERT_EQ(RunTool({source, reference, L"/MIR"}).exitCode, 1u);
+    // A session changes some files and adds one.
+    ASSERT_TRUE(WriteFileAt(source + L"\\data.db", "new data, longer"));
+    ASSERT_TRUE(SetWriteTime(source + L"\\time.txt", TIME_2009 + 1));
+    ASSERT_TRUE(AddAttributes(source + L"\\attributes.txt", FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_TRUE(WriteFileAt(source + L"\\new.txt", "new"));
+    Tree referenceBefore = Snapshot(reference);
+
+    ToolRun run = Mirror({L"/LINKDEST:" + reference});
+    EXPECT_EQ(run.exitCode, 1u) << run.output;
+    EXPECT_EQ(Difference(Snapshot(source), Snapshot(target)), "");
+    EXPECT_EQ(Difference(referenceBefore, Snapshot(reference)), "");
+    EXPECT_EQ(LinkedFiles(run.output), 4) << run.output;
+    std::vector<uint64_t> files = SummaryRow(run.output, "Files");
+    ASSERT_EQ(files.size(), 6u) << run.output;
+    EXPECT_EQ(files[0], 8u);
+    EXPECT_EQ(files[1], 4u);
+    for (const std::wstring& name : shared)
+        EXPECT_TRUE(SameFileOnDisk(target + L"\\" + name, reference + L"\\" + name)) << Narrow(name);
+    for (const std::wstring& name : changed) EXPECT_EQ(LinkCount(target + L"\\" + name), 1u) << Narrow(name);
+    ToolRun unchanged = Mirror({L"/LINKDEST:" + reference});
+    EXPECT_EQ(unchanged.exitCode, 0u) << unchanged.output;
+
+    // The next session changes the shared files each in another way, and removes one; the
+    // run goes into the same target, as the rotation does.
+    ASSERT_TRUE(WriteFileAt(source + L"\\same.db", Pattern(100000, 9), TIME_2009 + 3));
+    ASSERT_TRUE(SetWriteTime(source + L"\\sub\\same.gif", TIME_2009 + 2));
+    ASSERT_TRUE(SetFileAttributesW(Long(source + L"\\ro.txt").c_str(), FILE_ATTRIBUTE_NORMAL));
+    ASSERT_TRUE(SetFileAttributesW(Long(source + L"\\gone.txt").c_str(), FILE_ATTRIBUTE_NORMAL));
+    ASSERT_TRUE(DeleteFileW(Long(source + L"\\gone.txt").c_str()));
+    ToolRun next = Mirror({L"/LINKDEST:" + reference});
+    EXPECT_EQ(next.exitCode, 1u | 2u) << next.output;
+    EXPECT_EQ(Difference(Snapshot(source), Snapshot(target)), "");
+    EXPECT_EQ(Difference(referenceBefore, Snapshot(reference)), "");
+    EXPECT_EQ(LinkedFiles(next.output), 0);
+}
+
+// Where no link can be made the file is copied, as without a reference. Here the reference
+// lies on another file system (the memory file system under Wine's Z: drive), which links
+// from the target cannot reach.
+TEST_F(CopyTool, CopiesWhereNoLinkCanBeMade)
+{
+    const std::wstring memory = L"Z:\\dev\\shm";
+    if (!IsDirectory(memory)) GTEST_SKIP() << "no second file system here";
+    std::wstring reference = memory + L"\\kestova-linkdest-" + std::to_wstring(GetCurrentProcessId());
+    struct Removed {
+        std::wstring path;
+        ~Removed() { RemoveTree(path); }
+    } removed{reference};
+    ASSERT_TRUE(WriteFileAt(source + L"\\a.db", Pattern(50000, 10)));
+    ASSERT_TRUE(WriteFileAt(source + L"\\b\\c.txt", "c"));
+    ASSERT_EQ(RunTool({source, reference, L"/MIR"}).exitCode, 1u);
+    ASSERT_TRUE(MakeDirs(target));
+    if (CreateHardLinkW(Long(target + L"\\probe").c_str(), Long(reference + L"\\a.db").c_str(), nullptr)) {
+        DeleteFileW(Long(target + L"\\probe").c_str());
+        GTEST_SKIP() << "links from the target reach the reference here";
+    }
+
+    ToolRun run = Mirror({L"/LINKDEST:" + reference});
+    EXPECT_EQ(run.exitCode, 1u) << run.output;
+    EXPECT_EQ(LinkedFiles(run.output), 0) << run.output;
+    std::vector<uint64_t> files = SummaryRow(run.output, "Files");
+    ASSERT_EQ(files.size(), 6u) << run.output;
+    EXPECT_EQ(files[1], 2u);
+    EXPECT_EQ(Difference(Snapshot(source), Snapshot(target)), "");
+    EXPECT_EQ(LinkCount(target + L"\\a.db"), 1u);
 }
 
 // Links to directories for tests. Wine 8's CreateSymbolicLinkW reports success and makes
@@ -594,6 +745,45 @@ TEST_F(CopyTool, FollowsSourceDirectoryLinksAndStopsAtLoops)
     std::vector<uint64_t> files = SummaryRow(again.output, "Files");
     ASSERT_EQ(files.size(), 6u) << again.output;
     EXPECT_EQ(files[1], 0u) << again.output;
+}
+
+// A link in the source that leads to the target, into it, or to a folder that holds it is
+// not followed: the mirror would copy itself into itself, level after level. The log names
+// each as excluded, and the run does not fail. What the target holds under such a name
+// (a copy of itself from an earlier run) is an extra.
+TEST_F(CopyTool, ExcludesSourceLinksThatLeadIntoTheTarget)
+{
+    ASSERT_TRUE(WriteFileAt(source + L"\\real\\f.txt", "f"));
+    ASSERT_EQ(Mirror().exitCode, 1u);
+    Tree before = Snapshot(target);
+    struct Case {
+        std::wstring name;
+        std::wstring leadsTo;
+    };
+    // The first name is long so that a mirror of itself reaches the path limit quickly
+    // rather than filling the disk.
+    const Case cases[] = {
+        {std::wstring(120, L's') + L" holds the target", scratch.path()},
+        {L"is the target", target},
+        {L"inside the target", target + L"\\real"},
+    };
+    DirectoryLinks links;
+    for (const Case& c : cases)
+        if (!links.Make(source + L"\\" + c.name, c.leadsTo)) GTEST_SKIP() << "this system cannot make directory links";
+    ASSERT_TRUE(WriteFileAt(target + L"\\is the target\\real\\f.txt", "f"));
+
+    ToolRun run = Mirror({L"/R:0", L"/W:0"});
+    EXPECT_EQ(run.exitCode, 2u) << run.output;
+    EXPECT_EQ(Difference(before, Snapshot(target)), "");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.name));
+        size_t at = run.output.find(Narrow(c.name) + "\\");
+        ASSERT_NE(at, std::string::npos) << run.output.substr(0, 4000);
+        size_t lineStart = run.output.rfind('\n', at) + 1;
+        EXPECT_NE(run.output.substr(lineStart, at - lineStart).find("*EXCLUDED"), std::string::npos);
+    }
+    ToolRun again = Mirror();
+    EXPECT_EQ(again.exitCode, 0u) << again.output;
 }
 
 // What escapes the tool's body ends the run with a failure status the caller cannot take

@@ -29,6 +29,11 @@ struct ToolOptions {
     bool purge = false;          // /PURGE or /MIR
     unsigned retries = DEFAULT_RETRIES;
     unsigned waitSeconds = DEFAULT_WAIT_SECONDS;
+    // /LINKDEST:"folder": an earlier mirror of the same source (full path, empty when none).
+    // A file that must be written into the target and that the reference holds unchanged
+    // (same relative path, size, last-write time and attributes) becomes a hard link to
+    // the reference's file instead of a copy.
+    std::wstring linkReference;
 };
 
 // One row of the summary table.
@@ -43,9 +48,14 @@ struct Tally {
 
 struct MirrorStats {
     Tally dirs;
-    Tally files;
+    Tally files; // a linked file counts in the total, not as copied
     Tally bytes;
+    uint64_t linkedFiles = 0; // written as hard links to the reference's files
+    uint64_t linkedBytes = 0;
 };
+
+// printf-style formatting into a wide text (up to 511 characters).
+std::wstring FormatText(const wchar_t* format, ...);
 
 // The report goes to standard output in the ANSI code page, every line ended by CR LF.
 // It is collected in a buffer and written out in pieces: when the buffer grows, when a
@@ -57,14 +67,26 @@ void ReportFlush();
 std::wstring ReportTimeText();
 void ReportHeader(const wchar_t* started, const ToolOptions& options, const wchar_t* optionText);
 void ReportUsage();
-void ReportSummary(const MirrorStats& stats, ULONGLONG elapsedMs);
+// The summary table; with a link reference, one more line with the linked files.
+void ReportSummary(const MirrorStats& stats, bool withReference, ULONGLONG elapsedMs);
 // The very last line: "   Ended : " + 24 characters + CR LF. Flushes.
 void ReportEnded();
 // "ERROR 32 (0x00000020) what path" followed by the system's text for the code.
 void ReportError(DWORD code, const wchar_t* what, const std::wstring& path);
 
+// Room for any path the platform accepts in its long form.
+constexpr DWORD LONG_PATH_CAPACITY = 32768;
+
 // "\\?\" form of a full path, so that paths beyond MAX_PATH work everywhere.
 std::wstring LongPathOf(const std::wstring& fullPath);
+// The root of a drive ("C:\") or of a share ("\\server\share").
+bool IsVolumeRoot(const std::wstring& full);
+// inner is outer itself or lies below it, compared as the file system compares names.
+bool IsSameOrInside(const std::wstring& inner, const std::wstring& outer);
+// The path with links resolved: the nearest existing directory on it is asked for its
+// final path, the rest is appended. The full path itself when that cannot be done. Takes
+// and gives full paths without the "\\?\" prefix; a long form is taken too.
+std::wstring ResolvedPath(const std::wstring& full);
 
 // Mirrors options.source into options.target (which the caller has checked) and counts
 // what it did into *stats. The target directory is created when missing.

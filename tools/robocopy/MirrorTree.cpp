@@ -19,7 +19,6 @@
 #include "base/ScopedWin.h"
 
 #include <algorithm>
-#include <cstdarg>
 #include <cwchar>
 #include <vector>
 
@@ -33,13 +32,13 @@ constexpr DWORD COPY_BUFFER_BYTES = 1u << 20;
 constexpr DWORD COPIED_FILE_ATTRIBUTES = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                          FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                                          FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+// Attributes that make two files the same beside their size and last-write time. A target
+// file that differs in them is replaced like one whose data differs: it may be shared with
+// another generation, so changing them in place would change that one too.
+constexpr DWORD MATCHED_FILE_ATTRIBUTES = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 // For directories only hidden and system: read-only on a directory means nothing to the
 // shell's users but would, under some emulations, forbid creating files in it.
 constexpr DWORD COPIED_DIR_ATTRIBUTES = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-// Attributes that make DeleteFileW or an overwriting CreateFileW fail.
-constexpr DWORD BLOCKING_ATTRIBUTES = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                      FILE_ATTRIBUTE_SYSTEM;
-
 struct Entry {
     std::wstring name;
     DWORD attributes = 0;
@@ -78,21 +77,19 @@ bool SameTime(const FILETIME& a, const FILETIME& b)
     return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
 }
 
+// Whether a copy of b need not be written again over a: same size, last-write time and
+// attributes.
+bool SameFile(const Entry& a, const Entry& b)
+{
+    return a.size == b.size && SameTime(a.write, b.write) &&
+           (a.attributes & MATCHED_FILE_ATTRIBUTES) == (b.attributes & MATCHED_FILE_ATTRIBUTES);
+}
+
 // Names are compared as the file system compares them: ordinal, ignoring case.
 int CompareNames(const std::wstring& a, const std::wstring& b)
 {
     return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
                                 static_cast<int>(b.size()), TRUE) - CSTR_EQUAL;
-}
-
-std::wstring Format(const wchar_t* format, ...)
-{
-    wchar_t buffer[256];
-    va_list args;
-    va_start(args, format);
-    int n = vswprintf(buffer, sizeof buffer / sizeof buffer[0], format, args);
-    va_end(args);
-    return n < 0 ? std::wstring() : std::wstring(buffer, static_cast<size_t>(n));
 }
 
 // Entry from a listing record.
@@ -219,6 +216,14 @@ struct Walk {
     void* buffer = nullptr;
     std::vector<ChainLevel> chain;
     unsigned linksFollowed = 0; // directory links on the chain
+    std::wstring resolvedTarget; // the target root, links resolved (ResolvedPath)
+    std::wstring reference;      // long form of the link reference's root; empty when none
+    bool linksRefused = false;   // the volume said no to links: no more attempts this run
+    // The reference's listing of the directory at hand, taken when its first file needs
+    // writing. A directory's files are all settled before the walk descends, so one
+    // listing serves, and it costs one call where asking per file costs one per file.
+    std::vector<Entry> referenceEntries;
+    bool referenceListed = false;
 };
 
 // Appends a name to a path; returns the length to cut back to.
@@ -243,12 +248,12 @@ std::wstring TargetRelative(const Walk& w) { return RelativeOf(w.target, w.targe
 
 void FileLine(const wchar_t* label, uint64_t size, const std::wstring& relative)
 {
-    ReportLine(Format(L"  %-12ls %15llu  ", label, static_cast<unsigned long long>(size)) + relative);
+    ReportLine(FormatText(L"  %-12ls %15llu  ", label, static_cast<unsigned long long>(size)) + relative);
 }
 
 void DirLine(const wchar_t* label, const std::wstring& relative)
 {
-    ReportLine(Format(L"  %-12ls %15ls  ", label, L"") + relative + L"\\");
+    ReportLine(FormatText(L"  %-12ls %15ls  ", label, L"") + relative + L"\\");
 }
 
 // Runs attempt until it succeeds, fails for good, or the retries are spent. Every failure
@@ -261,7 +266,7 @@ DWORD WithRetries(const Walk& w, const wchar_t* what, const std::wstring& shown,
         if (code == 0) return 0;
         ReportError(code, what, shown);
         if (!IsRetryable(code) || tries >= w.options->retries) return code;
-        ReportLine(Format(L"Waiting %u seconds... Retrying...", w.options->waitSeconds));
+        ReportLine(FormatText(L"Waiting %u seconds... Retrying...", w.options->waitSeconds));
         ReportFlush();
         Sleep(w.options->waitSeconds * 1000);
     }
@@ -294,26 +299,49 @@ constexpr unsigned TEMP_NAME_TRIES = 100;
 std::wstring TempPathBeside(const std::wstring& to, unsigned attempt)
 {
     std::wstring path = to.substr(0, to.find_last_of(L'\\') + 1);
-    return path + Format(L"~kestova-%08lx-%u.tmp", static_cast<unsigned long>(GetCurrentProcessId()), attempt);
+    return path + FormatText(L"~kestova-%08lx-%u.tmp", static_cast<unsigned long>(GetCurrentProcessId()), attempt);
+}
+
+// Runs action (a removal of path, or a rename over it) and, where the file system refuses
+// that for a read-only entry, once more with the read-only bit lifted. Attributes belong to
+// the file, not to one name of it: the file is held open meanwhile and its attributes are
+// put back through the handle, so that the other links of a hard-linked file (another
+// slot's copy) and an entry that stays because the action failed keep them. Times are left
+// as they are. 0 or the action's error.
+template <typename Action>
+DWORD EvenIfReadOnly(const std::wstring& path, DWORD attributes, Action action)
+{
+    DWORD code = action();
+    if (code != ERROR_ACCESS_DENIED || !(attributes & FILE_ATTRIBUTE_READONLY)) return code;
+    // Attribute access is granted whatever sharing others asked for; delete sharing lets
+    // the action go on while the handle is held.
+    UniqueHandle held(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    FILE_BASIC_INFO kept;
+    if (!held || !GetFileInformationByHandleEx(held.get(), FileBasicInfo, &kept, sizeof kept)) return code;
+    FILE_BASIC_INFO lifted{}; // zero times: left as they are
+    lifted.FileAttributes = kept.FileAttributes & ~FILE_ATTRIBUTE_READONLY;
+    if (lifted.FileAttributes == 0) lifted.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (!SetFileInformationByHandle(held.get(), FileBasicInfo, &lifted, sizeof lifted)) return code;
+    code = action();
+    // Also after a removal: the file may live on under another name, and a link in the
+    // target may have been opened as what it leads to.
+    FILE_BASIC_INFO restored{};
+    restored.FileAttributes = kept.FileAttributes;
+    SetFileInformationByHandle(held.get(), FileBasicInfo, &restored, sizeof restored);
+    return code;
 }
 
 // Puts the finished copy temp in the place of the target file to. The target is replaced
 // by a rename, never opened for writing: it may be a hard link to a file elsewhere (in
 // another backup slot, or outside the target), and that file must keep its data and
-// attributes. Some file systems refuse to rename over a read-only file; then, and only
-// then, its read-only bit is lifted first (put back when the rename still fails; other
-// hard links to the old file share that bit, since attributes belong to the file).
+// attributes.
 DWORD ReplaceTargetFile(const std::wstring& temp, const std::wstring& to, const Entry& existing)
 {
-    if (MoveFileExW(temp.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
-    DWORD code = GetLastError();
-    if (code != ERROR_ACCESS_DENIED || !(existing.attributes & FILE_ATTRIBUTE_READONLY)) return code;
-    DWORD lifted = existing.attributes & ~FILE_ATTRIBUTE_READONLY;
-    if (!SetFileAttributesW(to.c_str(), lifted ? lifted : FILE_ATTRIBUTE_NORMAL)) return code;
-    if (MoveFileExW(temp.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
-    code = GetLastError();
-    SetFileAttributesW(to.c_str(), existing.attributes);
-    return code;
+    return EvenIfReadOnly(to, existing.attributes, [&] {
+        return MoveFileExW(temp.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : GetLastError();
+    });
 }
 
 // Copies the contents of from to the target path to, then the times and the attributes
@@ -372,6 +400,73 @@ void CopyFileEntry(Walk& w, const Entry& s, const Entry* existing, const wchar_t
     }
 }
 
+// Errors that say the target's volume makes no hard links to the reference's files at all
+// (another volume, a file system without links): the rest of the run copies.
+bool RefusesAllLinks(DWORD code)
+{
+    return code == ERROR_NOT_SAME_DEVICE || code == ERROR_INVALID_FUNCTION || code == ERROR_NOT_SUPPORTED;
+}
+
+// Makes the target path to a hard link to the reference's file from. existing is the
+// target file's entry when one is there: the link is then made under a new name beside it
+// and renamed over it, as a copy would be, so the old file is never changed. 0 or the error.
+DWORD LinkOneFile(const std::wstring& from, const std::wstring& to, const Entry& reference, const Entry* existing)
+{
+    if (!existing) return CreateHardLinkW(to.c_str(), from.c_str(), nullptr) ? 0 : GetLastError();
+    std::wstring temp;
+    for (unsigned attempt = 0;; ++attempt) {
+        temp = TempPathBeside(to, attempt);
+        if (CreateHardLinkW(temp.c_str(), from.c_str(), nullptr)) break;
+        DWORD code = GetLastError();
+        if ((code != ERROR_ALREADY_EXISTS && code != ERROR_FILE_EXISTS) || attempt + 1 >= TEMP_NAME_TRIES)
+            return code;
+    }
+    DWORD code = ReplaceTargetFile(temp, to, *existing);
+    // The new name shares the reference's attributes, read-only ones too; they stay its.
+    if (code) EvenIfReadOnly(temp, reference.attributes, [&] { return DeleteFileW(temp.c_str()) ? 0 : GetLastError(); });
+    return code;
+}
+
+// The reference's entry of the file at path (the counterpart of w.target), or null.
+const Entry* ReferenceEntry(Walk& w, const std::wstring& path)
+{
+    size_t cut = path.find_last_of(L'\\');
+    if (!w.referenceListed) {
+        w.referenceListed = true;
+        DWORD code = 0;
+        // A directory the reference lacks, or cannot list, links nothing.
+        if (!ListDirectory(path.substr(0, cut), &w.referenceEntries, &code)) w.referenceEntries.clear();
+    }
+    std::wstring name = path.substr(cut + 1);
+    auto found = std::lower_bound(w.referenceEntries.begin(), w.referenceEntries.end(), name,
+                                  [](const Entry& e, const std::wstring& n) { return CompareNames(e.name, n) < 0; });
+    return found != w.referenceEntries.end() && CompareNames(found->name, name) == 0 ? &*found : nullptr;
+}
+
+// Puts the source file s (w.source) into the target (w.target): as a hard link to the link
+// reference's file of the same relative path when that one is the same as s, otherwise,
+// or when no link can be made, as a copy. existing is the target file's entry when one is
+// there.
+void WriteFileEntry(Walk& w, const Entry& s, const Entry* existing, const wchar_t* label)
+{
+    if (!w.reference.empty() && !w.linksRefused) {
+        std::wstring from = w.reference;
+        PushName(&from, TargetRelative(w));
+        const Entry* r = ReferenceEntry(w, from);
+        if (r && IsPlainFile(*r) && SameFile(*r, s)) {
+            DWORD code = LinkOneFile(from, w.target, *r, existing);
+            if (code == 0) {
+                FileLine(L"Linked", s.size, SourceRelative(w));
+                w.stats->linkedFiles++;
+                w.stats->linkedBytes += s.size;
+                return;
+            }
+            if (RefusesAllLinks(code)) w.linksRefused = true;
+        }
+    }
+    CopyFileEntry(w, s, existing, label);
+}
+
 // Removes the target entry e (at w.target): a file, a link, or a whole directory tree.
 // A link is removed as a link; what it points to is never touched. True when it is gone.
 bool RemoveEntry(Walk& w, const Entry& e)
@@ -396,11 +491,11 @@ bool RemoveEntry(Walk& w, const Entry& e)
             return false;
         }
     }
-    if (e.attributes & BLOCKING_ATTRIBUTES) SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (IsDir(e)) {
         DirLine(L"*EXTRA Dir", TargetRelative(w));
         DWORD code = WithRetries(w, L"Removing extra directory", TargetRelative(w), [&] {
-            return RemoveDirectoryW(path.c_str()) ? 0 : GetLastError();
+            return EvenIfReadOnly(path, e.attributes,
+                                  [&] { return RemoveDirectoryW(path.c_str()) ? 0 : GetLastError(); });
         });
         if (code) {
             w.stats->dirs.failed++;
@@ -410,8 +505,9 @@ bool RemoveEntry(Walk& w, const Entry& e)
         return true;
     }
     FileLine(L"*EXTRA File", e.size, TargetRelative(w));
-    DWORD code = WithRetries(w, L"Removing extra file", TargetRelative(w),
-                             [&] { return DeleteFileW(path.c_str()) ? 0 : GetLastError(); });
+    DWORD code = WithRetries(w, L"Removing extra file", TargetRelative(w), [&] {
+        return EvenIfReadOnly(path, e.attributes, [&] { return DeleteFileW(path.c_str()) ? 0 : GetLastError(); });
+    });
     if (code) {
         w.stats->files.failed++;
         w.stats->bytes.failed += e.size;
@@ -512,6 +608,16 @@ bool FollowDirectoryLink(Walk& w, Entry* e)
     return true;
 }
 
+// Whether the source directory link at w.source leads to the target, into it, or to a
+// directory that holds it. Followed, such a link would copy the target into itself, level
+// after level, until the path limit or the disk is reached. Compared as resolved paths,
+// like the check of the two roots before the run.
+bool LeadsIntoTarget(const Walk& w)
+{
+    std::wstring resolved = ResolvedPath(w.source);
+    return IsSameOrInside(resolved, w.resolvedTarget) || IsSameOrInside(w.resolvedTarget, resolved);
+}
+
 // The source file link at path: *e takes the size, times and attributes of the file it
 // leads to. 0 or the error.
 DWORD FollowFileLink(const std::wstring& path, Entry* e)
@@ -524,9 +630,10 @@ DWORD FollowFileLink(const std::wstring& path, Entry* e)
 
 struct SubDir {
     size_t sourceIndex;
-    size_t targetIndex; // SIZE_MAX: the target has none (yet)
+    size_t targetIndex; // NO_ENTRY: the target has none (yet)
     bool viaLink;       // the source directory is a followed link
 };
+constexpr size_t NO_ENTRY = static_cast<size_t>(-1);
 
 // Keeps w.chain in step with the recursion, on every way out of MirrorDirectory.
 class ChainStep {
@@ -539,126 +646,169 @@ public:
 private:
     Walk& w_;
 };
-constexpr size_t NO_ENTRY = static_cast<size_t>(-1);
 
-// Mirrors the directory pair w.source / w.target. s is the source directory's entry;
-// t the target directory's, or null when the target directory does not exist.
-void MirrorDirectory(Walk& w, const Entry& s, const Entry* t, bool isRoot)
+// The per-file step: the source file src (at w.source) against the target's entry of the
+// same name, dst (at w.target), or null when the target has none. Returns whether the
+// target directory changed.
+bool MirrorFile(Walk& w, Entry& src, const Entry* dst)
 {
     MirrorStats& stats = *w.stats;
-    stats.dirs.total++;
-    ChainStep step(w);
-    std::wstring shown = isRoot ? w.options->target : SourceRelative(w);
+    if (IsLink(src)) {
+        DWORD code = FollowFileLink(w.source, &src);
+        if (code) {
+            // A file link that leads nowhere: its target counterpart stays as it is.
+            ReportError(code, L"Following file link", SourceRelative(w));
+            stats.files.total++;
+            stats.files.failed++;
+            return false;
+        }
+    }
+    stats.files.total++;
+    stats.bytes.total += src.size;
+    if (!dst) {
+        WriteFileEntry(w, src, nullptr, L"New File");
+        return true;
+    }
+    if (IsPlainFile(*dst)) {
+        if (SameFile(*dst, src)) {
+            stats.files.skipped++;
+            stats.bytes.skipped += src.size;
+            return false;
+        }
+        LONG newer = CompareFileTime(&src.write, &dst->write);
+        const wchar_t* label = newer > 0 ? L"Newer" : newer < 0 ? L"Older" : L"Changed";
+        WriteFileEntry(w, src, dst, label);
+        return true;
+    }
+    FileLine(L"*MISMATCH", src.size, SourceRelative(w));
+    if (!w.options->purge) {
+        stats.files.mismatch++;
+        stats.bytes.mismatch += src.size;
+        return false;
+    }
+    // A directory or a link where the source has a file: it makes way. Never written
+    // through: a link could lead outside the target.
+    if (!RemoveEntry(w, *dst)) {
+        stats.files.failed++;
+        stats.bytes.failed += src.size;
+        return true;
+    }
+    // The new file takes the source's spelling of the name.
+    w.target.resize(w.target.size() - dst->name.size());
+    w.target += src.name;
+    WriteFileEntry(w, src, nullptr, L"New File");
+    return true;
+}
 
-    std::vector<Entry> sources;
+// The per-folder step of the merge: the source directory src (at w.source) against the
+// target's entry of the same name, dst (at w.target) or null. A pair to descend into is
+// recorded in *subdirs, for after the files; the rest is settled here. Returns whether
+// the target directory changed.
+bool MirrorSubdirectory(Walk& w, Entry& src, size_t sourceIndex, const Entry* dst, size_t targetIndex,
+                        std::vector<SubDir>* subdirs)
+{
+    MirrorStats& stats = *w.stats;
+    // Outside what this run covers; a file of that name in the target stays too.
+    if (!w.options->subdirectories) return false;
+    bool viaLink = IsLink(src);
+    if (viaLink && LeadsIntoTarget(w)) {
+        // Never part of the history: what the target has under that name is an extra.
+        DirLine(L"*EXCLUDED", SourceRelative(w));
+        ReportLine(L"        (a link to the target, into it, or to a directory that holds it)");
+        return dst && HandleExtra(w, *dst);
+    }
+    // Reported and counted; the target's counterpart stays as it is.
+    if (viaLink && !FollowDirectoryLink(w, &src)) return false;
+    if (!dst || IsPlainDir(*dst)) {
+        subdirs->push_back({sourceIndex, dst ? targetIndex : NO_ENTRY, viaLink});
+        return false;
+    }
+    DirLine(L"*MISMATCH", SourceRelative(w));
+    if (!w.options->purge) {
+        stats.dirs.total++;
+        stats.dirs.mismatch++;
+        return false;
+    }
+    // A file or a link where the source has a directory: it makes way.
+    if (RemoveEntry(w, *dst)) {
+        subdirs->push_back({sourceIndex, NO_ENTRY, viaLink});
+    } else {
+        stats.dirs.total++;
+        stats.dirs.failed++;
+    }
+    return true;
+}
+
+// Lists the source directory w.source and, when t says the target directory exists, the
+// target directory w.target; creates the target directory when it does not. False, with
+// the failure reported and counted, when the pair cannot be mirrored. *created tells that
+// the target directory is new (and so known to be empty).
+bool OpenDirectoryPair(Walk& w, const Entry* t, bool isRoot, std::vector<Entry>* sources,
+                       std::vector<Entry>* targets, bool* created)
+{
+    std::wstring shown = isRoot ? w.options->target : SourceRelative(w);
     DWORD code = 0;
     // The source is listed before anything is created, so a source directory that cannot be
     // read leaves no trace in the target.
-    if (!ListDirectory(w.source, &sources, &code)) {
+    if (!ListDirectory(w.source, sources, &code)) {
         ReportError(code, L"Listing source directory", isRoot ? w.options->source : shown);
-        stats.dirs.failed++;
-        return;
+        w.stats->dirs.failed++;
+        return false;
     }
-    bool created = false;
-    std::vector<Entry> targets;
-    if (!t) {
-        if (!isRoot) DirLine(L"New Dir", shown);
-        code = CreateDirectoryPath(w.target, isRoot);
-        if (code) {
-            ReportError(code, L"Creating directory", shown);
-            stats.dirs.failed++;
-            return;
-        }
-        created = true; // known empty: no need to list it
-    } else if (!ListDirectory(w.target, &targets, &code)) {
+    *created = false;
+    if (t) {
+        if (ListDirectory(w.target, targets, &code)) return true;
         ReportError(code, L"Listing target directory", shown);
-        stats.dirs.failed++;
-        return;
+        w.stats->dirs.failed++;
+        return false;
     }
+    if (!isRoot) DirLine(L"New Dir", shown);
+    code = CreateDirectoryPath(w.target, isRoot);
+    if (code) {
+        ReportError(code, L"Creating directory", shown);
+        w.stats->dirs.failed++;
+        return false;
+    }
+    *created = true;
+    return true;
+}
+
+// The per-folder step: mirrors the directory pair w.source / w.target. s is the source
+// directory's entry; t the target directory's, or null when the target directory does not
+// exist. The two listings are merged by name; files are settled during the merge, and the
+// subdirectories after it, so that a directory's own entries are done before the walk
+// goes deeper.
+void MirrorDirectory(Walk& w, const Entry& s, const Entry* t, bool isRoot)
+{
+    w.stats->dirs.total++;
+    ChainStep step(w);
+    std::vector<Entry> sources;
+    std::vector<Entry> targets;
+    bool created = false;
+    if (!OpenDirectoryPair(w, t, isRoot, &sources, &targets, &created)) return;
 
     bool changed = created;
     std::vector<SubDir> subdirs;
+    w.referenceListed = false;
     size_t i = 0, j = 0;
     while (i < sources.size() || j < targets.size()) {
         int order = i == sources.size() ? 1 : j == targets.size() ? -1
                                                                   : CompareNames(sources[i].name, targets[j].name);
+        size_t sourceCut = w.source.size();
+        size_t targetCut = w.target.size();
         if (order > 0) {
-            size_t cut = PushName(&w.target, targets[j].name);
+            PushName(&w.target, targets[j].name);
             changed = HandleExtra(w, targets[j]) || changed;
-            w.target.resize(cut);
-            ++j;
-            continue;
-        }
-        Entry& src = sources[i];
-        const Entry* dst = order == 0 ? &targets[j] : nullptr;
-        ++i;
-        if (order == 0) ++j;
-        size_t sourceCut = PushName(&w.source, src.name);
-        size_t targetCut = PushName(&w.target, dst ? dst->name : src.name);
-
-        bool viaLink = IsLink(src);
-        DWORD linkCode = 0;
-        if (IsDir(src)) {
-            if (!w.options->subdirectories) {
-                // Not covered by this run; a file of that name in the target stays too.
-            } else if (IsLink(src) && !FollowDirectoryLink(w, &src)) {
-                // Reported and counted; the target's counterpart stays as it is.
-            } else if (!dst || IsPlainDir(*dst)) {
-                subdirs.push_back({i - 1, dst ? static_cast<size_t>(dst - targets.data()) : NO_ENTRY, viaLink});
-            } else if (w.options->purge) {
-                // A file or a link where the source has a directory: it makes way.
-                DirLine(L"*MISMATCH", SourceRelative(w));
-                changed = true;
-                if (RemoveEntry(w, *dst)) subdirs.push_back({i - 1, NO_ENTRY, viaLink});
-                else {
-                    stats.dirs.total++;
-                    stats.dirs.failed++;
-                }
-            } else {
-                DirLine(L"*MISMATCH", SourceRelative(w));
-                stats.dirs.total++;
-                stats.dirs.mismatch++;
-            }
-        } else if (viaLink && (linkCode = FollowFileLink(w.source, &src)) != 0) {
-            // A file link that leads nowhere: its target counterpart stays as it is.
-            ReportError(linkCode, L"Following file link", SourceRelative(w));
-            stats.files.total++;
-            stats.files.failed++;
         } else {
-            stats.files.total++;
-            stats.bytes.total += src.size;
-            if (!dst) {
-                CopyFileEntry(w, src, nullptr, L"New File");
-                changed = true;
-            } else if (IsPlainFile(*dst)) {
-                if (dst->size == src.size && SameTime(dst->write, src.write)) {
-                    stats.files.skipped++;
-                    stats.bytes.skipped += src.size;
-                } else {
-                    LONG newer = CompareFileTime(&src.write, &dst->write);
-                    const wchar_t* label = newer > 0 ? L"Newer" : newer < 0 ? L"Older" : L"Changed";
-                    CopyFileEntry(w, src, dst, label);
-                    changed = true;
-                }
-            } else if (w.options->purge) {
-                // A directory or a link where the source has a file: it makes way. Never
-                // written through: a link could lead outside the target.
-                FileLine(L"*MISMATCH", src.size, SourceRelative(w));
-                changed = true;
-                if (RemoveEntry(w, *dst)) {
-                    w.target.resize(targetCut);
-                    PushName(&w.target, src.name);
-                    CopyFileEntry(w, src, nullptr, L"New File");
-                } else {
-                    stats.files.failed++;
-                    stats.bytes.failed += src.size;
-                }
-            } else {
-                FileLine(L"*MISMATCH", src.size, SourceRelative(w));
-                stats.files.mismatch++;
-                stats.bytes.mismatch += src.size;
-            }
+            Entry& src = sources[i];
+            const Entry* dst = order == 0 ? &targets[j] : nullptr;
+            PushName(&w.source, src.name);
+            PushName(&w.target, dst ? dst->name : src.name);
+            bool dirChanged = IsDir(src) ? MirrorSubdirectory(w, src, i, dst, j, &subdirs) : MirrorFile(w, src, dst);
+            changed = dirChanged || changed;
         }
+        if (order >= 0) ++j;
+        if (order <= 0) ++i;
         w.source.resize(sourceCut);
         w.target.resize(targetCut);
     }
@@ -682,18 +832,11 @@ void MirrorDirectory(Walk& w, const Entry& s, const Entry* t, bool isRoot)
     if (changed || !t || !SameTime(t->write, s.write) ||
         (t->attributes & COPIED_DIR_ATTRIBUTES) != (s.attributes & COPIED_DIR_ATTRIBUTES))
         ApplyDirectoryInfo(w, s, t);
-    if (created) stats.dirs.copied++;
-    else stats.dirs.skipped++;
+    if (created) w.stats->dirs.copied++;
+    else w.stats->dirs.skipped++;
 }
 
 } // namespace
-
-std::wstring LongPathOf(const std::wstring& fullPath)
-{
-    if (fullPath.rfind(L"\\\\?\\", 0) == 0) return fullPath;
-    if (fullPath.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + fullPath.substr(2);
-    return L"\\\\?\\" + fullPath;
-}
 
 void MirrorTree(const ToolOptions& options, MirrorStats* stats)
 {
@@ -704,6 +847,8 @@ void MirrorTree(const ToolOptions& options, MirrorStats* stats)
     w.target = LongPathOf(options.target);
     w.sourceRootLength = w.source.size();
     w.targetRootLength = w.target.size();
+    w.resolvedTarget = ResolvedPath(options.target);
+    if (!options.linkReference.empty()) w.reference = LongPathOf(options.linkReference);
     w.buffer = VirtualAlloc(nullptr, COPY_BUFFER_BYTES, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     if (!w.buffer) {
         ReportError(GetLastError(), L"Allocating the copy buffer", L"");

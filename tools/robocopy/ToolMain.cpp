@@ -12,15 +12,17 @@
 
 namespace {
 
-// Room for any path the platform accepts in its long form.
-constexpr DWORD LONG_PATH_CAPACITY = 32768;
-
 struct CommandLine {
     std::wstring source; // as given
     std::wstring target;
+    std::wstring linkReference; // as given, empty when none
     std::wstring optionText; // as the header shows them
     bool help = false;
 };
+
+// "/LINKDEST:folder" (the command line's quotes are gone by now).
+constexpr wchar_t LINKDEST_OPTION[] = L"/LINKDEST:";
+constexpr size_t LINKDEST_OPTION_LENGTH = sizeof LINKDEST_OPTION / sizeof LINKDEST_OPTION[0] - 1;
 
 bool EqualsIgnoringCase(const wchar_t* a, const wchar_t* b) { return _wcsicmp(a, b) == 0; }
 
@@ -36,14 +38,6 @@ bool ParseCount(const wchar_t* text, unsigned max, unsigned* value)
     }
     *value = static_cast<unsigned>(n);
     return true;
-}
-
-// "prefix" + arg, where prefix may hold one %u.
-std::wstring Format(const wchar_t* arg, const wchar_t* prefix, unsigned value)
-{
-    wchar_t buffer[128];
-    swprintf(buffer, 128, prefix, value);
-    return std::wstring(buffer) + arg;
 }
 
 // Fills *line and *options from the arguments; false with *problem on a usage error.
@@ -69,14 +63,20 @@ bool ParseArguments(int argc, wchar_t** argv, CommandLine* line, ToolOptions* op
             options->subdirectories = true;
         } else if (EqualsIgnoringCase(arg, L"/PURGE")) {
             options->purge = true;
+        } else if (_wcsnicmp(arg, LINKDEST_OPTION, LINKDEST_OPTION_LENGTH) == 0) {
+            line->linkReference = arg + LINKDEST_OPTION_LENGTH;
+            if (line->linkReference.empty()) {
+                *problem = L"No folder given with /LINKDEST:";
+                return false;
+            }
         } else if ((arg[1] == L'R' || arg[1] == L'r') && arg[2] == L':') {
             if (!ParseCount(arg + 3, MAX_RETRIES, &options->retries)) {
-                *problem = Format(arg, L"Invalid retry count (0 to %u): ", MAX_RETRIES);
+                *problem = FormatText(L"Invalid retry count (0 to %u): ", MAX_RETRIES) + arg;
                 return false;
             }
         } else if ((arg[1] == L'W' || arg[1] == L'w') && arg[2] == L':') {
             if (!ParseCount(arg + 3, MAX_WAIT_SECONDS, &options->waitSeconds)) {
-                *problem = Format(arg, L"Invalid wait time (0 to %u seconds): ", MAX_WAIT_SECONDS);
+                *problem = FormatText(L"Invalid wait time (0 to %u seconds): ", MAX_WAIT_SECONDS) + arg;
                 return false;
             }
         } else {
@@ -95,10 +95,8 @@ bool ParseArguments(int argc, wchar_t** argv, CommandLine* line, ToolOptions* op
     if (options->subdirectories && options->purge) line->optionText = L"/MIR";
     else if (options->subdirectories) line->optionText = L"/E";
     if (options->purge && !options->subdirectories) line->optionText = L"/PURGE";
-    wchar_t counts[64];
-    swprintf(counts, 64, L"%ls/R:%u /W:%u", line->optionText.empty() ? L"" : L" ", options->retries,
-             options->waitSeconds);
-    line->optionText += counts;
+    line->optionText += FormatText(L"%ls/R:%u /W:%u", line->optionText.empty() ? L"" : L" ", options->retries,
+                                   options->waitSeconds);
     if (line->optionText[0] == L' ') line->optionText.erase(0, 1);
     return true;
 }
@@ -125,61 +123,6 @@ bool NormalizePath(const std::wstring& given, std::wstring* full)
     bool drive = full->size() >= 3 && iswalpha((*full)[0]) && (*full)[1] == L':' && (*full)[2] == L'\\';
     bool unc = full->rfind(L"\\\\", 0) == 0 && full->size() > 2 && (*full)[2] != L'\\';
     return drive || unc;
-}
-
-// The root of a drive ("C:\") or of a share ("\\server\share").
-bool IsVolumeRoot(const std::wstring& full)
-{
-    if (full.size() <= 3 && full.size() >= 2 && full[1] == L':') return true;
-    if (full.rfind(L"\\\\", 0) == 0) {
-        size_t first = full.find(L'\\', 2);
-        if (first == std::wstring::npos) return true;
-        size_t second = full.find(L'\\', first + 1);
-        return second == std::wstring::npos || second + 1 == full.size();
-    }
-    return false;
-}
-
-// inner is outer itself or lies below it, compared as the file system compares names.
-bool IsSameOrInside(const std::wstring& inner, const std::wstring& outer)
-{
-    size_t n = outer.size();
-    if (inner.size() < n) return false;
-    if (CompareStringOrdinal(inner.c_str(), static_cast<int>(n), outer.c_str(), static_cast<int>(n), TRUE) !=
-        CSTR_EQUAL)
-        return false;
-    return inner.size() == n || outer.back() == L'\\' || inner[n] == L'\\';
-}
-
-// The path with links resolved: the nearest existing directory on it is asked for its
-// final path, the rest is appended. The full path itself when that cannot be done.
-std::wstring ResolvedPath(const std::wstring& full)
-{
-    std::wstring existing = full;
-    std::wstring rest;
-    for (;;) {
-        UniqueHandle h(CreateFileW(LongPathOf(existing).c_str(), FILE_READ_ATTRIBUTES,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        if (h) {
-            std::vector<wchar_t> buffer(LONG_PATH_CAPACITY);
-            DWORD n = GetFinalPathNameByHandleW(h.get(), buffer.data(), LONG_PATH_CAPACITY,
-                                                FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-            if (n == 0 || n >= LONG_PATH_CAPACITY) return full;
-            std::wstring resolved(buffer.data(), n);
-            if (resolved.rfind(L"\\\\?\\UNC\\", 0) == 0) resolved = L"\\\\" + resolved.substr(8);
-            else if (resolved.rfind(L"\\\\?\\", 0) == 0) resolved = resolved.substr(4);
-            while (resolved.size() > 3 && resolved.back() == L'\\') resolved.pop_back();
-            if (!rest.empty() && resolved.back() == L'\\') rest.erase(0, 1);
-            return resolved + rest;
-        }
-        if (IsVolumeRoot(existing)) return full;
-        size_t cut = existing.find_last_of(L'\\');
-        if (cut == std::wstring::npos) return full;
-        rest = existing.substr(cut) + rest;
-        existing.resize(cut);
-        if (existing.size() == 2 && existing[1] == L':') existing += L'\\';
-    }
 }
 
 // The checks that must pass before anything is changed. Reports the reason and returns
@@ -224,7 +167,8 @@ bool CheckPaths(const ToolOptions& options)
 int ExitStatusOf(const MirrorStats& stats)
 {
     int status = 0;
-    if (stats.files.copied) status |= EXIT_FILES_COPIED;
+    // A linked file is written into the target as much as a copied one.
+    if (stats.files.copied || stats.linkedFiles) status |= EXIT_FILES_COPIED;
     if (stats.files.extras || stats.dirs.extras) status |= EXIT_EXTRAS;
     if (stats.files.mismatch || stats.dirs.mismatch) status |= EXIT_MISMATCH;
     if (stats.files.failed || stats.dirs.failed) status |= EXIT_FAILED;
@@ -251,10 +195,17 @@ int MirrorMain(int argc, wchar_t** argv)
     bool targetOk = NormalizePath(line.target, &options.target);
     if (!sourceOk) options.source = line.source;
     if (!targetOk) options.target = line.target;
+    bool referenceOk = line.linkReference.empty() || NormalizePath(line.linkReference, &options.linkReference);
+    if (!referenceOk) options.linkReference = line.linkReference;
     ReportHeader(started.c_str(), options, line.optionText.c_str());
     if (!sourceOk || !targetOk) {
         ReportLine(std::wstring(L"ERROR : Invalid ") + (sourceOk ? L"target" : L"source") +
                    L" directory: " + (sourceOk ? line.target : line.source));
+        ReportEnded();
+        return EXIT_FATAL;
+    }
+    if (!referenceOk) {
+        ReportLine(L"ERROR : Invalid /LINKDEST directory: " + line.linkReference);
         ReportEnded();
         return EXIT_FATAL;
     }
@@ -265,7 +216,7 @@ int MirrorMain(int argc, wchar_t** argv)
 
     MirrorStats stats;
     MirrorTree(options, &stats);
-    ReportSummary(stats, GetTickCount64() - startTick);
+    ReportSummary(stats, !options.linkReference.empty(), GetTickCount64() - startTick);
     ReportEnded();
     return ExitStatusOf(stats);
 }

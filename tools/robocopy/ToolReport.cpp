@@ -36,7 +36,18 @@ void AppendAnsiLine(const wchar_t* text, size_t length)
     g_pending += "\r\n";
 }
 
-std::wstring Format(const wchar_t* format, ...)
+std::wstring TallyRow(const wchar_t* label, const Tally& t)
+{
+    return FormatText(L"%8ls : %11llu %11llu %11llu %11llu %11llu %11llu", label,
+                  static_cast<unsigned long long>(t.total), static_cast<unsigned long long>(t.copied),
+                  static_cast<unsigned long long>(t.skipped),
+                  static_cast<unsigned long long>(t.mismatch),
+                  static_cast<unsigned long long>(t.failed), static_cast<unsigned long long>(t.extras));
+}
+
+} // namespace
+
+std::wstring FormatText(const wchar_t* format, ...)
 {
     wchar_t buffer[512];
     va_list args;
@@ -45,17 +56,6 @@ std::wstring Format(const wchar_t* format, ...)
     va_end(args);
     return n < 0 ? std::wstring() : std::wstring(buffer, static_cast<size_t>(n));
 }
-
-std::wstring TallyRow(const wchar_t* label, const Tally& t)
-{
-    return Format(L"%8ls : %11llu %11llu %11llu %11llu %11llu %11llu", label,
-                  static_cast<unsigned long long>(t.total), static_cast<unsigned long long>(t.copied),
-                  static_cast<unsigned long long>(t.skipped),
-                  static_cast<unsigned long long>(t.mismatch),
-                  static_cast<unsigned long long>(t.failed), static_cast<unsigned long long>(t.extras));
-}
-
-} // namespace
 
 void ReportFlush()
 {
@@ -93,7 +93,7 @@ std::wstring ReportTimeText()
     const wchar_t* day = now.wDayOfWeek < 7 ? days[now.wDayOfWeek] : L"???";
     const wchar_t* month = now.wMonth >= 1 && now.wMonth <= 12 ? months[now.wMonth - 1] : L"???";
     // The year is four digits until 9999, so the text is always 24 characters.
-    return Format(L"%ls %ls %2u %02u:%02u:%02u %04u", day, month, now.wDay, now.wHour, now.wMinute,
+    return FormatText(L"%ls %ls %2u %02u:%02u:%02u %04u", day, month, now.wDay, now.wHour, now.wMinute,
                   now.wSecond, now.wYear);
 }
 
@@ -103,11 +103,12 @@ void ReportHeader(const wchar_t* started, const ToolOptions& options, const wcha
     ReportLine(L"   Kestova mirror copy");
     ReportLine(RULE);
     ReportLine(L"");
-    ReportLine(Format(L"%8ls : ", L"Started") + started);
-    ReportLine(Format(L"%8ls : ", L"Source") + options.source);
-    ReportLine(Format(L"%8ls : ", L"Target") + options.target);
+    ReportLine(FormatText(L"%8ls : ", L"Started") + started);
+    ReportLine(FormatText(L"%8ls : ", L"Source") + options.source);
+    ReportLine(FormatText(L"%8ls : ", L"Target") + options.target);
+    if (!options.linkReference.empty()) ReportLine(FormatText(L"%8ls : ", L"LinkDest") + options.linkReference);
     ReportLine(L"");
-    ReportLine(Format(L"%8ls : ", L"Options") + optionText);
+    ReportLine(FormatText(L"%8ls : ", L"Options") + optionText);
     ReportLine(L"");
     ReportLine(RULE);
     ReportLine(L"");
@@ -125,6 +126,8 @@ void ReportUsage()
     ReportLine(L"  /PURGE   remove target files and directories that the source does not have");
     ReportLine(L"  /R:n     retries of a file that cannot be copied or removed (default 3)");
     ReportLine(L"  /W:n     seconds to wait between retries (default 1)");
+    ReportLine(L"  /LINKDEST:dir  an earlier mirror of the same source: files it holds unchanged are");
+    ReportLine(L"           hard-linked from it instead of copied (copied where no link can be made)");
     ReportLine(L"  /?       this text");
     ReportLine(L"");
     ReportLine(L"Without /E or /MIR only the files directly in <source> are copied. Files are copied");
@@ -133,24 +136,28 @@ void ReportUsage()
     ReportLine(L"");
 }
 
-void ReportSummary(const MirrorStats& stats, ULONGLONG elapsedMs)
+void ReportSummary(const MirrorStats& stats, bool withReference, ULONGLONG elapsedMs)
 {
     ReportLine(L"");
     ReportLine(RULE);
     ReportLine(L"");
-    ReportLine(Format(L"%8ls   %11ls %11ls %11ls %11ls %11ls %11ls", L"", L"Total", L"Copied", L"Skipped",
+    ReportLine(FormatText(L"%8ls   %11ls %11ls %11ls %11ls %11ls %11ls", L"", L"Total", L"Copied", L"Skipped",
                       L"Mismatch", L"FAILED", L"Extras"));
     ReportLine(TallyRow(L"Dirs", stats.dirs));
     ReportLine(TallyRow(L"Files", stats.files));
     ReportLine(TallyRow(L"Bytes", stats.bytes));
+    if (withReference)
+        ReportLine(FormatText(L"%8ls : %11llu files, %llu bytes, hard-linked from the reference (not copied)",
+                              L"Linked", static_cast<unsigned long long>(stats.linkedFiles),
+                              static_cast<unsigned long long>(stats.linkedBytes)));
     ULONGLONG seconds = elapsedMs / 1000;
-    ReportLine(Format(L"%8ls : %llu:%02llu:%02llu.%03llu", L"Times", seconds / 3600, seconds / 60 % 60,
+    ReportLine(FormatText(L"%8ls : %llu:%02llu:%02llu.%03llu", L"Times", seconds / 3600, seconds / 60 % 60,
                       seconds % 60, elapsedMs % 1000));
 }
 
 void ReportEnded()
 {
-    ReportLine(Format(L"%8ls : ", L"Ended") + ReportTimeText());
+    ReportLine(FormatText(L"%8ls : ", L"Ended") + ReportTimeText());
     ReportFlush();
 }
 
@@ -163,6 +170,6 @@ void ReportError(DWORD code, const wchar_t* what, const std::wstring& path)
     std::wstring text = n > 0 && message ? std::wstring(message.get(), n) : std::wstring();
     while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
         text.pop_back();
-    ReportLine(Format(L"ERROR %lu (0x%08lX) %ls ", code, code, what) + path);
+    ReportLine(FormatText(L"ERROR %lu (0x%08lX) %ls ", code, code, what) + path);
     if (!text.empty()) ReportLine(L"        " + text);
 }
