@@ -325,5 +325,5 @@ int RunMirror(const wchar_t* toolPath, const wchar_t* sourceDir, const wchar_t* 
 int RunMirror(const wchar_t* toolPath, const wchar_t* sourceDir, const wchar_t* targetDir,
               const wchar_t* logPath, bool append, int* status)
 {
-    return RunMirror(toolPath, sourceDir, targetDir, logPath, append, status, false);
+    return RunMirror(toolPath, sourceDir, targetDir, logPath, append, status, EXPECTED_TOOL_IS_BUILT);
 }

@@ -58,6 +58,7 @@ int RunCopyTool(const wchar_t* toolPath, const wchar_t* sourceDir, const wchar_t
 // RUN_NOT_STARTED or RUN_TOOL_FAILED. append chooses "ab" over "wb" for the log.
 int RunMirror(const wchar_t* toolPath, const wchar_t* sourceDir, const wchar_t* targetDir,
               const wchar_t* logPath, bool append, int* status, bool linkReference);
-// The same with the plain line, no link reference.
+// The same with the link reference only when the expected digest is the copy tool this
+// build made: another tool knows no such option and gets the plain line.
 int RunMirror(const wchar_t* toolPath, const wchar_t* sourceDir, const wchar_t* targetDir,
               const wchar_t* logPath, bool append, int* status);

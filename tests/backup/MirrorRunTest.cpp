@@ -338,6 +338,14 @@ TEST(MirrorRun, LinkReferenceIsTheNewestOtherStampedSlot)
         EXPECT_EQ(Narrow(layout.Stamp()), "Sun Mar 21 10:00:00 2010");
     }
 
+    // By default the reference goes only to the tool this build made.
+    MirrorLayout layout;
+    ASSERT_TRUE(layout.ready());
+    layout.Script("0", Ending("Sun Mar 21 10:00:00 2010"));
+    ASSERT_TRUE(WriteSetting(layout.config().c_str(), L"Target1", L"Ended", MARCH_15));
+    EXPECT_EQ(layout.Run().status, RUN_FINISHED);
+    EXPECT_EQ(layout.ToolCommandLine().find(L"/LINKDEST") != std::wstring::npos, EXPECTED_TOOL_IS_BUILT)
+        << Narrow(layout.ToolCommandLine());
 }
 
 TEST(MirrorRun, LogThatCannotBeOpenedDoesNotStopTheRun)
