@@ -6,4 +6,14 @@ constexpr const wchar_t CLIENT_PROCESS_NAME[] = L"QQ.exe";
 
 // 1 when a process with that name runs (ASCII letters compared in any case), 0 when none
 // does, -1 when the process list cannot be taken.
+//
+// The process last found is kept open (SYNCHRONIZE access only) with the name it was found
+// for: while it has not ended, a check for the same name answers 1 without taking the
+// process list, which would cost a walk of every process five times a second for as long
+// as the client runs. Once it has ended, or for another name, or when it could not be
+// opened, the list is taken as before. Safe to call from more than one thread.
 int IsProcessRunning(const wchar_t* name);
+
+// Closes the process kept open by IsProcessRunning, if any. The next check takes the
+// process list again. Called by the thread that made the checks when it ends.
+void ReleaseProcessWatch();

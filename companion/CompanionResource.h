@@ -18,6 +18,8 @@
 #define IDC_RUNNER_STATE 1010
 #define IDC_SLOT_TIMES 1011
 #define IDC_STOP_RUNNER 1012
+#define IDC_LAST_RUN 1013
+#define IDC_OPEN_LOG 1014
 
 // Restore dialog.
 #define IDC_SLOT_LIST 1101

@@ -1,6 +1,7 @@
 #include "companion/CompanionTexts.h"
 
 #include <cwchar>
+#include <string>
 
 const wchar_t* RestoreStepText(int step)
 {
@@ -22,7 +23,7 @@ static const wchar_t* StatusText(int status, bool undo)
     case RESTORE_DONE:
     case RESTORE_DONE_RUNNER_NOT_RESTARTED:
         return undo ? L"已撤销上次还原，聊天记录已恢复为还原前的样子。" : L"还原成功完成！";
-    case RESTORE_NO_PROGRAM_DIR: return L"无法确定程序所在的目录。";
+    case EXIT_NO_PROGRAM_FILES: return TEXT_NO_PROGRAM_DIR;
     case RESTORE_CLIENT_RUNNING: return L"QQ正在运行（或无法确认它没有运行）。请先退出QQ，再进行还原。";
     case RESTORE_RUNNER_STILL_RUNNING:
         return L"Kestova 没有在规定的时间内退出（可能仍在备份）。请等备份完成后再试。什么都没有改变。";
@@ -72,5 +73,35 @@ wchar_t* FormatRestoreReport(const RestoreOutcome& outcome, bool undo, wchar_t* 
     }
     if (outcome.runnerWasRunning)
         add(outcome.runnerRestarted ? L"\r\nKestova 已重新启动。" : L"\r\n无法重新启动 Kestova，请手动启动它。");
+    return buffer;
+}
+
+wchar_t* FormatLastRun(const LastRun& run, wchar_t* buffer, size_t capacity)
+{
+    std::wstring text;
+    wchar_t line[128];
+    switch (run.outcome) {
+    case LAST_RUN_SUCCEEDED: text = TEXT_LAST_RUN_SUCCEEDED; break;
+    case LAST_RUN_UNFINISHED: text = TEXT_LAST_RUN_UNFINISHED; break;
+    case LAST_RUN_FAILED:
+        if (run.failedFiles > 0) {
+            swprintf(line, 128, TEXT_LAST_RUN_FILES_FAILED_FORMAT, run.failedFiles);
+            text = line;
+            for (int i = 0; i < run.pathCount; ++i) text += std::wstring(L"\r\n") + run.paths[i];
+            if (run.failedFiles > static_cast<unsigned long long>(run.pathCount)) text += std::wstring(L"\r\n") + TEXT_MORE;
+        } else if (run.failedDirs > 0) {
+            swprintf(line, 128, TEXT_LAST_RUN_DIRS_FAILED_FORMAT, run.failedDirs);
+            text = line;
+        } else {
+            text = TEXT_LAST_RUN_FAILED;
+            if (run.firstError[0]) text += std::wstring(L"\r\n") + run.firstError;
+        }
+        break;
+    default: text = TEXT_LAST_RUN_NONE; break;
+    }
+    if (capacity == 0) return buffer;
+    size_t n = text.size() < capacity ? text.size() : capacity - 1;
+    wmemcpy(buffer, text.c_str(), n);
+    buffer[n] = L'\0';
     return buffer;
 }

@@ -2,9 +2,13 @@
 // reports built from them, shared by the dialogs and the command-line forms.
 #pragma once
 
+#include "companion/LastRun.h"
 #include "companion/Restore.h"
 
 #include <cstddef>
+
+// The caption of every message box the companion shows.
+constexpr const wchar_t TEXT_CAPTION[] = L"Kestova";
 
 constexpr const wchar_t TEXT_NEVER_BACKED_UP[] = L"尚未备份";
 // The store's size on disk; the generations share the files that did not change.
@@ -18,9 +22,55 @@ constexpr const wchar_t TEXT_SETTINGS_NOT_SAVED[] =
     L"无法保存设置，请检查程序目录中的 config.ini 是否为只读。";
 constexpr const wchar_t TEXT_SETTINGS_SAVED[] = L"设置已保存。";
 constexpr const wchar_t TEXT_NO_CONFIG[] = L"获取配置文件失败！";
+constexpr const wchar_t TEXT_NO_PROGRAM_DIR[] = L"无法确定程序所在的目录。";
+
+// The command-line forms.
+constexpr const wchar_t TEXT_USAGE[] =
+    L"用法：\r\n"
+    L"  Marrowby.exe --options [--set Key=Value ...]\r\n"
+    L"  Marrowby.exe --restore [--slot N [--yes]] [--wait-seconds S]\r\n"
+    L"  Marrowby.exe --undo-restore --yes [--wait-seconds S]\r\n";
+constexpr const wchar_t TEXT_UNKNOWN_SETTING[] = L"未知的设置项：";  // followed by the assignment
+constexpr const wchar_t TEXT_INVALID_SETTING[] = L"设置值无效：";    // followed by the assignment
+constexpr const wchar_t TEXT_TIME_WITHOUT_SCHEDULE[] =
+    L"没有定时备份时不会保存时间，请同时指定 Mode=PRE_DAY 或 Mode=PRE_WEEK。";
+constexpr const wchar_t TEXT_SCHEDULE_WITHOUT_TIME[] = L"定时备份需要指定时间，例如 Time=21:30。";
+constexpr const wchar_t TEXT_WEEKLY_WITHOUT_DAY[] = L"每周定时备份需要指定星期，例如 Time=\"21:30 FIR\"。";
+constexpr const wchar_t TEXT_RUNNER_TOLD_TO_RELOAD[] = L"已通知 Kestova 重新读取设置。";
+
+// The settings dialog.
+constexpr const wchar_t* const TEXT_WEEKDAYS[7] = {L"星期日", L"星期一", L"星期二", L"星期三",
+                                                  L"星期四", L"星期五", L"星期六"};
+constexpr const wchar_t TEXT_SLOT_TIME_FORMAT[] = L"第 %d 份：%ls"; // slot number, finish time
+
+// The restore dialog.
+constexpr const wchar_t TEXT_SLOT_LINE_EMPTY_FORMAT[] = L"第 %d 份\t%ls\t（空）"; // number, time
+// Slot number, finish time, number of files, size.
+constexpr const wchar_t TEXT_SLOT_LINE_FORMAT[] = L"第 %d 份\t%ls\t%llu 个文件\t%ls";
+constexpr const wchar_t TEXT_DATA_DIR_NOT_FOUND[] = L"（没有找到。暂时只支持QQ2010。）";
+constexpr const wchar_t TEXT_RESTORE_NOT_STARTED[] = L"无法开始还原。";
+constexpr const wchar_t TEXT_CHOOSE_SLOT_FIRST[] = L"请先选择一份备份。";
+constexpr const wchar_t TEXT_CONFIRM_RESTORE_FORMAT[] = // slot number
+    L"确定要用第 %d 份备份还原QQ聊天记录吗？\r\n\r\n如果 Kestova 正在运行，会先让它退出，还原后再启动它。"
+    L"当前的聊天记录会改名保留，不会被删除。";
+constexpr const wchar_t TEXT_CONFIRM_UNDO[] =
+    L"确定要撤销上次还原，换回还原前的聊天记录吗？\r\n\r\n还原后的聊天记录会改名保留。";
+
+// The last run's outcome in the settings dialog's status part.
+constexpr const wchar_t TEXT_LAST_RUN_NONE[] = L"上次备份：没有记录。";
+constexpr const wchar_t TEXT_LAST_RUN_SUCCEEDED[] = L"上次备份：成功。";
+constexpr const wchar_t TEXT_LAST_RUN_UNFINISHED[] = L"上次备份：没有完成（正在进行，或者被中断）。";
+constexpr const wchar_t TEXT_LAST_RUN_FILES_FAILED_FORMAT[] = L"上次备份：失败，%llu 个文件无法复制："; // count
+constexpr const wchar_t TEXT_LAST_RUN_DIRS_FAILED_FORMAT[] = L"上次备份：失败，%llu 个文件夹无法复制。"; // count
+constexpr const wchar_t TEXT_LAST_RUN_FAILED[] = L"上次备份：失败。";
+constexpr const wchar_t TEXT_MORE[] = L"……";
 
 // What one step of a restore or an undo is doing.
 const wchar_t* RestoreStepText(int step);
+
+// The last run's outcome: what happened and, for a failure, the count and the first paths
+// of the files that could not be copied (or the tool's first error line).
+wchar_t* FormatLastRun(const LastRun& run, wchar_t* buffer, size_t capacity);
 
 // The full report of a restore (undo false) or an undo (undo true): what happened, where
 // the history and the set-aside folder lie, and whether Kestova runs again.

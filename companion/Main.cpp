@@ -13,16 +13,7 @@
 // --wait-seconds bounds the wait for Kestova.exe to quit (default 600). The forms without
 // a dialog print their report (UTF-8) to standard output.
 //
-// Exit statuses: 0 done (or a dialog closed); 2 unknown arguments or an invalid setting;
-// 3 the program folder or config.ini cannot be named, or the settings could not be
-// written; 4 restored, but Kestova.exe could not be started again; 10 QQ runs; 11
-// Kestova.exe did not quit in time; 12 no chat data folder; 13 the slot is empty;
-// 14 slot and data folder on different volumes; 15 not enough room for the copy; 16 the
-// copy failed; 17 the live folder could not be set aside; 18 the copy could not take its
-// place (the live folder is back); 19 ...and the live folder could not be put back (its
-// set-aside path is printed); 20 nothing to undo; 21 the undo failed; 22 a backup
-// changed the slot while Kestova.exe was quitting (choose again). In every failure but 19
-// the live history is where and as it was.
+// Exit statuses: the values of CompanionExit (companion/CompanionExit.h).
 #include "companion/CompanionSettings.h"
 #include "companion/CompanionTexts.h"
 #include "companion/Dialogs.h"
@@ -45,15 +36,7 @@
 
 namespace {
 
-constexpr int EXIT_USAGE = 2;
-constexpr int EXIT_NO_CONFIG = 3;
 constexpr DWORD DEFAULT_WAIT_SECONDS = 600;
-
-const wchar_t USAGE[] =
-    L"用法：\r\n"
-    L"  Marrowby.exe --options [--set Key=Value ...]\r\n"
-    L"  Marrowby.exe --restore [--slot N [--yes]] [--wait-seconds S]\r\n"
-    L"  Marrowby.exe --undo-restore --yes [--wait-seconds S]\r\n";
 
 // Writes UTF-8 text to standard output, when there is one (a GUI program started from a
 // script or a test inherits its pipe; started from the shell it has none).
@@ -73,7 +56,7 @@ void Print(const wchar_t* text)
 
 int Usage()
 {
-    Print(USAGE);
+    Print(TEXT_USAGE);
     return EXIT_USAGE;
 }
 
@@ -93,7 +76,7 @@ int SetOptions(const wchar_t* programDir, const std::vector<const wchar_t*>& ass
     wchar_t configPath[PATH_CAPACITY];
     if (!programDir || !JoinPath(configPath, PATH_CAPACITY, programDir, CONFIG_FILE_NAME)) {
         Print(TEXT_NO_CONFIG);
-        return EXIT_NO_CONFIG;
+        return EXIT_NO_PROGRAM_FILES;
     }
     CompanionSettings settings;
     LoadCompanionSettings(configPath, &settings);
@@ -103,30 +86,30 @@ int SetOptions(const wchar_t* programDir, const std::vector<const wchar_t*>& ass
     for (const wchar_t* assignment : assignments) {
         int result = ApplySettingText(assignment, &settings, &weekdayKnown, &timeGiven);
         if (result == SETTING_APPLIED) continue;
-        std::wstring message = (result == SETTING_UNKNOWN_KEY ? L"未知的设置项：" : L"设置值无效：");
+        std::wstring message = (result == SETTING_UNKNOWN_KEY ? TEXT_UNKNOWN_SETTING : TEXT_INVALID_SETTING);
         Print((message + assignment).c_str());
         return EXIT_USAGE;
     }
     // Without a schedule the time is not stored: a given one would be dropped unseen.
     if (settings.mode == MODE_NONE && timeGiven) {
-        Print(L"没有定时备份时不会保存时间，请同时指定 Mode=PRE_DAY 或 Mode=PRE_WEEK。");
+        Print(TEXT_TIME_WITHOUT_SCHEDULE);
         return EXIT_USAGE;
     }
     // A schedule needs its time, and a weekly one its day: neither is made up.
     if (settings.mode != MODE_NONE && !timeKnown && !timeGiven) {
-        Print(L"定时备份需要指定时间，例如 Time=21:30。");
+        Print(TEXT_SCHEDULE_WITHOUT_TIME);
         return EXIT_USAGE;
     }
     if (settings.mode == MODE_PRE_WEEK && !weekdayKnown) {
-        Print(L"每周定时备份需要指定星期，例如 Time=\"21:30 FIR\"。");
+        Print(TEXT_WEEKLY_WITHOUT_DAY);
         return EXIT_USAGE;
     }
     if (!WriteCompanionSettings(configPath, settings)) {
         Print(TEXT_SETTINGS_NOT_SAVED);
-        return EXIT_NO_CONFIG;
+        return EXIT_NO_PROGRAM_FILES;
     }
     Print(TEXT_SETTINGS_SAVED);
-    if (NotifyConfigReload()) Print(L"已通知 Kestova 重新读取设置。");
+    if (NotifyConfigReload()) Print(TEXT_RUNNER_TOLD_TO_RELOAD);
     return 0;
 }
 

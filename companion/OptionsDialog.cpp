@@ -4,11 +4,14 @@
 #include "companion/CompanionSettings.h"
 #include "companion/CompanionTexts.h"
 #include "companion/Dialogs.h"
+#include "companion/LastRun.h"
 #include "companion/RunnerControl.h"
 #include "companion/SlotList.h"
 
 #include "base/Settings.h"
 #include "runner/ScheduleFormat.h"
+
+#include <shellapi.h>
 
 #include <cwchar>
 
@@ -17,13 +20,12 @@ namespace {
 constexpr UINT_PTR TIMER_RUNNER_STATE = 1;
 constexpr UINT RUNNER_STATE_PERIOD_MS = 500;
 
-const wchar_t* const WEEKDAY_TEXTS[7] = {L"星期日", L"星期一", L"星期二", L"星期三",
-                                        L"星期四", L"星期五", L"星期六"};
-
 // Owned by the dialog's thread; lives as long as the dialog.
 struct OptionsState {
     wchar_t programDir[PATH_CAPACITY];
     wchar_t configPath[PATH_CAPACITY];
+    wchar_t logPath[PATH_CAPACITY];
+    WIN32_FILE_ATTRIBUTE_DATA logSeen; // logs.txt as last shown (all zero: none)
     bool loading;          // controls are being filled: their notifications are not edits
     RunnerStopRequest stop; // the user asked the runner to quit
 };
@@ -80,9 +82,10 @@ void ShowSlotTimes(HWND dialog, const OptionsState* state)
     wchar_t text[512] = L"";
     size_t used = 0;
     for (const SlotInfo& slot : slots) {
-        wchar_t time[64];
+        wchar_t time[64], line[128];
         FormatSlotTime(slot, time, 64);
-        int written = swprintf(text + used, 512 - used, L"%ls第 %d 份：%ls", used ? L"\r\n" : L"", slot.number, time);
+        swprintf(line, 128, TEXT_SLOT_TIME_FORMAT, slot.number, time);
+        int written = swprintf(text + used, 512 - used, L"%ls%ls", used ? L"\r\n" : L"", line);
         if (written > 0) used += static_cast<size_t>(written);
     }
     SetDlgItemTextW(dialog, IDC_SLOT_TIMES, text);
@@ -103,12 +106,27 @@ void ShowRunnerState(HWND dialog, OptionsState* state)
     EnableWindow(GetDlgItem(dialog, IDC_STOP_RUNNER), runner != nullptr);
 }
 
+// The last run's outcome from logs.txt, read again whenever the file has changed (a run
+// rewrites it) since it was last shown.
+void ShowLastRun(HWND dialog, OptionsState* state, bool force)
+{
+    WIN32_FILE_ATTRIBUTE_DATA now{};
+    if (!GetFileAttributesExW(state->logPath, GetFileExInfoStandard, &now)) now = WIN32_FILE_ATTRIBUTE_DATA{};
+    if (!force && memcmp(&now, &state->logSeen, sizeof now) == 0) return;
+    state->logSeen = now;
+    static LastRun run; // large; the dialog's thread only
+    static wchar_t text[LAST_RUN_PATHS * PATH_CAPACITY + LAST_RUN_TEXT_CAPACITY];
+    ReadLastRun(state->logPath, &run);
+    SetDlgItemTextW(dialog, IDC_LAST_RUN, FormatLastRun(run, text, sizeof text / sizeof text[0]));
+    EnableWindow(GetDlgItem(dialog, IDC_OPEN_LOG), run.outcome != LAST_RUN_NONE);
+}
+
 // Writes the controls' settings; tells the user and returns false when that fails.
 bool SaveSettings(HWND dialog, OptionsState* state)
 {
     CompanionSettings settings = SettingsFromControls(dialog);
     if (!WriteCompanionSettings(state->configPath, settings)) {
-        MessageBoxW(dialog, TEXT_SETTINGS_NOT_SAVED, L"Kestova", MB_OK | MB_ICONERROR);
+        MessageBoxW(dialog, TEXT_SETTINGS_NOT_SAVED, TEXT_CAPTION, MB_OK | MB_ICONERROR);
         return false;
     }
     NotifyConfigReload();
@@ -124,7 +142,7 @@ INT_PTR CALLBACK OptionsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
         state = reinterpret_cast<OptionsState*>(lParam);
         SetWindowLongPtrW(dialog, DWLP_USER, lParam);
         state->loading = true;
-        for (const wchar_t* day : WEEKDAY_TEXTS)
+        for (const wchar_t* day : TEXT_WEEKDAYS)
             SendDlgItemMessageW(dialog, IDC_WEEKDAY, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(day));
         FillNumbers(GetDlgItem(dialog, IDC_HOUR), 24);
         FillNumbers(GetDlgItem(dialog, IDC_MINUTE), 60);
@@ -133,13 +151,17 @@ INT_PTR CALLBACK OptionsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
         ShowSettings(dialog, settings);
         ShowSlotTimes(dialog, state);
         ShowRunnerState(dialog, state);
+        ShowLastRun(dialog, state, true);
         EnableWindow(GetDlgItem(dialog, IDC_APPLY), FALSE);
         SetTimer(dialog, TIMER_RUNNER_STATE, RUNNER_STATE_PERIOD_MS, nullptr);
         state->loading = false;
         return TRUE;
     }
     case WM_TIMER:
-        if (wParam == TIMER_RUNNER_STATE) ShowRunnerState(dialog, state);
+        if (wParam == TIMER_RUNNER_STATE) {
+            ShowRunnerState(dialog, state);
+            ShowLastRun(dialog, state, false);
+        }
         return TRUE;
     case WM_COMMAND: {
         int id = LOWORD(wParam);
@@ -153,6 +175,10 @@ INT_PTR CALLBACK OptionsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
             return TRUE;
         case IDC_APPLY:
             SaveSettings(dialog, state);
+            return TRUE;
+        case IDC_OPEN_LOG:
+            // The user's own viewer for text files.
+            ShellExecuteW(dialog, L"open", state->logPath, nullptr, nullptr, SW_SHOWNORMAL);
             return TRUE;
         case IDC_STOP_RUNNER: {
             state->stop.Start(FindRunnerWindow());
@@ -189,9 +215,10 @@ int RunOptionsDialog(HINSTANCE instance, const wchar_t* programDir)
 {
     static OptionsState state; // large; one dialog per process
     state = OptionsState{};
-    if (!programDir || !JoinPath(state.configPath, PATH_CAPACITY, programDir, CONFIG_FILE_NAME)) {
-        MessageBoxW(nullptr, TEXT_NO_CONFIG, L"Kestova", MB_OK | MB_ICONERROR);
-        return RESTORE_NO_PROGRAM_DIR;
+    if (!programDir || !JoinPath(state.configPath, PATH_CAPACITY, programDir, CONFIG_FILE_NAME) ||
+        !JoinPath(state.logPath, PATH_CAPACITY, programDir, LOG_FILE_NAME)) {
+        MessageBoxW(nullptr, TEXT_NO_CONFIG, TEXT_CAPTION, MB_OK | MB_ICONERROR);
+        return EXIT_NO_PROGRAM_FILES;
     }
     wcscpy(state.programDir, programDir);
     DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_OPTIONS), nullptr, OptionsProc, reinterpret_cast<LPARAM>(&state));

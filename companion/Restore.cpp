@@ -310,14 +310,14 @@ int RunRestore(const RestoreJob& job, RestoreOutcome* outcome)
 {
     *outcome = RestoreOutcome{};
     Report(job, STEP_CHECKING);
-    if (!job.programDir) return outcome->status = RESTORE_NO_PROGRAM_DIR;
+    if (!job.programDir) return outcome->status = EXIT_NO_PROGRAM_FILES;
 
     if (job.slot < 1 || job.slot > SLOT_COUNT) return outcome->status = RESTORE_EMPTY_SLOT;
     wchar_t slotPath[PATH_CAPACITY];
     wchar_t toolPath[PATH_CAPACITY];
     if (!FormSlotPath(slotPath, PATH_CAPACITY, job.programDir, job.slot) ||
         !JoinPath(toolPath, PATH_CAPACITY, job.programDir, COPY_TOOL_FILE_NAME))
-        return outcome->status = RESTORE_NO_PROGRAM_DIR;
+        return outcome->status = EXIT_NO_PROGRAM_FILES;
 
     SlotState chosen;
     ReadSlotState(job, slotPath, &chosen);
@@ -351,7 +351,7 @@ int UndoLastRestore(const RestoreJob& job, RestoreOutcome* outcome)
 {
     *outcome = RestoreOutcome{};
     Report(job, STEP_CHECKING);
-    if (!job.programDir) return outcome->status = RESTORE_NO_PROGRAM_DIR;
+    if (!job.programDir) return outcome->status = EXIT_NO_PROGRAM_FILES;
     wchar_t asideDir[PATH_CAPACITY];
     if (!ReadUndoRecord(job.programDir, outcome->dataDir, asideDir, PATH_CAPACITY) || !IsFolder(asideDir))
         return outcome->status = RESTORE_NOTHING_TO_UNDO;

@@ -6,29 +6,11 @@
 
 #include "base/PathText.h"
 #include "base/Platform.h"
+#include "companion/CompanionExit.h"
 #include "companion/RunnerControl.h"
 
 #include <cstddef>
 
-// Outcomes; each is also the exit status of the command-line form.
-enum RestoreStatus {
-    RESTORE_DONE = 0,
-    RESTORE_DONE_RUNNER_NOT_RESTARTED = 4, // done, but Kestova.exe could not be started again
-    RESTORE_NO_PROGRAM_DIR = 3,            // the program folder or its files cannot be named
-    RESTORE_CLIENT_RUNNING = 10,           // QQ runs (or the process list cannot be read)
-    RESTORE_RUNNER_STILL_RUNNING = 11,     // Kestova.exe did not quit within the wait
-    RESTORE_NO_DATA_DIR = 12,              // the chat data folder is not found
-    RESTORE_EMPTY_SLOT = 13,               // the slot folder is missing or holds no file
-    RESTORE_OTHER_VOLUME = 14,             // the slot and the data folder lie on different volumes
-    RESTORE_NO_SPACE = 15,                 // the data folder's volume cannot hold the copy
-    RESTORE_COPY_FAILED = 16,              // the copy tool failed or its copy is incomplete
-    RESTORE_SET_ASIDE_FAILED = 17,         // the live folder could not be renamed aside
-    RESTORE_SWAP_FAILED = 18,              // the copy could not take its place; the live folder is back
-    RESTORE_SWAP_UNDO_FAILED = 19,         // ...and it could not be put back: it lies at asideDir
-    RESTORE_NOTHING_TO_UNDO = 20,          // no restore is recorded, or its set-aside folder is gone
-    RESTORE_UNDO_FAILED = 21,              // undo failed; nothing changed
-    RESTORE_SLOT_CHANGED = 22,             // a backup changed the slot while Kestova.exe was quitting
-};
 
 // Steps reported while a restore or an undo runs.
 enum RestoreStep {
@@ -68,7 +50,7 @@ struct RestoreJob {
 };
 
 struct RestoreOutcome {
-    int status;                       // a RestoreStatus
+    int status;                       // a CompanionExit
     wchar_t dataDir[PATH_CAPACITY];   // the live chat data folder
     wchar_t asideDir[PATH_CAPACITY];  // restore: the previous history; undo: the restored one
     bool runnerWasRunning;
@@ -79,7 +61,7 @@ struct RestoreOutcome {
 constexpr const wchar_t UNDO_RECORD_FILE_NAME[] = L"Marrowby.ini";
 constexpr const wchar_t UNDO_SECTION[] = L"LastRestore";
 
-// Restores job.slot into the live chat data folder. See RestoreStatus for the outcomes.
+// Restores job.slot into the live chat data folder. See CompanionExit for the outcomes.
 int RunRestore(const RestoreJob& job, RestoreOutcome* outcome);
 
 // Swaps the last restore back: the set-aside history becomes the live folder again, and

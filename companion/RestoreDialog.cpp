@@ -62,9 +62,9 @@ void FillSlotList(HWND dialog, RestoreState* state, int select)
     for (const SlotInfo& slot : slots) {
         wchar_t time[64], size[32], line[256];
         FormatSlotTime(slot, time, 64);
-        if (slot.files == 0) swprintf(line, 256, L"第 %d 份\t%ls\t（空）", slot.number, time);
+        if (slot.files == 0) swprintf(line, 256, TEXT_SLOT_LINE_EMPTY_FORMAT, slot.number, time);
         else
-            swprintf(line, 256, L"第 %d 份\t%ls\t%llu 个文件\t%ls", slot.number, time, slot.files,
+            swprintf(line, 256, TEXT_SLOT_LINE_FORMAT, slot.number, time, slot.files,
                      FormatSize(slot.bytes, size, 32));
         LRESULT index = SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
         SendMessageW(list, LB_SETITEMDATA, static_cast<WPARAM>(index), slot.number);
@@ -81,7 +81,7 @@ void ShowDataDir(HWND dialog)
 {
     wchar_t dataDir[PATH_CAPACITY];
     if (restoreSeams.locateChatData(dataDir, PATH_CAPACITY)) SetDlgItemTextW(dialog, IDC_DATA_DIR, dataDir);
-    else SetDlgItemTextW(dialog, IDC_DATA_DIR, L"（没有找到。暂时只支持QQ2010。）");
+    else SetDlgItemTextW(dialog, IDC_DATA_DIR, TEXT_DATA_DIR_NOT_FOUND);
 }
 
 void EnableButtons(HWND dialog, RestoreState* state)
@@ -103,7 +103,7 @@ void StartJob(HWND dialog, RestoreState* state, bool undo, int slot)
     state->outcome = RestoreOutcome{};
     state->thread.reset(CreateThread(nullptr, 0, RestoreThread, state, 0, nullptr));
     if (!state->thread) {
-        SetDlgItemTextW(dialog, IDC_RESTORE_STATUS, L"无法开始还原。");
+        SetDlgItemTextW(dialog, IDC_RESTORE_STATUS, TEXT_RESTORE_NOT_STARTED);
         return;
     }
     EnableButtons(dialog, state);
@@ -114,23 +114,19 @@ void OnRestore(HWND dialog, RestoreState* state)
     HWND list = GetDlgItem(dialog, IDC_SLOT_LIST);
     LRESULT index = SendMessageW(list, LB_GETCURSEL, 0, 0);
     if (index == LB_ERR) {
-        MessageBoxW(dialog, L"请先选择一份备份。", L"Kestova", MB_OK | MB_ICONINFORMATION);
+        MessageBoxW(dialog, TEXT_CHOOSE_SLOT_FIRST, TEXT_CAPTION, MB_OK | MB_ICONINFORMATION);
         return;
     }
     int slot = static_cast<int>(SendMessageW(list, LB_GETITEMDATA, static_cast<WPARAM>(index), 0));
     wchar_t question[256];
-    swprintf(question, 256,
-             L"确定要用第 %d 份备份还原QQ聊天记录吗？\r\n\r\n如果 Kestova 正在运行，会先让它退出，还原后再启动它。"
-             L"当前的聊天记录会改名保留，不会被删除。",
-             slot);
-    if (MessageBoxW(dialog, question, L"Kestova", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES) return;
+    swprintf(question, 256, TEXT_CONFIRM_RESTORE_FORMAT, slot);
+    if (MessageBoxW(dialog, question, TEXT_CAPTION, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES) return;
     StartJob(dialog, state, false, slot);
 }
 
 void OnUndo(HWND dialog, RestoreState* state)
 {
-    const wchar_t* question = L"确定要撤销上次还原，换回还原前的聊天记录吗？\r\n\r\n还原后的聊天记录会改名保留。";
-    if (MessageBoxW(dialog, question, L"Kestova", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES) return;
+    if (MessageBoxW(dialog, TEXT_CONFIRM_UNDO, TEXT_CAPTION, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES) return;
     StartJob(dialog, state, true, 0);
 }
 
@@ -148,7 +144,7 @@ void OnDone(HWND dialog, RestoreState* state)
     FillSlotList(dialog, state, selected);
     EnableButtons(dialog, state);
     bool done = state->lastStatus == RESTORE_DONE;
-    MessageBoxW(dialog, state->report, L"Kestova", MB_OK | (done ? MB_ICONINFORMATION : MB_ICONWARNING));
+    MessageBoxW(dialog, state->report, TEXT_CAPTION, MB_OK | (done ? MB_ICONINFORMATION : MB_ICONWARNING));
 }
 
 INT_PTR CALLBACK RestoreProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
@@ -196,8 +192,8 @@ int RunRestoreDialog(HINSTANCE instance, const wchar_t* programDir, int slot, DW
     state.stopTimeoutMs = stopTimeoutMs;
     state.lastStatus = 0;
     if (!programDir) {
-        MessageBoxW(nullptr, L"无法确定程序所在的目录。", L"Kestova", MB_OK | MB_ICONERROR);
-        return RESTORE_NO_PROGRAM_DIR;
+        MessageBoxW(nullptr, TEXT_NO_PROGRAM_DIR, TEXT_CAPTION, MB_OK | MB_ICONERROR);
+        return EXIT_NO_PROGRAM_FILES;
     }
     wcscpy(state.programDir, programDir);
     DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_RESTORE), nullptr, RestoreProc, reinterpret_cast<LPARAM>(&state));

@@ -56,6 +56,8 @@ void ServeRequests(HWND window, const wchar_t* dataDir)
             break;
         }
     }
+    // The process check keeps the client's process open between checks; no check follows.
+    ReleaseProcessWatch();
     PostMessageW(window, WM_WORKER_ENDED, WORKER_STOPPED, 0);
 }
 

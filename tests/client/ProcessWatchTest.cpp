@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,69 @@ TEST(ProcessWatch, LeavesNoHandleBehindOverAThousandChecks)
         EXPECT_EQ(0, wrong);
         EXPECT_EQ(before, CurrentHandleCount());
     }
+}
+
+// The process found is kept open between checks. The answers must follow the client as
+// instances come and go, and the kept handle must go with the process it belongs to, with
+// a check for another name, and on ReleaseProcessWatch.
+TEST(ProcessWatch, KeptProcessFollowsTheClientAndIsClosedOnEveryPath)
+{
+    ScratchDir scratch;
+    std::wstring exe = CopyStandIn(scratch.path(), L"QQ.exe");
+    ASSERT_FALSE(exe.empty());
+    ReleaseProcessWatch();
+    // Each stand-in in a group of its own, gone once it has ended, so that nothing of the
+    // test keeps the process.
+    std::optional<StandInGroup> first, second, third, fourth;
+    auto start = [&](std::optional<StandInGroup>* group) {
+        group->emplace();
+        return (*group)->Start(exe) ? (*group)->LastId() : 0;
+    };
+    auto end = [](std::optional<StandInGroup>* group) {
+        bool clean = (*group)->EndAll();
+        group->reset();
+        return clean;
+    };
+    constexpr DWORD KEPT_MS = 1500; // three times what an unheld one takes to go
+    constexpr DWORD GOES_MS = 5000;
+
+    DWORD firstId = start(&first);
+    ASSERT_NE(0u, firstId);
+    EXPECT_EQ(1, IsProcessRunning(L"QQ.exe"));
+    int wrong = 0;
+    for (int i = 0; i < 200; ++i)
+        if (IsProcessRunning(L"qq.EXE") != 1) ++wrong;
+    EXPECT_EQ(0, wrong);
+    // The kept instance ends while another runs: the other one is found, the first let go.
+    DWORD secondId = start(&second);
+    ASSERT_NE(0u, secondId);
+    EXPECT_TRUE(end(&first));
+    EXPECT_FALSE(ProcessObjectGoes(firstId, KEPT_MS)) << "the process found is kept open";
+    EXPECT_EQ(1, IsProcessRunning(L"QQ.exe"));
+    EXPECT_TRUE(ProcessObjectGoes(firstId, GOES_MS)) << "an ended process is let go";
+
+    // The last one ends: the very next check says so, and lets it go.
+    EXPECT_TRUE(end(&second));
+    EXPECT_EQ(0, IsProcessRunning(L"QQ.exe"));
+    EXPECT_TRUE(ProcessObjectGoes(secondId, GOES_MS));
+    EXPECT_EQ(0, IsProcessRunning(L"QQ.exe"));
+
+    // A check for another name lets the kept process go.
+    DWORD thirdId = start(&third);
+    ASSERT_NE(0u, thirdId);
+    EXPECT_EQ(1, IsProcessRunning(L"QQ.exe"));
+    EXPECT_EQ(0, IsProcessRunning(L"Absent.exe"));
+    EXPECT_TRUE(end(&third));
+    EXPECT_TRUE(ProcessObjectGoes(thirdId, GOES_MS));
+
+    // And so does ReleaseProcessWatch.
+    DWORD fourthId = start(&fourth);
+    ASSERT_NE(0u, fourthId);
+    EXPECT_EQ(1, IsProcessRunning(L"QQ.exe"));
+    EXPECT_TRUE(end(&fourth));
+    ReleaseProcessWatch();
+    EXPECT_TRUE(ProcessObjectGoes(fourthId, GOES_MS));
+    ReleaseProcessWatch(); // nothing kept: nothing to close
 }
 
 } // namespace

@@ -436,4 +436,49 @@ TEST(MarrowbyDialogs, OptionsDialogShowsAndWritesWhatTheRunnerTakes)
     EXPECT_EQ(after, before);
 }
 
+// The status part reads the last run's report as the runner leaves it, follows a new one,
+// and opens it in the user's viewer.
+TEST(MarrowbyDialogs, StatusPartShowsTheLastRunAndOpensItsReport)
+{
+    CompanionFolder folder;
+    std::wstring log = folder.app() + L"\\logs.txt";
+    Background companion(Command(folder.marrowby(), L"--options"), folder.app());
+    HWND dialog = WaitForWindow(L"#32770", companion.id(), WINDOW_WAIT_MS, true);
+    ASSERT_TRUE(dialog);
+    auto shown = [&] {
+        wchar_t text[2048] = L"";
+        GetDlgItemTextW(dialog, IDC_LAST_RUN, text, 2048);
+        return std::wstring(text);
+    };
+    EXPECT_EQ(shown(), L"上次备份：没有记录。");
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_OPEN_LOG)));
+
+    ASSERT_TRUE(WriteBytes(log, "ERROR 32 (0x00000020) Copying file a.db\r\n"
+                                "ERROR 5 (0x00000005) Copying file sub\\b.db\r\n"
+                                "   Files :          40           9          29           0           2           0\r\n"
+                                "   Ended : Sun Mar 14 10:00:01 2010\r\n"));
+    const std::wstring failed = L"上次备份：失败，2 个文件无法复制：\r\na.db\r\nsub\\b.db";
+    EXPECT_TRUE(PumpUntil([&] { return shown() == failed; }, WINDOW_WAIT_MS)) << Narrow(shown());
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_OPEN_LOG)));
+
+    // The viewer is another process; its window names the file.
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_OPEN_LOG, BN_CLICKED), 0);
+    HWND viewer = nullptr;
+    EXPECT_TRUE(PumpUntil([&] {
+        for (HWND w = GetTopWindow(nullptr); w && !viewer; w = GetNextWindow(w, GW_HWNDNEXT)) {
+            wchar_t title[256] = L"";
+            DWORD owner = 0;
+            GetWindowThreadProcessId(w, &owner);
+            if (owner != companion.id() && IsWindowVisible(w) && GetWindowTextW(w, title, 256) &&
+                std::wstring(title).find(L"logs") != std::wstring::npos)
+                viewer = w;
+        }
+        return viewer != nullptr;
+    }, WINDOW_WAIT_MS));
+    if (viewer) PostMessageW(viewer, WM_CLOSE, 0, 0);
+
+    PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_EQ(companion.Wait(WINDOW_WAIT_MS), 0);
+}
+
 } // namespace

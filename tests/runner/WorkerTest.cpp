@@ -1,6 +1,9 @@
+#include "client/ProcessWatch.h"
 #include "runner/ControlMessages.h"
+#include "runner/RunnerSeams.h"
 #include "runner/SharedState.h"
 #include "runner/Worker.h"
+#include "tests/support/StandIn.h"
 #include "tests/runner/RunnerHarness.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Scratch.h"
@@ -11,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -163,6 +167,29 @@ TEST_F(WorkerTest, NoChatDataEndsTheWorkerAndDropsItsQueue)
     EXPECT_TRUE(Ended());
     EXPECT_TRUE(RecordedMirrors().empty());
     EXPECT_EQ(recorder.processChecks, 0);
+}
+
+// The real process check keeps the process it found open; the worker lets it go as it
+// ends.
+TEST_F(WorkerTest, LetsTheKeptClientProcessGoAsItEnds)
+{
+    ScratchDir scratch;
+    std::wstring exe = CopyStandIn(scratch.path(), L"WatchedByWorker.exe");
+    ASSERT_FALSE(exe.empty());
+    std::optional<StandInGroup> client(std::in_place); // gone once ended: it keeps nothing
+    ASSERT_TRUE(client->Start(exe));
+    DWORD clientId = client->LastId();
+    runnerSeams.isProcessRunning = [](const wchar_t*) { return IsProcessRunning(L"WatchedByWorker.exe"); };
+    Start();
+    Request(WM_CHECK_CLIENT);
+    ASSERT_EQ(ReportsUntil(WM_CLIENT_STATE), std::vector<Report>{Report(WM_CLIENT_STATE, 1, 0)});
+    EXPECT_TRUE(client->EndAll());
+    client.reset();
+    EXPECT_FALSE(ProcessObjectGoes(clientId, 1500)) << "kept while the worker serves";
+    Request(WM_EXIT_REQUEST);
+    EXPECT_EQ(ReportsUntil(WM_WORKER_ENDED), std::vector<Report>{Report(WM_WORKER_ENDED, WORKER_STOPPED, 0)});
+    EXPECT_TRUE(Ended());
+    EXPECT_TRUE(ProcessObjectGoes(clientId, 5000));
 }
 
 // One backup request served by a worker in a program copied elsewhere, so that the real

@@ -102,6 +102,14 @@ bool StandInGroup::EndAll()
     return clean;
 }
 
+bool ProcessObjectGoes(DWORD processId, DWORD withinMs)
+{
+    for (ULONGLONG deadline = GetTickCount64() + withinMs;; Sleep(20)) {
+        if (!UniqueHandle(OpenProcess(SYNCHRONIZE, FALSE, processId))) return true;
+        if (GetTickCount64() >= deadline) return false;
+    }
+}
+
 int CountProcesses()
 {
     UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));

@@ -30,6 +30,8 @@ public:
     // deadline). True when all ended by themselves with status 0.
     bool EndAll();
     size_t size() const { return processes_.size(); }
+    // The id of the process started last, or 0.
+    DWORD LastId() const { return processes_.empty() ? 0 : GetProcessId(processes_.back().get()); }
 
 private:
     std::wstring eventName_;
@@ -37,6 +39,12 @@ private:
     UniqueHandle job_;
     std::vector<UniqueHandle> processes_;
 };
+
+// Whether the object of an ended process with that id goes within withinMs: it goes once
+// no handle to it is open anywhere (Wine lets it go about half a second after the last
+// handle closes), so a test can see a handle kept where the platform's handle count is not
+// reliable (Wine answers 0).
+bool ProcessObjectGoes(DWORD processId, DWORD withinMs);
 
 // Number of entries in one process snapshot, or -1.
 int CountProcesses();
