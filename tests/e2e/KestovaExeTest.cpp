@@ -644,7 +644,10 @@ protected:
         TreeSnapshot tree = Snapshot(scratch_.path());
         for (auto it = tree.begin(); it != tree.end();) {
             const std::wstring& path = it->first;
-            bool own = path.rfind(L"Backup_Data", 0) == 0 || path == L"App\\config.ini" || path == L"App\\logs.txt";
+            // The program folder's own time moves whenever config.ini or logs.txt is written
+            // in it; those two are the runner's, and so is that time.
+            bool own = path.rfind(L"Backup_Data", 0) == 0 || path == L"App" || path == L"App\\config.ini" ||
+                       path == L"App\\logs.txt";
             it = own ? tree.erase(it) : std::next(it);
         }
         return tree;
