@@ -539,6 +539,49 @@ TEST_F(CopyTool, LinksUnchangedFilesFromTheReferenceAndNeverChangesItsFiles)
     EXPECT_EQ(LinkedFiles(next.output), 0);
 }
 
+// Links are made several at once. Many directories, each with many files, some of which
+// replace an older target file and some read-only: every file is linked exactly once, in
+// its own place, the replaced files leave no temporary name behind, and each one is
+// reported once.
+TEST_F(CopyTool, LinksManyFilesAtOnceEachInItsPlace)
+{
+    std::wstring reference = scratch / L"older";
+    constexpr unsigned DIRS = 12, FILES = 30;
+    auto name = [](unsigned d, unsigned f) { return L"d" + std::to_wstring(d) + L"\\f" + std::to_wstring(f) + L".dat"; };
+    // The target holds an older version of the even directories' files.
+    for (unsigned d = 0; d < DIRS; d += 2) {
+        for (unsigned f = 0; f < FILES; ++f) ASSERT_TRUE(WriteFileAt(source + L"\\" + name(d, f), Pattern(100 + f, d)));
+    }
+    ASSERT_EQ(RunTool({source, target, L"/MIR"}).exitCode, 1u);
+    for (unsigned d = 0; d < DIRS; ++d)
+        for (unsigned f = 0; f < FILES; ++f) {
+            std::wstring path = source + L"\\" + name(d, f);
+            ASSERT_TRUE(WriteFileAt(path, Pattern(200 + f, 100 + d), TIME_2009 + d * FILES + f));
+            if (f % 7 == 0) {
+                ASSERT_TRUE(AddAttributes(path, FILE_ATTRIBUTE_READONLY));
+            }
+        }
+    ASSERT_EQ(RunTool({source, reference, L"/MIR"}).exitCode, 1u);
+    TreeSnapshot referenceBefore = Snapshot(reference);
+
+    ToolRun run = Mirror({L"/LINKDEST:" + reference});
+    EXPECT_EQ(run.exitCode, 1u) << run.output;
+    EXPECT_EQ(Difference(Snapshot(source), Snapshot(target)), "");
+    EXPECT_EQ(Difference(referenceBefore, Snapshot(reference)), "");
+    EXPECT_EQ(LinkedFiles(run.output), static_cast<int64_t>(DIRS * FILES)) << run.output;
+    for (unsigned d = 0; d < DIRS; ++d)
+        for (unsigned f = 0; f < FILES; ++f) {
+            std::wstring relative = name(d, f);
+            ASSERT_TRUE(SameFileOnDisk(target + L"\\" + relative, reference + L"\\" + relative)) << Narrow(relative);
+            std::string line = "  Linked ";
+            std::string shown = "  " + Narrow(relative);
+            size_t first = run.output.find(shown + "\r\n");
+            ASSERT_NE(first, std::string::npos) << shown;
+            EXPECT_EQ(run.output.find(shown + "\r\n", first + 1), std::string::npos) << shown;
+            EXPECT_EQ(run.output.rfind(line, first), run.output.rfind("\n", first) + 1) << shown;
+        }
+}
+
 // Where no link can be made the file is copied, as without a reference. Here the reference
 // lies on another file system (the memory file system under Wine's Z: drive), which links
 // from the target cannot reach.
