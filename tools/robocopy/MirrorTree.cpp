@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <cwchar>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -465,8 +466,7 @@ struct PendingLink {
     std::wstring targetName;
     Entry source;                 // the source file, for the report and a fallback copy
     Entry reference;              // the reference's file
-    Entry existing;               // the target file it replaces, when hasExisting
-    bool hasExisting = false;
+    std::optional<Entry> existing; // the target file it replaces, if any
     const wchar_t* label = nullptr; // the copy's report label, should the link fail
     DWORD result = ERROR_IO_PENDING; // written on the pool's thread; read after WaitIdle
 };
@@ -474,7 +474,7 @@ struct PendingLink {
 void MakePendingLink(void* context)
 {
     PendingLink& link = *static_cast<PendingLink*>(context);
-    link.result = LinkOneFile(link.from, link.to, link.reference, link.hasExisting ? &link.existing : nullptr);
+    link.result = LinkOneFile(link.from, link.to, link.reference, link.existing ? &*link.existing : nullptr);
 }
 
 // Puts the source file s (w.source) into the target (w.target): as a hard link to the link
@@ -497,7 +497,6 @@ void WriteFileEntry(Walk& w, const Entry& s, const Entry* existing, const wchar_
             link->source = s;
             link->reference = *r;
             if (existing) link->existing = *existing;
-            link->hasExisting = existing != nullptr;
             link->label = label;
             w.pendingLinks.push_back(std::move(link));
             w.linkPool->Add(MakePendingLink, w.pendingLinks.back().get());
@@ -523,7 +522,7 @@ void SettleLinks(Walk& w)
             w.stats->linkedBytes += link->source.size;
         } else {
             if (RefusesAllLinks(link->result)) w.linksRefused = true;
-            CopyFileEntry(w, link->source, link->hasExisting ? &link->existing : nullptr, link->label);
+            CopyFileEntry(w, link->source, link->existing ? &*link->existing : nullptr, link->label);
         }
         w.source.resize(sourceCut);
         w.target.resize(targetCut);
