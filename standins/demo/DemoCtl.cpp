@@ -18,6 +18,11 @@
 //       Waits until a process with the executable name NAME runs.
 //   DemoCtl.exe wait-no-process NAME TIMEOUT_MS
 //       Waits until no process with the executable name NAME runs.
+//   DemoCtl.exe suspend NAME
+//   DemoCtl.exe resume NAME
+//       Suspends (resumes) every thread of every process with the executable name NAME,
+//       as a debugger does. A copy tool held so stands for a backup that takes as long as
+//       the test needs, however fast the machine copies. Fails when no such process runs.
 //   DemoCtl.exe wait-window CLASS TIMEOUT_MS
 //       Waits until a top-level window of the class CLASS exists and prints the
 //       identifier of the process that owns it.
@@ -218,6 +223,39 @@ int WaitNoProcess(const wchar_t* exeName, DWORD timeoutMs)
     return EXIT_OK;
 }
 
+// SuspendThread or ResumeThread on every thread of the processes named exeName.
+int SuspendProcesses(const wchar_t* exeName, bool suspend)
+{
+    std::vector<DWORD> processes;
+    {
+        UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        if (!snapshot) return EXIT_PLATFORM;
+        PROCESSENTRY32W entry{};
+        entry.dwSize = sizeof(entry);
+        for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+             more = Process32NextW(snapshot.get(), &entry)) {
+            if (_wcsicmp(entry.szExeFile, exeName) == 0) processes.push_back(entry.th32ProcessID);
+        }
+    }
+    if (processes.empty()) return EXIT_CHECK_FAILED;
+    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    if (!snapshot) return EXIT_PLATFORM;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    int threads = 0;
+    for (BOOL more = Thread32First(snapshot.get(), &entry); more; more = Thread32Next(snapshot.get(), &entry)) {
+        bool wanted = false;
+        for (DWORD id : processes) wanted = wanted || entry.th32OwnerProcessID == id;
+        if (!wanted) continue;
+        UniqueHandle thread(OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID));
+        if (!thread) continue; // ended meanwhile
+        DWORD count = suspend ? SuspendThread(thread.get()) : ResumeThread(thread.get());
+        if (count == static_cast<DWORD>(-1)) return EXIT_PLATFORM;
+        ++threads;
+    }
+    return threads > 0 ? EXIT_OK : EXIT_CHECK_FAILED;
+}
+
 int WaitWindow(const wchar_t* className, DWORD timeoutMs)
 {
     const double deadline = NowMs() + timeoutMs;
@@ -400,7 +438,7 @@ int Glyphs()
 
 int Usage()
 {
-    fwprintf(stderr, L"usage: DemoCtl.exe hold|signal|run|exec|wait-process|wait-no-process|wait-window|click|end-qq|menu-rect|glyphs ...\n");
+    fwprintf(stderr, L"usage: DemoCtl.exe hold|signal|run|exec|wait-process|wait-no-process|suspend|resume|wait-window|click|end-qq|menu-rect|glyphs ...\n");
     return EXIT_USAGE;
 }
 
@@ -417,6 +455,8 @@ int wmain(int argc, wchar_t** argv)
     if (command == L"wait-process" && argc >= 4) return WaitProcess(argv[2], static_cast<DWORD>(_wtoi(argv[3])));
     if (command == L"exec") return Exec(argv[2]);
     if (command == L"wait-no-process" && argc >= 4) return WaitNoProcess(argv[2], static_cast<DWORD>(_wtoi(argv[3])));
+    if (command == L"suspend") return SuspendProcesses(argv[2], true);
+    if (command == L"resume") return SuspendProcesses(argv[2], false);
     if (command == L"wait-window" && argc >= 4) return WaitWindow(argv[2], static_cast<DWORD>(_wtoi(argv[3])));
     if (command == L"end-qq" && argc >= 4) return EndQq(argv[2], static_cast<DWORD>(_wtoi(argv[3])));
     if (command == L"click" && argc >= 4) return Click(argv[2], static_cast<DWORD>(_wtoi(argv[3])));

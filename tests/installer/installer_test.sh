@@ -16,9 +16,9 @@
 #              the backups and config.ini stay, no Kestova process is left
 #   remove-data  the uninstaller's pages with the box that removes the backups ticked:
 #              Backup_Data, config.ini and the companion's file go too, nothing else
-#   busy       /S while Kestova backs up: with a short /WAIT it gives up and changes nothing;
-#              with the default wait it waits, the backup's stamp is written, and Kestova
-#              runs again
+#   busy       /S while Kestova backs up (its copy tool held still): with a short /WAIT it
+#              gives up and changes nothing; with the default wait it waits, the backup's
+#              stamp is written, and Kestova runs again
 #
 # Usage: installer_test.sh CASE OUT_DIR
 # Environment: KESTOVA_SETUP (the set-up program), KESTOVA_BIN_DIR (the programs it
@@ -97,8 +97,11 @@ ini_value() {
     in_s && index($0, "=") { split($0, kv, "="); if (tolower(kv[1]) == tolower(k)) { sub(/^[^=]*=/, ""); print; exit } }'
 }
 
+copy_held=""
 cleanup() {
   set +e
+  # A held copy tool would keep its Kestova waiting for good.
+  [ -z "$copy_held" ] || ctl resume robocopy.exe >/dev/null
   wine_env_stop
 }
 trap cleanup EXIT
@@ -120,7 +123,7 @@ setup_win=$("$WINE64" winepath -w "$setup" </dev/null 2>/dev/null | tr -d '\r')
 run_setup() {
   local line="\"$setup_win\"" arg
   for arg in "$@"; do line+=" $arg"; done
-  ctl exec "$line" >/dev/null
+  "$WINE64" 'C:\KestovaTest\DemoCtl.exe' exec "$line" </dev/null >/dev/null 2>>"$out/wine.log"
 }
 
 # The chat client with a small history (or a large one).
@@ -347,17 +350,29 @@ busy)
   runner_start "$default_dir"
   old_pid=$runner_pid
   ctl wait-process robocopy.exe 30000 >/dev/null || fail "no backup started"
+  # The copy tool is held still, so the backup lasts as long as the checks need however
+  # fast this machine copies (the large history only makes it last long enough to hold).
+  ctl suspend robocopy.exe >/dev/null || fail "the backup ended before it could be held"
+  copy_held=1
   # Kestova refuses to quit while it backs up: a short wait gives up and changes nothing.
   status=0
   run_setup /S /WAIT=1 || status=$?
-  ctl wait-process robocopy.exe 0 >/dev/null ||
-    fail "the backup ended before the first installer gave up: the chat history is too small to tell"
   [ $status -eq 2 ] || fail "an installer that could not stop Kestova ended with status $status"
   [ "$(md5sum <"$dir/Marrowby.exe")" = "$damaged" ] || fail "the program files were replaced"
   [ "$(ctl wait-window "$RUNNER_CLASS" 0)" = "$old_pid" ] || fail "Kestova did not go on running"
   ok "with /WAIT=1 during the backup: status 2, nothing replaced, Kestova (process $old_pid) goes on"
-  # The default wait: it waits for the backup, then Kestova quits.
-  run_setup /S || fail "the upgrade during a backup ended with status $?"
+  # The default wait: it waits for the backup, then Kestova quits. The copy goes on only
+  # once this installer waits.
+  run_setup /S &
+  setup_pid=$!
+  ctl wait-process QuitKestova.exe 60000 >/dev/null || fail "the second installer does not wait for Kestova"
+  sleep 2
+  [ "$(ctl wait-window "$RUNNER_CLASS" 0)" = "$old_pid" ] || fail "Kestova quit during its backup"
+  ctl resume robocopy.exe >/dev/null || fail "the held copy tool has gone"
+  copy_held=""
+  status=0
+  wait "$setup_pid" || status=$?
+  [ $status -eq 0 ] || fail "the upgrade during a backup ended with status $status"
   stamp=$(ini_value "$dir/config.ini" Target1 Ended)
   [ -n "$stamp" ] || fail "the backup's stamp is missing when the installer ends"
   tr -d '\r' <"$dir/logs.txt" | grep -q '^ *Ended :' || fail "the copy tool's log is incomplete"
