@@ -51,11 +51,18 @@ std::wstring TextOf(HWND window)
     return text;
 }
 
-// The message text of a box: its static control has the identifier 0xFFFF.
+// The message text of a box: its static control has the identifier 0xFFFF. The text is
+// asked of the box's own thread, in another process: the ask is bounded, so a process
+// that stops answering fails the test instead of holding it.
 std::wstring BoxText(HWND box)
 {
     wchar_t text[1024] = {};
-    GetDlgItemTextW(box, 0xFFFF, text, ARRAYSIZE(text));
+    HWND control = GetDlgItem(box, 0xFFFF);
+    DWORD_PTR copied = 0;
+    if (control)
+        SendMessageTimeoutW(control, WM_GETTEXT, ARRAYSIZE(text), reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                            5000, &copied);
+    text[ARRAYSIZE(text) - 1] = L'\0';
     return text;
 }
 
