@@ -613,6 +613,97 @@ TEST_F(CopyTool, CopiesWhereNoLinkCanBeMade)
     EXPECT_EQ(LinkCount(target + L"\\a.db"), 1u);
 }
 
+// Wine's Unix side, for what the platform's own calls cannot make: a name that differs from
+// another only in letter case, a directory link (see DirectoryLinks).
+
+// The Unix path under Wine; empty elsewhere.
+std::wstring UnixPath(const std::wstring& path)
+{
+    using ToUnix = char*(CDECL*)(const wchar_t*);
+    auto toUnix = reinterpret_cast<ToUnix>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (!toUnix) return L"";
+    char* unixPath = toUnix(path.c_str());
+    if (!unixPath) return L"";
+    std::wstring wide(unixPath, unixPath + strlen(unixPath)); // scratch paths are ASCII
+    HeapFree(GetProcessHeap(), 0, unixPath);
+    return wide;
+}
+
+bool RunUnix(const std::wstring& program, const std::vector<std::wstring>& args)
+{
+    using ToDos = wchar_t*(CDECL*)(const char*);
+    auto toDos = reinterpret_cast<ToDos>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
+    if (!toDos) return false;
+    std::string narrow(program.begin(), program.end());
+    wchar_t* dosProgram = toDos(narrow.c_str());
+    if (!dosProgram) return false;
+    std::wstring application = dosProgram;
+    HeapFree(GetProcessHeap(), 0, dosProgram);
+    std::wstring line = QuoteArgument(program);
+    for (const auto& a : args) line += L" " + QuoteArgument(a);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info))
+        return false;
+    UniqueHandle process(info.hProcess);
+    UniqueHandle thread(info.hThread);
+    WaitForSingleObject(process.get(), 10000);
+    return true;
+}
+
+// The names listed in a directory that equal name in any letter case.
+int NamesLike(const std::wstring& directory, const wchar_t* name)
+{
+    int n = 0;
+    WIN32_FIND_DATAW found;
+    HANDLE listing = FindFirstFileW(Long(directory + L"\\*").c_str(), &found);
+    if (listing == INVALID_HANDLE_VALUE) return 0;
+    do n += _wcsicmp(found.cFileName, name) == 0 ? 1 : 0;
+    while (FindNextFileW(listing, &found));
+    FindClose(listing);
+    return n;
+}
+
+// A source folder on a case-sensitive file system may hold two names that differ only in
+// letter case; the target holds one of them, linked to another generation's file. One
+// source name is paired with the target file; the other is missing from the target's
+// listing, yet opening it reaches that same file. When the paired one is unchanged (the
+// file stays linked), the other must still replace it through a new file, never write
+// into it, with or without a link reference. Either name may come first in the listing,
+// so each takes its turn as the unchanged one.
+TEST_F(CopyTool, ANameDifferingOnlyInCaseNeverWritesIntoALinkedTargetFile)
+{
+    std::wstring elsewhere = scratch / L"elsewhere";
+    std::wstring unixSource = UnixPath(source);
+    std::wstring other = scratch / L"other.png";
+    ASSERT_TRUE(WriteFileAt(other, "another picture under the other name", TIME_2009 + 10000000));
+    for (const wchar_t* unchanged : {L"pic.png", L"PIC.png"}) {
+        const wchar_t* changed = wcscmp(unchanged, L"pic.png") == 0 ? L"PIC.png" : L"pic.png";
+        for (bool withReference : {false, true}) {
+            SCOPED_TRACE(Narrow(unchanged) + (withReference ? " unchanged, with a link reference" : " unchanged"));
+            ASSERT_TRUE(RemoveTree(source));
+            ASSERT_TRUE(RemoveTree(target));
+            ASSERT_TRUE(WriteFileAt(elsewhere + L"\\pic.png", "the picture"));
+            ASSERT_TRUE(WriteFileAt(source + L"\\" + unchanged, "the picture"));
+            if (unixSource.empty() ||
+                !RunUnix(L"/bin/cp", {L"-p", L"--", UnixPath(other), unixSource + L"/" + changed}) ||
+                !PumpUntil([&] { return NamesLike(source, L"pic.png") == 2; }, 10000))
+                GTEST_SKIP() << "no case-sensitive folder can be made here";
+            ASSERT_TRUE(MakeDirs(target));
+            ASSERT_TRUE(CreateHardLinkW(Long(target + L"\\pic.png").c_str(), Long(elsewhere + L"\\pic.png").c_str(),
+                                        nullptr));
+            TreeSnapshot elsewhereBefore = Snapshot(elsewhere);
+            ToolRun run = withReference ? Mirror({L"/LINKDEST:" + elsewhere}) : Mirror();
+            EXPECT_EQ(Difference(elsewhereBefore, Snapshot(elsewhere)), "") << run.output;
+            EXPECT_EQ(run.exitCode & 8u, 0u) << run.output;
+        }
+    }
+}
+
 // Links to directories for tests. Wine 8's CreateSymbolicLinkW reports success and makes
 // nothing, and it refuses FSCTL_SET_REPARSE_POINT (no junctions). It does show a Unix
 // symbolic link in its drives as a directory with FILE_ATTRIBUTE_REPARSE_POINT, and it
@@ -656,45 +747,6 @@ private:
     {
         DWORD attributes = GetFileAttributesW(Long(path).c_str());
         return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-    }
-
-    // The Unix path under Wine; empty elsewhere.
-    static std::wstring UnixPath(const std::wstring& path)
-    {
-        using ToUnix = char*(CDECL*)(const wchar_t*);
-        auto toUnix = reinterpret_cast<ToUnix>(
-            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-        if (!toUnix) return L"";
-        char* unixPath = toUnix(path.c_str());
-        if (!unixPath) return L"";
-        std::wstring wide(unixPath, unixPath + strlen(unixPath)); // scratch paths are ASCII
-        HeapFree(GetProcessHeap(), 0, unixPath);
-        return wide;
-    }
-
-    static bool RunUnix(const std::wstring& program, const std::vector<std::wstring>& args)
-    {
-        using ToDos = wchar_t*(CDECL*)(const char*);
-        auto toDos = reinterpret_cast<ToDos>(
-            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
-        if (!toDos) return false;
-        std::string narrow(program.begin(), program.end());
-        wchar_t* dosProgram = toDos(narrow.c_str());
-        if (!dosProgram) return false;
-        std::wstring application = dosProgram;
-        HeapFree(GetProcessHeap(), 0, dosProgram);
-        std::wstring line = QuoteArgument(program);
-        for (const auto& a : args) line += L" " + QuoteArgument(a);
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION info{};
-        if (!CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &startup, &info))
-            return false;
-        UniqueHandle process(info.hProcess);
-        UniqueHandle thread(info.hThread);
-        WaitForSingleObject(process.get(), 10000);
-        return true;
     }
 };
 
