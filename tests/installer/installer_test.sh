@@ -41,7 +41,21 @@ export KESTOVA_WINE_TEMPLATE=${KESTOVA_WINE_TEMPLATE:-$build/wine-template}
 . "$root/scripts/wine-env.sh"
 . "$root/scripts/demo/chat-client.sh"
 
-fail() { printf 'FAILED (%s): %s\n' "$case_name" "$*" >&2; exit 1; }
+# A failure names what failed, with the end of what the Wine programs wrote: the prefix is
+# kept for inspection, but a CI log shows only this.
+reported=""
+report_failure() {
+  reported=1
+  printf 'FAILED (%s): %s\n' "$case_name" "$*" >&2
+  if [ -s "$out/wine.log" ]; then tail -n 20 "$out/wine.log" | sed 's/^/  wine.log: /' >&2; fi
+}
+fail() {
+  trap - ERR
+  report_failure "$@"
+  exit 1
+}
+# A command that fails without a check of its own (set -e) fails the case by name too.
+trap 'fail "line $LINENO: \"$BASH_COMMAND\" ended with status $?"' ERR
 ok() { printf 'ok (%3d s): %s\n' "$SECONDS" "$*"; }
 
 RUNNER_CLASS=Kestova_Brannet_Msgwnd_Class
@@ -99,7 +113,10 @@ ini_value() {
 
 copy_held=""
 cleanup() {
+  local status=$?
   set +e
+  # set -e ends the case silently when a command inside a function fails.
+  [ $status -eq 0 ] || [ -n "$reported" ] || report_failure "ended early with status $status"
   # A held copy tool would keep its Kestova waiting for good.
   [ -z "$copy_held" ] || ctl resume robocopy.exe >/dev/null
   wine_env_stop
