@@ -116,15 +116,24 @@ public:
         }, DEADLINE_MS) && seen->box != nullptr;
     }
 
-    // The hidden message window of this process, or null at the deadline.
+    // The hidden message window of this process, or null at the deadline. Without one, the
+    // output says what the process did instead, for the failure that usually follows.
     HWND WaitForWindow() const
     {
         HWND found = nullptr;
+        HWND box = nullptr;
         PumpUntil([&] {
             if ((found = FindTopWindow(WINDOW_CLASS, id_)) != nullptr) return true;
             // A box means start-up stopped short of the window.
-            return FindTopWindow(BOX_CLASS, id_) != nullptr || !Running();
+            return (box = FindTopWindow(BOX_CLASS, id_)) != nullptr || !Running();
         }, DEADLINE_MS);
+        if (!found) {
+            long long status = WaitExit(0);
+            printf("[   NOTE   ] Kestova.exe (process %lu) made no window: %s\n", static_cast<unsigned long>(id_),
+                   box ? ("it shows a box: " + Narrow(BoxText(box))).c_str()
+                       : status >= 0 ? ("it ended with status " + std::to_string(status)).c_str()
+                                     : "it still runs");
+        }
         return found;
     }
 
@@ -213,8 +222,10 @@ protected:
         // Started from elsewhere: the program finds its files beside itself, not in the
         // current directory.
         if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                            scratch_.path().c_str(), &si, &pi))
+                            scratch_.path().c_str(), &si, &pi)) {
+            printf("[   NOTE   ] Kestova.exe could not be started: error %lu\n", GetLastError());
             return {};
+        }
         return Process(UniqueProcess(pi).releaseProcess(), pi.dwProcessId);
     }
 

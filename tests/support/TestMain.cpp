@@ -66,11 +66,17 @@ private:
             std::string name = name_;
             ReleaseSRWLockExclusive(&lock_);
             if (!hung) continue;
-            fflush(stdout);
-            fprintf(stderr, "\n[  HUNG    ] %s has run for more than %lu s; the program ends here\n", name.c_str(),
-                    limitMs_ / 1000);
-            fflush(stderr);
-            // The hung thread may hold any lock: nothing of the process's own is run.
+            // The hung thread may hold any lock, the C library's stream locks too: the line
+            // goes straight to the standard error handle (the test framework flushes its
+            // own output after every line), and nothing of the process's own is run after.
+            char line[512];
+            int length = snprintf(line, sizeof line, "\n[  HUNG    ] %s has run for more than %lu s; the program ends here\n",
+                                  name.c_str(), static_cast<unsigned long>(limitMs_ / 1000));
+            DWORD written = 0;
+            if (length > 0)
+                WriteFile(GetStdHandle(STD_ERROR_HANDLE), line,
+                          static_cast<DWORD>(length < static_cast<int>(sizeof line) ? length : sizeof line - 1), &written,
+                          nullptr);
             TerminateProcess(GetCurrentProcess(), EXIT_HUNG);
         }
     }
