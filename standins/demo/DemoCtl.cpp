@@ -76,19 +76,28 @@ double NowMs()
     return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
 }
 
-// Identifier of the first process whose executable name is exeName (any letter case), or
-// 0 when none runs or the list cannot be taken.
-DWORD FindProcess(const wchar_t* exeName)
+// Identifiers of the processes whose executable name is exeName (any letter case); none
+// when the list cannot be taken.
+std::vector<DWORD> ProcessesNamed(const wchar_t* exeName)
 {
+    std::vector<DWORD> ids;
     UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot) return 0;
+    if (!snapshot) return ids;
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof(entry);
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
          more = Process32NextW(snapshot.get(), &entry)) {
-        if (_wcsicmp(entry.szExeFile, exeName) == 0) return entry.th32ProcessID;
+        if (_wcsicmp(entry.szExeFile, exeName) == 0) ids.push_back(entry.th32ProcessID);
     }
-    return 0;
+    return ids;
+}
+
+// Identifier of the first process whose executable name is exeName (any letter case), or
+// 0 when none runs or the list cannot be taken.
+DWORD FindProcess(const wchar_t* exeName)
+{
+    std::vector<DWORD> ids = ProcessesNamed(exeName);
+    return ids.empty() ? 0 : ids.front();
 }
 
 // Puts the calling thread on the named desktop, so that the windows it looks for and the
@@ -226,17 +235,7 @@ int WaitNoProcess(const wchar_t* exeName, DWORD timeoutMs)
 // SuspendThread or ResumeThread on every thread of the processes named exeName.
 int SuspendProcesses(const wchar_t* exeName, bool suspend)
 {
-    std::vector<DWORD> processes;
-    {
-        UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-        if (!snapshot) return EXIT_PLATFORM;
-        PROCESSENTRY32W entry{};
-        entry.dwSize = sizeof(entry);
-        for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
-             more = Process32NextW(snapshot.get(), &entry)) {
-            if (_wcsicmp(entry.szExeFile, exeName) == 0) processes.push_back(entry.th32ProcessID);
-        }
-    }
+    std::vector<DWORD> processes = ProcessesNamed(exeName);
     if (processes.empty()) return EXIT_CHECK_FAILED;
     UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
     if (!snapshot) return EXIT_PLATFORM;

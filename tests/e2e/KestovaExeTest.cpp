@@ -129,10 +129,11 @@ public:
         }, DEADLINE_MS);
         if (!found) {
             long long status = WaitExit(0);
+            std::string instead = box           ? "it shows a box: " + Narrow(BoxText(box))
+                                  : status >= 0 ? "it ended with status " + std::to_string(status)
+                                                : std::string("it still runs");
             printf("[   NOTE   ] Kestova.exe (process %lu) made no window: %s\n", static_cast<unsigned long>(id_),
-                   box ? ("it shows a box: " + Narrow(BoxText(box))).c_str()
-                       : status >= 0 ? ("it ended with status " + std::to_string(status)).c_str()
-                                     : "it still runs");
+                   instead.c_str());
         }
         return found;
     }

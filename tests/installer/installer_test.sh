@@ -140,6 +140,7 @@ setup_win=$("$WINE64" winepath -w "$setup" </dev/null 2>/dev/null | tr -d '\r')
 run_setup() {
   local line="\"$setup_win\"" arg
   for arg in "$@"; do line+=" $arg"; done
+  # Not through ctl: it may run in the background, beside ctl calls that read ctl.txt.
   "$WINE64" 'C:\KestovaTest\DemoCtl.exe' exec "$line" </dev/null >/dev/null 2>>"$out/wine.log"
 }
 

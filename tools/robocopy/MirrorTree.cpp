@@ -362,8 +362,8 @@ DWORD ReplaceTargetFile(const std::wstring& temp, const std::wstring& to, const 
 // Copies the contents of from to the target path to, then the times and the attributes
 // of s. existing is the target file's entry when one is there (or turns out to be): the
 // copy is then written to a new file beside it and renamed over it once complete, so a
-// failed copy leaves the old one as it was. On failure the new file is removed: a half file must not look like a
-// backup to anyone who opens it.
+// failed copy leaves the old one as it was. On failure the new file is removed: a half
+// file must not look like a backup to anyone who opens it.
 DWORD CopyOneFile(const std::wstring& from, const std::wstring& to, const Entry& s, const Entry* existing,
                   void* buffer)
 {
@@ -373,16 +373,18 @@ DWORD CopyOneFile(const std::wstring& from, const std::wstring& to, const Entry&
     // Read-only is set after the data is written; the other attributes go in at creation.
     DWORD createAttributes = s.attributes & COPIED_FILE_ATTRIBUTES & ~FILE_ATTRIBUTE_READONLY;
     if (createAttributes == 0) createAttributes = FILE_ATTRIBUTE_NORMAL;
+    auto createNew = [&](const std::wstring& path) {
+        return CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           createAttributes | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    };
     std::wstring written = to;
     UniqueHandle out;
     Entry found;
-    for (unsigned attempt = 0;; ++attempt) {
-        if (existing) written = TempPathBeside(to, attempt);
-        out.reset(CreateFileW(written.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              createAttributes | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-        if (out) break;
-        DWORD code = GetLastError();
-        if (!existing && code == ERROR_FILE_EXISTS) {
+    if (!existing) {
+        out.reset(createNew(to));
+        if (!out) {
+            DWORD code = GetLastError();
+            if (code != ERROR_FILE_EXISTS) return code;
             // The listing showed no target by this name, yet the name reaches one: a source
             // name that differs from another only in letter case, paired with that file
             // already. It may be linked to another generation's file, so it is replaced
@@ -392,10 +394,13 @@ DWORD CopyOneFile(const std::wstring& from, const std::wstring& to, const Entry&
             if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return ERROR_ACCESS_DENIED;
             found.attributes = info.dwFileAttributes;
             existing = &found;
-            attempt = static_cast<unsigned>(-1); // the first temporary name comes next
-            continue;
         }
-        if (!existing || code != ERROR_FILE_EXISTS || attempt + 1 >= TEMP_NAME_TRIES) return code;
+    }
+    for (unsigned attempt = 0; !out; ++attempt) {
+        written = TempPathBeside(to, attempt);
+        out.reset(createNew(written));
+        DWORD code = out ? 0 : GetLastError();
+        if (code && (code != ERROR_FILE_EXISTS || attempt + 1 >= TEMP_NAME_TRIES)) return code;
     }
 
     DWORD code = CopyData(in.get(), out.get(), s, buffer);
