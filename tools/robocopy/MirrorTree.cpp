@@ -217,6 +217,19 @@ bool IsRetryable(DWORD code)
 
 struct PendingLink;
 
+// A directory whose merge is over, with what is still to be done for it (Walk::pending).
+struct PendingDirectory {
+    std::wstring source; // the directory pair the links and times belong to
+    std::wstring target;
+    std::vector<std::unique_ptr<PendingLink>> links; // in the order of the listing
+    // Set once its subdirectories are done too: its times and attributes follow the links.
+    bool done = false;
+    Entry sourceEntry;
+    std::optional<Entry> targetEntry;
+    bool changed = false;
+    bool created = false;
+};
+
 struct Walk {
     const ToolOptions* options = nullptr;
     MirrorStats* stats = nullptr;
@@ -230,15 +243,19 @@ struct Walk {
     std::wstring resolvedTarget; // the target root, links resolved (ResolvedPath)
     std::wstring reference;      // long form of the link reference's root; empty when none
     bool linksRefused = false;   // the volume said no to links: no more attempts this run
-    // The reference's listing of the directory at hand, taken when its first file needs
-    // writing. A directory's files are all settled before the walk descends, so one
-    // listing serves, and it costs one call where asking per file costs one per file.
+    // The reference's listing of the directory at hand: taken with the source's when the
+    // target directory is new (each of its files is written), otherwise when its first file
+    // needs writing. One listing serves the directory, and it costs one call where asking
+    // per file costs one per file.
     std::vector<Entry> referenceEntries;
     bool referenceListed = false;
-    // Links of the directory at hand being made on the pool's threads; settled, in the
-    // order of the listing, before the walk descends (SettleLinks).
     CallPool* linkPool = nullptr;
-    std::vector<std::unique_ptr<PendingLink>> pendingLinks;
+    // What is still to be done for the directory whose merge ended last: its links, being
+    // made on the pool's threads, and (once its subdirectories are done) its times. It is
+    // finished (FinishPending) as soon as the next directory's source has been listed, and
+    // before anything else is reported or written, so the links are made while the walk
+    // reads on, and the report keeps its order.
+    PendingDirectory pending;
 };
 
 // Appends a name to a path; returns the length to cut back to.
@@ -461,16 +478,20 @@ DWORD LinkOneFile(const std::wstring& from, const std::wstring& to, const Entry&
     return code;
 }
 
+// Lists the reference's directory dir as the one of the directory at hand.
+void ListReference(Walk& w, const std::wstring& dir)
+{
+    w.referenceListed = true;
+    DWORD code = 0;
+    // A directory the reference lacks, or cannot list, links nothing.
+    if (!ListDirectory(dir, &w.referenceEntries, &code)) w.referenceEntries.clear();
+}
+
 // The reference's entry of the file at path (the counterpart of w.target), or null.
 const Entry* ReferenceEntry(Walk& w, const std::wstring& path)
 {
     size_t cut = path.find_last_of(L'\\');
-    if (!w.referenceListed) {
-        w.referenceListed = true;
-        DWORD code = 0;
-        // A directory the reference lacks, or cannot list, links nothing.
-        if (!ListDirectory(path.substr(0, cut), &w.referenceEntries, &code)) w.referenceEntries.clear();
-    }
+    if (!w.referenceListed) ListReference(w, path.substr(0, cut));
     std::wstring name = path.substr(cut + 1);
     auto found = std::lower_bound(w.referenceEntries.begin(), w.referenceEntries.end(), name,
                                   [](const Entry& e, const std::wstring& n) { return CompareNames(e.name, n) < 0; });
@@ -517,8 +538,8 @@ void WriteFileEntry(Walk& w, const Entry& s, const Entry* existing, const wchar_
             link->reference = *r;
             if (existing) link->existing = *existing;
             link->label = label;
-            w.pendingLinks.push_back(std::move(link));
-            w.linkPool->Add(MakePendingLink, w.pendingLinks.back().get());
+            w.pending.links.push_back(std::move(link));
+            w.linkPool->Add(MakePendingLink, w.pending.links.back().get());
             return;
         }
     }
@@ -530,9 +551,9 @@ void WriteFileEntry(Walk& w, const Entry& s, const Entry* existing, const wchar_
 // none could be made, the file is copied instead.
 void SettleLinks(Walk& w)
 {
-    if (w.pendingLinks.empty()) return;
+    if (w.pending.links.empty()) return;
     w.linkPool->WaitIdle();
-    for (const std::unique_ptr<PendingLink>& link : w.pendingLinks) {
+    for (const std::unique_ptr<PendingLink>& link : w.pending.links) {
         size_t sourceCut = PushName(&w.source, link->sourceName);
         size_t targetCut = PushName(&w.target, link->targetName);
         if (link->result == 0) {
@@ -546,7 +567,7 @@ void SettleLinks(Walk& w)
         w.source.resize(sourceCut);
         w.target.resize(targetCut);
     }
-    w.pendingLinks.clear();
+    w.pending.links.clear();
 }
 
 // Removes the target entry e (at w.target): a file, a link, or a whole directory tree.
@@ -821,10 +842,50 @@ bool MirrorSubdirectory(Walk& w, Entry& src, size_t sourceIndex, const Entry* ds
     return true;
 }
 
+// The last steps for the directory pair w.source / w.target once its entries and its
+// subdirectories are done: s and t are its entries from the listings (t null when the
+// target directory did not exist), changed tells that its entries changed, created that
+// the walk created it. Changing a directory's entries moves its last-write time, so the
+// source's times are put back after the entries are done; an untouched directory with the
+// right times is left alone.
+void FinishDirectory(Walk& w, const Entry& s, const Entry* t, bool changed, bool created)
+{
+    if (changed || !t || !SameTime(t->write, s.write) ||
+        (t->attributes & COPIED_DIR_ATTRIBUTES) != (s.attributes & COPIED_DIR_ATTRIBUTES))
+        ApplyDirectoryInfo(w, s, t);
+    if (created) w.stats->dirs.copied++;
+    else w.stats->dirs.skipped++;
+}
+
+// Does what is left for the directory whose merge ended last (Walk::pending): settles its
+// links and, once its subdirectories are done, finishes it. Called before the walk reports
+// or writes anything else.
+void FinishPending(Walk& w)
+{
+    PendingDirectory& p = w.pending;
+    if (p.links.empty() && !p.done) return;
+    std::swap(w.source, p.source);
+    std::swap(w.target, p.target);
+    SettleLinks(w);
+    if (p.done) FinishDirectory(w, p.sourceEntry, p.targetEntry ? &*p.targetEntry : nullptr, p.changed, p.created);
+    std::swap(w.source, p.source);
+    std::swap(w.target, p.target);
+    p = PendingDirectory{};
+}
+
+bool HasPlainFile(const std::vector<Entry>& entries)
+{
+    return std::any_of(entries.begin(), entries.end(), [](const Entry& e) { return IsPlainFile(e); });
+}
+
 // Lists the source directory w.source and, when t says the target directory exists, the
 // target directory w.target; creates the target directory when it does not. False, with
 // the failure reported and counted, when the pair cannot be mirrored. *created tells that
 // the target directory is new (and so known to be empty).
+//
+// The directory before it is finished (FinishPending) once the source is listed, and with
+// it the reference when a link reference is given and the target directory is new (so
+// each file will be written): those listings are made while that directory's links are.
 bool OpenDirectoryPair(Walk& w, const Entry* t, bool isRoot, std::vector<Entry>* sources,
                        std::vector<Entry>* targets, bool* created)
 {
@@ -832,7 +893,15 @@ bool OpenDirectoryPair(Walk& w, const Entry* t, bool isRoot, std::vector<Entry>*
     DWORD code = 0;
     // The source is listed before anything is created, so a source directory that cannot be
     // read leaves no trace in the target.
-    if (!ListDirectory(w.source, sources, &code)) {
+    bool listed = ListDirectory(w.source, sources, &code);
+    w.referenceListed = false;
+    if (listed && !t && !w.reference.empty() && !w.linksRefused && HasPlainFile(*sources)) {
+        std::wstring dir = w.reference;
+        if (!isRoot) PushName(&dir, TargetRelative(w));
+        ListReference(w, dir);
+    }
+    FinishPending(w);
+    if (!listed) {
         ReportError(code, L"Listing source directory", isRoot ? w.options->source : shown);
         w.stats->dirs.failed++;
         return false;
@@ -871,7 +940,10 @@ void MirrorDirectory(Walk& w, const Entry& s, const Entry* t, bool isRoot)
 
     bool changed = created;
     std::vector<SubDir> subdirs;
-    w.referenceListed = false;
+    // Nothing is pending here (OpenDirectoryPair finished it): links queued by the merge
+    // are this directory's.
+    w.pending.source = w.source;
+    w.pending.target = w.target;
     size_t i = 0, j = 0;
     while (i < sources.size() || j < targets.size()) {
         int order = i == sources.size() ? 1 : j == targets.size() ? -1
@@ -895,8 +967,8 @@ void MirrorDirectory(Walk& w, const Entry& s, const Entry* t, bool isRoot)
         w.target.resize(targetCut);
     }
 
-    SettleLinks(w);
-
+    // The links are settled when the first subdirectory's source is listed, or with this
+    // directory's times when it has none.
     for (const SubDir& sub : subdirs) {
         const Entry& src = sources[sub.sourceIndex];
         const Entry* dst = sub.targetIndex == NO_ENTRY ? nullptr : &targets[sub.targetIndex];
@@ -910,14 +982,17 @@ void MirrorDirectory(Walk& w, const Entry& s, const Entry* t, bool isRoot)
         w.target.resize(targetCut);
     }
 
-    // Changing a directory's entries moves its last-write time, so the source's times are
-    // put back after the entries are done; an untouched directory with the right times is
-    // left alone.
-    if (changed || !t || !SameTime(t->write, s.write) ||
-        (t->attributes & COPIED_DIR_ATTRIBUTES) != (s.attributes & COPIED_DIR_ATTRIBUTES))
-        ApplyDirectoryInfo(w, s, t);
-    if (created) w.stats->dirs.copied++;
-    else w.stats->dirs.skipped++;
+    // The last subdirectory's finishing comes first. Then this directory's own waits, with
+    // its links when it has no subdirectories, for the next listing.
+    if (w.pending.done) FinishPending(w);
+    PendingDirectory& p = w.pending;
+    p.source = w.source;
+    p.target = w.target;
+    p.done = true;
+    p.sourceEntry = s;
+    if (t) p.targetEntry = *t;
+    p.changed = changed;
+    p.created = created;
 }
 
 } // namespace
@@ -952,6 +1027,7 @@ void MirrorTree(const ToolOptions& options, MirrorStats* stats)
     } else {
         bool targetExists = EntryOfPath(w.target, &targetRoot);
         MirrorDirectory(w, sourceRoot, targetExists ? &targetRoot : nullptr, true);
+        FinishPending(w);
     }
     VirtualFree(w.buffer, 0, MEM_RELEASE);
 }
