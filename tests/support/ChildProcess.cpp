@@ -1,7 +1,9 @@
 #include "tests/support/ChildProcess.h"
 
 #include "base/ScopedWin.h"
+#include "tests/support/Scratch.h"
 
+#include <cstdio>
 #include <map>
 
 static std::map<std::wstring, ChildBody>& Children()
@@ -199,7 +201,10 @@ ChildResult RunCommand(const std::wstring& commandLine, const std::wstring& curr
 {
     ChildResult result;
     UniqueHandle readEnd, writeEnd;
-    if (!CreateOutputPipe(&readEnd, &writeEnd)) return result;
+    if (!CreateOutputPipe(&readEnd, &writeEnd)) {
+        printf("[   NOTE   ] no pipe for a child's output: error %lu\n", GetLastError());
+        return result;
+    }
 
     STARTUPINFOW si{};
     si.cb = sizeof si;
@@ -210,8 +215,12 @@ ChildResult RunCommand(const std::wstring& commandLine, const std::wstring& curr
     PROCESS_INFORMATION pi{};
     std::wstring line = commandLine;
     if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                        currentDir.empty() ? nullptr : currentDir.c_str(), &si, &pi))
+                        currentDir.empty() ? nullptr : currentDir.c_str(), &si, &pi)) {
+        // The failure that follows says only that nothing ran; this says why.
+        DWORD code = GetLastError();
+        printf("[   NOTE   ] could not start %s: error %lu\n", Narrow(commandLine).c_str(), code);
         return result;
+    }
     result.started = true;
     UniqueHandle process(pi.hProcess), thread(pi.hThread);
     writeEnd.reset();
