@@ -2,6 +2,7 @@
 
 #include "backup/BackupStore.h"
 #include "backup/MirrorRun.h"
+#include "base/FileTree.h"
 #include "base/ScopedWin.h"
 #include "base/Settings.h"
 #include "client/ChatLocator.h"
@@ -9,7 +10,6 @@
 #include "companion/SlotList.h"
 
 #include <cwchar>
-#include <string>
 
 namespace {
 
@@ -276,27 +276,6 @@ RestoreSeams RealRestoreSeams()
 }
 
 RestoreSeams restoreSeams = RealRestoreSeams();
-
-bool DeleteTree(const wchar_t* path)
-{
-    DWORD attributes = GetFileAttributesW(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) return true;
-    if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(path, attributes & ~FILE_ATTRIBUTE_READONLY);
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return DeleteFileW(path) != 0;
-    // A junction is removed itself; what it points to is not ours.
-    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        WIN32_FIND_DATAW entry;
-        std::wstring pattern = std::wstring(path) + L"\\*";
-        UniqueFindHandle find(FindFirstFileW(pattern.c_str(), &entry));
-        if (find) {
-            do {
-                if (wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0) continue;
-                DeleteTree((std::wstring(path) + L"\\" + entry.cFileName).c_str());
-            } while (FindNextFileW(find.get(), &entry));
-        }
-    }
-    return RemoveDirectoryW(path) != 0;
-}
 
 bool ReadUndoRecord(const wchar_t* programDir, wchar_t* dataDir, wchar_t* asideDir, size_t capacity)
 {

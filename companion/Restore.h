@@ -71,6 +71,3 @@ int UndoLastRestore(const RestoreJob& job, RestoreOutcome* outcome);
 // The recorded last restore: the data folder and its set-aside history. False when none
 // is recorded.
 bool ReadUndoRecord(const wchar_t* programDir, wchar_t* dataDir, wchar_t* asideDir, size_t capacity);
-
-// Removes a folder and everything in it, read-only entries included. True when it is gone.
-bool DeleteTree(const wchar_t* path);

@@ -1,9 +1,11 @@
 #include "tests/support/Scratch.h"
 
+#include "base/FileTree.h"
 #include "base/ScopedWin.h"
 
 #include <atomic>
 #include <cwchar>
+#include <vector>
 
 static std::wstring TempRoot()
 {
@@ -36,34 +38,11 @@ ScratchDir::~ScratchDir()
     RemoveTree(path_);
 }
 
-// Long-path form, so trees deeper than MAX_PATH can be removed too.
+// The extended-length form, so that trees deeper than MAX_PATH work too.
 static std::wstring Extended(const std::wstring& path)
 {
-    if (path.rfind(L"\\\\?\\", 0) == 0) return path;
-    return L"\\\\?\\" + path;
-}
-
-bool RemoveTree(const std::wstring& path)
-{
-    std::wstring full = Extended(path);
-    DWORD attributes = GetFileAttributesW(full.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return true;
-    if (attributes & FILE_ATTRIBUTE_READONLY)
-        SetFileAttributesW(full.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return DeleteFileW(full.c_str()) != FALSE;
-    // A link is removed as a link: what it leads to may lie outside, or be its own parent.
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return RemoveDirectoryW(full.c_str()) != FALSE;
-
-    WIN32_FIND_DATAW entry;
-    HANDLE listing = FindFirstFileW((full + L"\\*").c_str(), &entry);
-    if (listing != INVALID_HANDLE_VALUE) {
-        do {
-            if (wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0) continue;
-            RemoveTree(path + L"\\" + entry.cFileName);
-        } while (FindNextFileW(listing, &entry));
-        FindClose(listing);
-    }
-    return RemoveDirectoryW(full.c_str()) != FALSE;
+    std::vector<wchar_t> extended(EXTENDED_PATH_CAPACITY);
+    return ExtendedLengthPath(extended.data(), extended.size(), path.c_str()) ? extended.data() : path;
 }
 
 bool MakeDirs(const std::wstring& path)

@@ -2,6 +2,7 @@
 // everything in it when the owner goes out of scope, even after a failed assertion.
 #pragma once
 
+#include "base/FileTree.h"
 #include "base/Platform.h"
 
 #include <cstdint>
@@ -25,8 +26,9 @@ private:
     std::wstring path_;
 };
 
-// Removes a file or a whole tree, read-only entries included. True when nothing is left.
-bool RemoveTree(const std::wstring& path);
+// DeleteTree (base/FileTree.h) for the tests' paths: removes a file or a whole tree,
+// read-only entries included. True when nothing is left.
+inline bool RemoveTree(const std::wstring& path) { return DeleteTree(path.c_str()); }
 
 // Creates every missing directory of path.
 bool MakeDirs(const std::wstring& path);

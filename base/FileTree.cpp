@@ -1,0 +1,116 @@
+#include "base/FileTree.h"
+
+#include "base/Platform.h"
+#include "base/ScopedWin.h"
+
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr wchar_t EXTENDED_PREFIX[] = L"\\\\?\\";
+constexpr wchar_t EXTENDED_UNC_PREFIX[] = L"\\\\?\\UNC\\";
+constexpr wchar_t DEVICE_PREFIX[] = L"\\\\.\\";
+
+bool StartsWith(const wchar_t* text, const wchar_t* prefix) { return wcsncmp(text, prefix, wcslen(prefix)) == 0; }
+
+wchar_t* CopyInto(wchar_t* destination, size_t capacity, const std::wstring& text)
+{
+    if (text.size() + 1 > capacity) return nullptr;
+    wmemcpy(destination, text.c_str(), text.size() + 1);
+    return destination;
+}
+
+// The root of a drive ("\\?\C:\") or of a share ("\\?\UNC\server\share\"), with or
+// without its last separator, or the prefix alone.
+bool IsVolumeRoot(const std::wstring& extended)
+{
+    if (extended.rfind(EXTENDED_UNC_PREFIX, 0) == 0) {
+        std::wstring rest = extended.substr(wcslen(EXTENDED_UNC_PREFIX));
+        size_t server = rest.find(L'\\');
+        if (server == std::wstring::npos) return true;
+        size_t share = rest.find(L'\\', server + 1);
+        return share == std::wstring::npos || share + 1 == rest.size();
+    }
+    std::wstring rest = extended.substr(wcslen(EXTENDED_PREFIX));
+    if (rest.find_first_not_of(L'\\') == std::wstring::npos) return true;
+    return rest.size() <= 3 && rest.size() >= 2 && rest[1] == L':' && (rest.size() == 2 || rest[2] == L'\\');
+}
+
+// Runs remove on path. A read-only entry has the attribute lifted for the removal through
+// a handle held across it, and put back through that handle afterwards: the attributes
+// belong to the file, not to the name, so a file that lives on under another name must
+// not lose its read-only attribute there, nor an entry that could not be removed here.
+// The handle shares deletion, so the removal goes ahead while it is held; the entry goes
+// when the handle closes.
+bool RemoveEvenIfReadOnly(const std::wstring& path, DWORD attributes, BOOL(WINAPI* remove)(LPCWSTR))
+{
+    if (!(attributes & FILE_ATTRIBUTE_READONLY)) return remove(path.c_str()) != FALSE;
+    UniqueHandle held(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    FILE_BASIC_INFO kept;
+    if (!held || !GetFileInformationByHandleEx(held.get(), FileBasicInfo, &kept, sizeof kept))
+        return remove(path.c_str()) != FALSE;
+    FILE_BASIC_INFO writable{}; // times of zero are left as they are
+    writable.FileAttributes = kept.FileAttributes & ~FILE_ATTRIBUTE_READONLY;
+    if (writable.FileAttributes == 0) writable.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    SetFileInformationByHandle(held.get(), FileBasicInfo, &writable, sizeof writable);
+    bool removed = remove(path.c_str()) != FALSE;
+    FILE_BASIC_INFO restored{};
+    restored.FileAttributes = kept.FileAttributes;
+    SetFileInformationByHandle(held.get(), FileBasicInfo, &restored, sizeof restored);
+    return removed;
+}
+
+// DeleteTree on a path in its extended-length form, without a trailing separator.
+bool DeleteExtended(const std::wstring& path)
+{
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return RemoveEvenIfReadOnly(path, attributes, DeleteFileW);
+    // A link to a folder is removed itself: what it leads to is not part of the tree, and
+    // may even hold the tree.
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        WIN32_FIND_DATAW entry;
+        UniqueFindHandle listing(FindFirstFileW((path + L"\\*").c_str(), &entry));
+        if (listing) {
+            do {
+                if (wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0) continue;
+                DeleteExtended(path + L"\\" + entry.cFileName);
+            } while (FindNextFileW(listing.get(), &entry));
+        }
+    }
+    return RemoveEvenIfReadOnly(path, attributes, RemoveDirectoryW);
+}
+
+} // namespace
+
+wchar_t* ExtendedLengthPath(wchar_t* destination, size_t capacity, const wchar_t* path)
+{
+    if (!destination || capacity == 0 || !path || !path[0]) return nullptr;
+    // The platform takes these as they are; GetFullPathNameW would rewrite them.
+    if (StartsWith(path, EXTENDED_PREFIX) || StartsWith(path, DEVICE_PREFIX)) return CopyInto(destination, capacity, path);
+    DWORD needed = GetFullPathNameW(path, 0, nullptr, nullptr);
+    if (needed == 0) return nullptr;
+    std::vector<wchar_t> full(needed);
+    DWORD length = GetFullPathNameW(path, needed, full.data(), nullptr);
+    if (length == 0 || length >= needed) return nullptr;
+    const wchar_t* text = full.data();
+    if (StartsWith(text, L"\\\\")) return CopyInto(destination, capacity, EXTENDED_UNC_PREFIX + std::wstring(text + 2));
+    return CopyInto(destination, capacity, EXTENDED_PREFIX + std::wstring(text));
+}
+
+bool DeleteTree(const wchar_t* path)
+{
+    std::vector<wchar_t> buffer(EXTENDED_PATH_CAPACITY);
+    if (!ExtendedLengthPath(buffer.data(), buffer.size(), path)) return false;
+    std::wstring extended = buffer.data();
+    if (IsVolumeRoot(extended)) return false;
+    while (extended.back() == L'\\') extended.pop_back();
+    return DeleteExtended(extended);
+}

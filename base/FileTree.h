@@ -1,0 +1,30 @@
+// Whole trees on disk: the extended-length form of a path, which reaches paths of MAX_PATH
+// characters and more on every Windows the program runs on, and removing a folder with
+// everything in it.
+#pragma once
+
+#include <cstddef>
+
+// Room for any path in its extended-length form, in wide characters, terminator included.
+constexpr size_t EXTENDED_PATH_CAPACITY = 32768;
+
+// destination := path made full (as the platform resolves "/", "." and ".." against the
+// current directory) behind the "\\?\" prefix: "\\?\C:\dir" for a drive's path,
+// "\\?\UNC\server\share\dir" for a share's. A path already in that form, or a device path
+// ("\\.\..."), is copied as it is. Null when path is missing or empty, the platform cannot
+// make it full, or the result needs more than capacity characters.
+wchar_t* ExtendedLengthPath(wchar_t* destination, size_t capacity, const wchar_t* path);
+
+// Removes path and all it holds: a file, or a folder with everything under it, read-only
+// entries included. Takes paths of any length, in either form.
+// - A link (a junction or a symbolic link) is removed as a link, never entered: what it
+//   leads to stays as it was.
+// - A read-only entry loses the attribute only for its removal: a file that lives on
+//   under another name (a hard link outside the tree), or an entry that cannot be removed,
+//   keeps its attributes.
+// - An entry that cannot be removed (held open, access denied) is left, and the rest is
+//   removed all the same.
+// - A drive's or a share's root is refused, and nothing under it is touched.
+// True when nothing is left at path, also when nothing was there; false otherwise, and
+// for a missing or empty path.
+bool DeleteTree(const wchar_t* path);
