@@ -145,19 +145,6 @@ wchar_t* VerifyCopyTool(wchar_t* toolPath, size_t capacity)
     return toolPath;
 }
 
-HANDLE CreateKillOnCloseJob()
-{
-    // No security attributes: the handle is not inheritable.
-    UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
-    if (!job) return nullptr;
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
-    memset(&limits, 0, sizeof limits);
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    if (!SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits))
-        return nullptr;
-    return job.release();
-}
-
 HANDLE SpawnWithPipe(const wchar_t* commandLine, HANDLE* readEnd, const wchar_t* currentDirectory,
                      HANDLE job)
 {

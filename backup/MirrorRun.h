@@ -4,6 +4,7 @@
 #pragma once
 
 #include "base/Platform.h"
+#include "base/ProcessJob.h"
 #include "runner/RunOutcome.h"
 
 #include <cstddef>
@@ -25,14 +26,10 @@ wchar_t* VerifyCopyTool(wchar_t* toolPath, size_t capacity);
 // into a new pipe. Returns the process handle and sets *readEnd; on failure returns null
 // and sets *readEnd to INVALID_HANDLE_VALUE. currentDirectory may be null. With a job,
 // the process is put in it before it runs its first instruction; a job the platform
-// refuses leaves it outside, running all the same.
+// refuses leaves it outside, running all the same. A job from CreateKillOnCloseJob ends
+// the process with its owner.
 HANDLE SpawnWithPipe(const wchar_t* commandLine, HANDLE* readEnd, const wchar_t* currentDirectory,
                      HANDLE job = nullptr);
-
-// A new job that ends every process in it when its last handle closes, or null when the
-// platform makes none. Its handle is not inheritable: a copy in a child would keep the
-// job, and so the child, alive after its owner.
-HANDLE CreateKillOnCloseJob();
 
 // Receives the copy tool's output while it runs; either call may be null.
 struct CopyOutputSink {

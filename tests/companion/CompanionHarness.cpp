@@ -1,5 +1,6 @@
 #include "tests/companion/CompanionHarness.h"
 
+#include "base/ProcessJob.h"
 #include "base/ScopedWin.h"
 
 #include "tests/support/ChildProcess.h"
@@ -85,10 +86,7 @@ ChatClientEntry::ChatClientEntry(const std::wstring& root)
 
 Background::Background(const std::wstring& commandLine, const std::wstring& dir)
 {
-    job_.reset(CreateJobObjectW(nullptr, nullptr));
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    if (job_) SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    job_.reset(CreateKillOnCloseJob());
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(L'\0');
     STARTUPINFOW startup{};

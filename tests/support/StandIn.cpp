@@ -1,5 +1,7 @@
 #include "tests/support/StandIn.h"
 
+#include "base/ProcessJob.h"
+
 #include <tlhelp32.h>
 
 #include <atomic>
@@ -32,12 +34,7 @@ StandInGroup::StandInGroup()
     // Should this process die without ending them, closing its last handle to the job
     // kills the stand-ins: under Wine they hold the test runner's error output open, and
     // the runner would wait for them.
-    job_.reset(CreateJobObjectW(nullptr, nullptr));
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    if (job_ && !SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation, &limits,
-                                         sizeof limits))
-        job_.reset();
+    job_.reset(CreateKillOnCloseJob());
 }
 
 StandInGroup::~StandInGroup()
