@@ -65,7 +65,56 @@ constexpr const wchar_t TEXT_LAST_RUN_DIRS_FAILED_FORMAT[] = L"上次备份：�
 constexpr const wchar_t TEXT_LAST_RUN_FAILED[] = L"上次备份：失败。";
 constexpr const wchar_t TEXT_MORE[] = L"……";
 
-// What one step of a restore or an undo is doing.
+// What each step of a restore or an undo is doing, in the order of RestoreStep.
+constexpr const wchar_t* const TEXT_RESTORE_STEPS[] = {
+    L"正在检查……",                                         // STEP_CHECKING
+    L"正在等待 Kestova 退出……",                             // STEP_STOPPING_RUNNER
+    L"Kestova 正在完成备份，备份完成后才能还原，请稍等……", // STEP_RUNNER_FINISHING_BACKUP
+    L"正在复制备份……",                                     // STEP_COPYING
+    L"正在核对复制的文件……",                               // STEP_VERIFYING
+    L"正在替换聊天记录……",                                 // STEP_SWAPPING
+    L"正在重新启动 Kestova……",                             // STEP_RESTARTING_RUNNER
+};
+static_assert(sizeof TEXT_RESTORE_STEPS / sizeof TEXT_RESTORE_STEPS[0] == STEP_RESTARTING_RUNNER + 1,
+              "one text for each restore step");
+
+// What a restore or an undo came to, the first line of its report.
+constexpr const wchar_t TEXT_RESTORE_DONE[] = L"还原成功完成！";
+constexpr const wchar_t TEXT_UNDO_DONE[] = L"已撤销上次还原，聊天记录已恢复为还原前的样子。";
+constexpr const wchar_t TEXT_RESTORE_CLIENT_RUNNING[] = L"QQ正在运行（或无法确认它没有运行）。请先退出QQ，再进行还原。";
+constexpr const wchar_t TEXT_RESTORE_RUNNER_STILL_RUNNING[] =
+    L"Kestova 没有在规定的时间内退出（可能仍在备份）。请等备份完成后再试。什么都没有改变。";
+constexpr const wchar_t TEXT_RESTORE_NO_DATA_DIR[] = L"找不到QQ聊天记录目录。暂时只支持QQ2010。";
+constexpr const wchar_t TEXT_RESTORE_EMPTY_SLOT[] = L"所选的备份是空的，不能用来还原。";
+constexpr const wchar_t TEXT_RESTORE_OTHER_VOLUME[] = L"备份和QQ聊天记录不在同一个磁盘分区上，无法还原。";
+constexpr const wchar_t TEXT_RESTORE_NO_SPACE[] = L"QQ聊天记录所在的磁盘分区空间不足，无法复制备份。";
+constexpr const wchar_t TEXT_RESTORE_COPY_FAILED[] = L"复制备份失败。当前的聊天记录没有任何改变。";
+constexpr const wchar_t TEXT_RESTORE_SET_ASIDE_FAILED[] =
+    L"无法将当前的聊天记录改名保留（可能有文件正在使用）。当前的聊天记录没有任何改变。";
+constexpr const wchar_t TEXT_RESTORE_SWAP_FAILED[] =
+    L"无法用备份替换当前的聊天记录，已经恢复原样。当前的聊天记录没有任何改变。";
+constexpr const wchar_t TEXT_UNDO_SWAP_FAILED[] = L"撤销失败。聊天记录没有任何改变。";
+// Followed by the folder that now holds the history, then TEXT_ORIGINAL_DIR.
+constexpr const wchar_t TEXT_RESTORE_SWAP_UNDO_FAILED[] =
+    L"替换失败，而且无法改回原来的名字。您的聊天记录完好无损，但现在位于下面的目录中，"
+    L"请将它改名回原来的目录：";
+constexpr const wchar_t TEXT_RESTORE_NOTHING_TO_UNDO[] = L"没有可以撤销的还原（或者保留的聊天记录目录已被删除）。";
+constexpr const wchar_t TEXT_RESTORE_UNDO_FAILED[] = L"撤销失败（可能有文件正在使用）。聊天记录没有任何改变。";
+constexpr const wchar_t TEXT_RESTORE_SLOT_CHANGED[] =
+    L"在等待 Kestova 退出期间，所选的备份被更新了，它已不是您选择的那一份。请重新选择要还原的备份。"
+    L"当前的聊天记录没有任何改变。";
+constexpr const wchar_t TEXT_UNKNOWN_ERROR[] = L"发生了未知的错误。";
+
+// The lines of a report that follow the outcome.
+constexpr const wchar_t TEXT_ORIGINAL_DIR[] = L"原来的目录：";                // followed by the data folder
+constexpr const wchar_t TEXT_PREVIOUS_HISTORY_KEPT_AT[] = L"原来的聊天记录保留在："; // restore; then the folder
+constexpr const wchar_t TEXT_RESTORED_HISTORY_KEPT_AT[] = L"还原后的聊天记录保留在："; // undo; then the folder
+constexpr const wchar_t TEXT_DELETE_OR_UNDO[] = L"不再需要时可以删除它；也可以用“撤销上次还原”换回来。";
+constexpr const wchar_t TEXT_DELETE_WHEN_DONE[] = L"不再需要时可以删除它。";
+constexpr const wchar_t TEXT_RUNNER_RESTARTED[] = L"Kestova 已重新启动。";
+constexpr const wchar_t TEXT_RUNNER_NOT_RESTARTED[] = L"无法重新启动 Kestova，请手动启动它。";
+
+// What one step of a restore or an undo is doing; empty for a step it does not know.
 const wchar_t* RestoreStepText(int step);
 
 // The last run's outcome: what happened and, for a failure, the count and the first paths
