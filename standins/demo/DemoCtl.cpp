@@ -38,15 +38,17 @@
 //       Waits for an open popup menu on DESKTOP and prints its screen rectangle as
 //       "LEFT TOP RIGHT BOTTOM".
 //   DemoCtl.exe glyphs
-//       Draws every character of the balloon and menu texts alone in the fonts that Wine
-//       uses for balloons and menus, and checks that each leaves ink and that no two
-//       different characters give the same picture (a font without the glyphs draws one
-//       box, or nothing, for all of them).
+//       Draws every character beyond ASCII of the runner's balloon and tooltip texts and of
+//       its tray menu alone, in the fonts that Wine uses for balloons and for menus, and
+//       checks that each leaves ink and that no two different characters give the same
+//       picture (a font without the glyphs draws one box, or nothing, for all of them).
 //
 // Exit status: 0 on success; 1 when a check fails; 2 on a usage error; 3 when something
 // did not happen before its deadline; 4 when a platform call fails.
 #include "base/Platform.h"
 #include "base/ScopedWin.h"
+#include "resources/resource.h"
+#include "runner/RunnerTexts.h"
 
 #include <tlhelp32.h>
 #include <shellapi.h>
@@ -369,7 +371,9 @@ std::vector<unsigned char> DrawCharacter(HDC dc, HFONT font, wchar_t c, int size
     GdiFlush();
     const auto* rgb = static_cast<const unsigned char*>(bits);
     pixels.resize(static_cast<size_t>(size) * size);
-    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = rgb[i * 4 + 1] < 128 ? 1 : 0;
+    // Any pixel that is not white is ink: at the system's size, a thin stroke (一, 。, ！)
+    // drawn smoothed is only light grey.
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = rgb[i * 4 + 1] < 255 ? 1 : 0;
     SelectObject(dc, oldFont);
     SelectObject(dc, oldBitmap);
     DeleteObject(bitmap);
@@ -417,20 +421,54 @@ bool CheckFont(HDC dc, const wchar_t* role, const LOGFONTW& logFont, const wchar
     return good;
 }
 
-// Every character of the balloon titles and texts and of the menu.
-constexpr const wchar_t GLYPH_TEXT[] = L"提示注意正在备份完成功失败进行补充整的退出还原立即选项聊天记录自动已经启";
+// What the runner draws in the status font: its balloons' titles and texts and its icon's
+// tooltips. (Its start-up boxes are drawn in the message font, which the demonstration
+// never shows.)
+constexpr const wchar_t* const BALLOON_TEXTS[] = {
+    TITLE_NOTE,         TITLE_ATTENTION, TIP_IDLE,           TIP_BUSY,      TEXT_CLIENT_EXITED,
+    TEXT_TOO_OFTEN,     TEXT_BACKUP_DONE, TEXT_BACKUP_FAILED, TEXT_INCREMENTAL_RUN, TEXT_FULL_RUN,
+    TEXT_EXIT_WHILE_BUSY, START_TITLE,   START_TEXT,
+};
+
+// The characters of text that are checked: those beyond ASCII, the Chinese ones and the
+// full-width punctuation, which a font without Chinese glyphs draws as boxes. Every font
+// draws ASCII, and a space or a line break draws nothing at all.
+void AddCheckedCharacters(const wchar_t* text, std::wstring* characters)
+{
+    for (const wchar_t* p = text; *p; ++p)
+        if (*p > 0x7F) *characters += *p;
+}
+
+// The tray menu's item texts, from the same compiled resource script as Kestova.exe's (this
+// program links it): the menu the demonstration opens, without a second copy of its texts
+// and without reading an installed program file. False when the menu cannot be loaded.
+bool AddMenuCharacters(std::wstring* characters)
+{
+    UniqueMenu menu(LoadMenuW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_TRAYMENU)));
+    HMENU popup = menu ? GetSubMenu(menu.get(), 0) : nullptr;
+    if (!popup) return false;
+    int count = GetMenuItemCount(popup);
+    for (int i = 0; i < count; ++i) {
+        wchar_t text[128] = {};
+        GetMenuStringW(popup, static_cast<UINT>(i), text, 128, MF_BYPOSITION); // a separator has none
+        AddCheckedCharacters(text, characters);
+    }
+    return count > 0;
+}
 
 int Glyphs()
 {
-    const wchar_t* text = GLYPH_TEXT;
+    std::wstring balloon, menu;
+    for (const wchar_t* text : BALLOON_TEXTS) AddCheckedCharacters(text, &balloon);
+    if (!AddMenuCharacters(&menu)) return EXIT_PLATFORM;
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof(metrics);
     if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) return EXIT_PLATFORM;
     HDC dc = CreateCompatibleDC(nullptr);
     if (!dc) return EXIT_PLATFORM;
     // Balloons and tooltips are drawn in the status font, menus in the menu font.
-    bool good = CheckFont(dc, L"balloon", metrics.lfStatusFont, text);
-    good = CheckFont(dc, L"menu", metrics.lfMenuFont, text) && good;
+    bool good = CheckFont(dc, L"balloon", metrics.lfStatusFont, balloon.c_str());
+    good = CheckFont(dc, L"menu", metrics.lfMenuFont, menu.c_str()) && good;
     DeleteDC(dc);
     return good ? EXIT_OK : EXIT_CHECK_FAILED;
 }
