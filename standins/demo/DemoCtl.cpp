@@ -473,9 +473,52 @@ int Glyphs()
     return good ? EXIT_OK : EXIT_CHECK_FAILED;
 }
 
+DWORD Milliseconds(const wchar_t* text) { return static_cast<DWORD>(_wtoi(text)); }
+
+// One subcommand: its name, the arguments it takes (exactly so many, or at least so many
+// when more are the started program's own), what runs it with them, and its line of the
+// usage text. The comment at the top of this file says what each one does.
+struct Command {
+    const wchar_t* name;
+    int arguments;
+    bool moreArguments;
+    int (*run)(int count, wchar_t** arguments);
+    const wchar_t* synopsis; // the arguments, as the usage text names them
+    const wchar_t* what;
+};
+
+constexpr Command COMMANDS[] = {
+    {L"hold", 1, false, [](int, wchar_t** a) { return Hold(a[0]); }, L"EVENT", L"keeps running until EVENT is set"},
+    {L"signal", 1, false, [](int, wchar_t** a) { return Signal(a[0]); }, L"EVENT", L"sets EVENT"},
+    {L"run", 3, true, [](int n, wchar_t** a) { return Run(a[0], a[1], n - 2, a + 2); },
+     L"DESKTOP STATUS_FILE PROGRAM [ARGS...]", L"runs PROGRAM on DESKTOP, its status into STATUS_FILE"},
+    {L"exec", 1, false, [](int, wchar_t** a) { return Exec(a[0]); }, L"COMMAND_LINE", L"runs COMMAND_LINE as it is"},
+    {L"wait-process", 2, false, [](int, wchar_t** a) { return WaitProcess(a[0], Milliseconds(a[1])); },
+     L"NAME TIMEOUT_MS", L"waits for a process NAME"},
+    {L"wait-no-process", 2, false, [](int, wchar_t** a) { return WaitNoProcess(a[0], Milliseconds(a[1])); },
+     L"NAME TIMEOUT_MS", L"waits until no process NAME runs"},
+    {L"suspend", 1, false, [](int, wchar_t** a) { return SuspendProcesses(a[0], true); },
+     L"NAME", L"suspends every process NAME"},
+    {L"resume", 1, false, [](int, wchar_t** a) { return SuspendProcesses(a[0], false); },
+     L"NAME", L"resumes every process NAME"},
+    {L"wait-window", 2, false, [](int, wchar_t** a) { return WaitWindow(a[0], Milliseconds(a[1])); },
+     L"CLASS TIMEOUT_MS", L"waits for a window of CLASS, prints its process"},
+    {L"end-qq", 2, false, [](int, wchar_t** a) { return EndQq(a[0], Milliseconds(a[1])); },
+     L"EVENT TIMEOUT_MS", L"ends the QQ stand-in, times the copy tool's start and run"},
+    {L"click", 2, false, [](int, wchar_t** a) { return Click(a[0], Milliseconds(a[1])); },
+     L"TEXT TIMEOUT_MS", L"clicks the button TEXT"},
+    {L"menu-rect", 2, false, [](int, wchar_t** a) { return MenuRect(a[0], Milliseconds(a[1])); },
+     L"DESKTOP TIMEOUT_MS", L"prints the open popup menu's rectangle"},
+    {L"glyphs", 0, false, [](int, wchar_t**) { return Glyphs(); },
+     L"", L"checks that the balloon and menu fonts draw Kestova's texts as distinct glyphs"},
+};
+
 int Usage()
 {
-    fwprintf(stderr, L"usage: DemoCtl.exe hold|signal|run|exec|wait-process|wait-no-process|suspend|resume|wait-window|click|end-qq|menu-rect|glyphs ...\n");
+    fwprintf(stderr, L"usage:\n");
+    for (const Command& command : COMMANDS)
+        fwprintf(stderr, L"  DemoCtl.exe %ls%ls%ls: %ls\n", command.name, command.synopsis[0] ? L" " : L"",
+                 command.synopsis, command.what);
     return EXIT_USAGE;
 }
 
@@ -483,20 +526,12 @@ int Usage()
 
 int wmain(int argc, wchar_t** argv)
 {
-    if (argc == 2 && std::wstring(argv[1]) == L"glyphs") return Glyphs();
-    if (argc < 3) return Usage();
-    const std::wstring command = argv[1];
-    if (command == L"hold") return Hold(argv[2]);
-    if (command == L"signal") return Signal(argv[2]);
-    if (command == L"run" && argc >= 5) return Run(argv[2], argv[3], argc - 4, argv + 4);
-    if (command == L"wait-process" && argc >= 4) return WaitProcess(argv[2], static_cast<DWORD>(_wtoi(argv[3])));
-    if (command == L"exec") return Exec(argv[2]);
-    if (command == L"wait-no-process" && argc >= 4) return WaitNoProcess(argv[2], static_cast<DWORD>(_wtoi(argv[3])));
-    if (command == L"suspend") return SuspendProcesses(argv[2], true);
-    if (command == L"resume") return SuspendProcesses(argv[2], false);
-    if (command == L"wait-window" && argc >= 4) return WaitWindow(argv[2], static_cast<DWORD>(_wtoi(argv[3])));
-    if (command == L"end-qq" && argc >= 4) return EndQq(argv[2], static_cast<DWORD>(_wtoi(argv[3])));
-    if (command == L"click" && argc >= 4) return Click(argv[2], static_cast<DWORD>(_wtoi(argv[3])));
-    if (command == L"menu-rect" && argc >= 4) return MenuRect(argv[2], static_cast<DWORD>(_wtoi(argv[3])));
+    if (argc < 2) return Usage();
+    int count = argc - 2;
+    for (const Command& command : COMMANDS) {
+        if (wcscmp(argv[1], command.name) != 0) continue;
+        bool fits = count == command.arguments || (command.moreArguments && count > command.arguments);
+        return fits ? command.run(count, argv + 2) : Usage();
+    }
     return Usage();
 }
