@@ -34,14 +34,12 @@ done
 export KESTOVA_WINE_TEMPLATE=${KESTOVA_WINE_TEMPLATE:-$build/wine-template}
 . "$root/scripts/wine-env.sh"
 . "$root/scripts/demo/chat-client.sh"
+. "$root/scripts/lib/common.sh"
 
 # ---------------------------------------------------------------------------- reporting
 started_ns=$(date +%s%N)
-checks=0
 step() { printf '\n[%s] %s\n' "$1" "$2"; }
 say() { printf '    %s\n' "$*"; }
-ok() { checks=$((checks + 1)); printf '    ok: %s\n' "$*"; }
-fail() { printf '\nFAILED: %s\n' "$*" >&2; exit 1; }
 elapsed() { local t=$((($(date +%s%N) - started_ns) / 100000000)); echo "$((t / 10)).$((t % 10))"; }
 
 # ---------------------------------------------------------------------------- Wine side
@@ -52,6 +50,8 @@ hold_event=KestovaDemoDesktop
 qq_event=KestovaDemoQQ
 drive_c() { echo "$WINEPREFIX/drive_c"; }
 wine_run() { "$WINE64" "$@" </dev/null; }
+CTL_WIN='C:\KestovaDemo\DemoCtl.exe'
+CTL_OUTPUT=$out/ctl.txt
 
 desktop_pid=""
 frames_pid=""
@@ -61,14 +61,11 @@ cleanup() {
   set +e
   [ -n "$frames_pid" ] && kill "$frames_pid" 2>/dev/null
   [ -n "$WINEPREFIX" ] && [ -f "$(drive_c)/KestovaDemo/DemoCtl.exe" ] &&
-    "$WINE64" 'C:\KestovaDemo\DemoCtl.exe' signal "$hold_event" </dev/null >/dev/null 2>&1
+    "$WINE64" "$CTL_WIN" signal "$hold_event" </dev/null >/dev/null 2>&1
   wine_env_stop
   for p in $desktop_pid $run_pid $qq_pid; do wait "$p" 2>/dev/null; done
 }
 trap cleanup EXIT
-
-# Console output from Wine ends its lines with \r\n; pipefail keeps DemoCtl's status.
-ctl() { wine_run 'C:\KestovaDemo\DemoCtl.exe' "$@" | tr -d '\r'; }
 
 # ---------------------------------------------------------------------------- screen side
 # A capture can fail when a window goes away while X reads the screen (BadDrawable):
@@ -120,12 +117,8 @@ wait_tray() {
   return 1
 }
 
-# Reads one value of config.ini (sections and keys as Kestova writes them).
-ini_value() {
-  tr -d '\r' <"$app/config.ini" | awk -v s="[$1]" -v k="$2" '
-    /^\[/ { in_s = (tolower($0) == tolower(s)) }
-    in_s && index($0, "=") { split($0, kv, "="); if (tolower(kv[1]) == tolower(k)) { sub(/^[^=]*=/, ""); print; exit } }'
-}
+# One value of the installed config.ini.
+config_value() { ini_value "$app/config.ini" "$@"; }
 
 # Balloon frames: a screenshot every 0.3 s while a backup runs (not in --quick).
 start_frames() {
@@ -163,7 +156,7 @@ qq_start() {
 }
 qq_end_and_backup() {
   local slot=$1 label=$2 frames=${3:-} before metrics i stamp
-  before=$(ini_value "Target$slot" Ended)
+  before=$(config_value "Target$slot" Ended)
   [ -z "$frames" ] || start_frames
   metrics=$(ctl end-qq "$qq_event" 60000) || fail "QQ stand-in did not end, or the copy tool did not run ($label)"
   wait "$qq_pid" 2>/dev/null || true
@@ -171,7 +164,7 @@ qq_end_and_backup() {
   copy_delay_ms=$(sed -E 's/.*copy_start_delay_ms=([0-9]+).*/\1/' <<<"$metrics")
   copy_run_ms=$(sed -E 's/.*copy_run_ms=([0-9]+).*/\1/' <<<"$metrics")
   for i in $(seq 150); do
-    stamp=$(ini_value "Target$slot" Ended)
+    stamp=$(config_value "Target$slot" Ended)
     [ -n "$stamp" ] && [ "$stamp" != "$before" ] && break
     sleep 0.2
   done
@@ -199,9 +192,9 @@ step 0 "Private Wine prefix and X display"
 # Every run starts clean. A run that was killed may have left its Wine server behind on
 # the old prefix; end it before the prefix goes. Only what this script makes is removed,
 # never OUT_DIR itself.
-[ -d "$out/env/wineprefix" ] && WINEPREFIX=$out/env/wineprefix "$WINESERVER" -k >/dev/null 2>&1 || true
+end_stale_wine_server "$out/env"
 rm -rf "$out/env" "$shots" "$out/frames" "$out"/history-* \
-  "$out/diff.txt" "$out/glyphs.txt" "$out/strip.png" "$out/tray-empty.png"
+  "$out/diff.txt" "$out/glyphs.txt" "$out/strip.png" "$out/tray-empty.png" "$out/ctl.txt"
 mkdir -p "$shots"
 wine_env_start "$out/env" >/dev/null
 say "display $DISPLAY, prefix $WINEPREFIX"
@@ -227,10 +220,10 @@ say "  e.g. $(cd "$data" && find . -path '*FileRecv*' -name '*.*' | sort | head 
 cp -a "$data" "$out/history-1"
 
 step 2 "Install Kestova with its installer, silently, into $app_win"
-setup_win=$("$WINE64" winepath -w "$setup" </dev/null 2>/dev/null | tr -d '\r')
+setup_win=$(windows_path "$setup")
 # As a user types it: /D= comes last and is not quoted. No pipe for its output: a program
 # it starts would hold the pipe open.
-"$WINE64" 'C:\KestovaDemo\DemoCtl.exe' exec "\"$setup_win\" /S /D=$app_win" </dev/null >/dev/null 2>&1 ||
+"$WINE64" "$CTL_WIN" exec "\"$setup_win\" /S /D=$app_win" </dev/null >/dev/null 2>&1 ||
   fail "the installer ended with status $?"
 [ -f "$app/Kestova.exe" ] || fail "the installer did not install Kestova.exe into $app_win"
 ok "$(basename "$setup") /S /D=$app_win ended with status 0"
@@ -241,7 +234,7 @@ say "config.ini: AutobackupAfterQQuit=1; store will be C:\\Kestova\\Backup_Data"
 step 3 "Start the QQ stand-in, then Kestova.exe in a Wine virtual desktop"
 if ! ctl glyphs >"$out/glyphs.txt" 2>&1; then cat "$out/glyphs.txt" >&2; fail "Chinese is not drawn as glyphs"; fi
 ok "Chinese drawn as distinct glyphs: $(grep '^balloon' "$out/glyphs.txt")"
-"$WINE64" explorer "/desktop=$desktop,1024x768" 'C:\KestovaDemo\DemoCtl.exe' hold "$hold_event" </dev/null >/dev/null 2>&1 &
+"$WINE64" explorer "/desktop=$desktop,1024x768" "$CTL_WIN" hold "$hold_event" </dev/null >/dev/null 2>&1 &
 desktop_pid=$!
 # An empty desktop first: its taskbar is the reference for the icon.
 for i in $(seq 100); do
@@ -253,7 +246,7 @@ crop_tray "$shots/00-desktop.png" "$out/tray-empty.png"
 empty_balloon_sum=$("$CONVERT" "$shots/00-desktop.png" -crop "512x$((384 - TASKBAR_H))+512+384" +repage rgb:- | md5sum | cut -c1-32)
 qq_start
 say "QQ.exe running"
-"$WINE64" 'C:\KestovaDemo\DemoCtl.exe' run "$desktop" 'C:\KestovaDemo\status.txt' "$app_win\\Kestova.exe" </dev/null >/dev/null 2>&1 &
+"$WINE64" "$CTL_WIN" run "$desktop" 'C:\KestovaDemo\status.txt' "$app_win\\Kestova.exe" </dev/null >/dev/null 2>&1 &
 run_pid=$!
 wait_tray "$out/tray-empty.png" differ 20 "$shots/01-started.png" || fail "no tray icon appeared"
 read -r icon_w icon_h icon_x icon_y < <(diff_box "$out/tray-empty.png" "$out/strip.png")
@@ -280,11 +273,11 @@ sleep 1
 qq_end_and_backup 1 "backup 1 (full, into slot 1)" 03-backup-1
 same_tree "$data" "$store/1" || fail "slot 1 differs from the chat history"
 ok "slot 1 equals the chat history ($(find "$store/1" -type f | wc -l) files, $(du -sh "$store/1" | cut -f1))"
-stamp1=$(ini_value Target1 Ended)
+stamp1=$(config_value Target1 Ended)
 ok "config.ini [Target1] Ended=$stamp1"
 for n in 2 3 4 5; do
   [ -z "$(ls -A "$store/$n")" ] || fail "slot $n is not empty after the first run"
-  [ -z "$(ini_value "Target$n" Ended)" ] || fail "slot $n has a stamp after the first run"
+  [ -z "$(config_value "Target$n" Ended)" ] || fail "slot $n has a stamp after the first run"
 done
 ok "slots 2 to 5 empty and unstamped"
 say "logs.txt (tail):"
@@ -302,8 +295,8 @@ same_tree "$data" "$store/2" || fail "slot 2 differs from the changed chat histo
 ok "slot 2 equals the changed chat history"
 same_tree "$out/history-1" "$store/1" || fail "slot 1 changed by the second run"
 ok "slot 1 still holds the first generation"
-stamp2=$(ini_value Target2 Ended)
-[ "$(ini_value Target1 Ended)" = "$stamp1" ] || fail "slot 1's stamp changed"
+stamp2=$(config_value Target2 Ended)
+[ "$(config_value Target1 Ended)" = "$stamp1" ] || fail "slot 1's stamp changed"
 s1=$(stamp_seconds "$stamp1") && s2=$(stamp_seconds "$stamp2") || fail "stamps are not dates: '$stamp1' '$stamp2'"
 [ "$s2" -ge "$s1" ] || fail "slot 2's stamp is older than slot 1's"
 ok "stamps in rotation order: [Target1] $stamp1, [Target2] $stamp2"
@@ -320,7 +313,7 @@ ok "slots 3 to 5 each equal the chat history of their session"
 
 say "The sixth session: every slot is stamped, so the oldest, slot 1, is refreshed in place"
 python3 "$root/bench/gen-qq-tree.py" --change "$data" | sed 's/^/    changed: /'
-for n in 2 3 4 5; do stamps_before[$n]=$(ini_value "Target$n" Ended); done
+for n in 2 3 4 5; do stamps_before[$n]=$(config_value "Target$n" Ended); done
 qq_start
 sleep 1
 qq_end_and_backup 1 "backup 6 (incremental, into slot 1)" 05-backup-6
@@ -328,7 +321,7 @@ same_tree "$data" "$store/1" || fail "slot 1 differs from the chat history after
 ok "slot 1 equals the chat history again"
 same_tree "$out/history-2" "$store/2" || fail "slot 2 changed by the sixth run"
 for n in 2 3 4 5; do
-  [ "$(ini_value "Target$n" Ended)" = "${stamps_before[$n]}" ] || fail "slot $n's stamp changed in the sixth run"
+  [ "$(config_value "Target$n" Ended)" = "${stamps_before[$n]}" ] || fail "slot $n's stamp changed in the sixth run"
 done
 ok "slots 2 to 5 and their stamps untouched"
 # The copy tool's summary line: "Files : Total Copied Skipped Mismatch FAILED Extras". An
@@ -338,11 +331,11 @@ read -r f_total f_copied f_skipped _ < <(tr -d '\r' <"$app/logs.txt" | grep -E '
 ok "the sixth run was incremental: $f_copied of $f_total files copied, $f_skipped unchanged ones skipped"
 prev=0
 for n in 2 3 4 5 1; do
-  t=$(stamp_seconds "$(ini_value "Target$n" Ended)") || fail "[Target$n] Ended is not a date"
+  t=$(stamp_seconds "$(config_value "Target$n" Ended)") || fail "[Target$n] Ended is not a date"
   [ "$t" -ge "$prev" ] || fail "stamps out of rotation order at slot $n"
   prev=$t
 done
-ok "stamps in rotation order: slot 2, 3, 4, 5, then 1 newest ([Target1] Ended=$(ini_value Target1 Ended))"
+ok "stamps in rotation order: slot 2, 3, 4, 5, then 1 newest ([Target1] Ended=$(config_value Target1 Ended))"
 say "logs.txt (tail):"
 tr -d '\r' <"$app/logs.txt" | tail -n 6 | sed 's/^/      | /'
 

@@ -40,6 +40,7 @@ case "${LC_ALL:-${LANG:-}}" in *UTF-8* | *utf8*) ;; *) export LC_ALL=C.UTF-8 ;; 
 export KESTOVA_WINE_TEMPLATE=${KESTOVA_WINE_TEMPLATE:-$build/wine-template}
 . "$root/scripts/wine-env.sh"
 . "$root/scripts/demo/chat-client.sh"
+. "$root/scripts/lib/common.sh"
 
 # A failure names what failed, with the end of what the Wine programs wrote: the prefix is
 # kept for inspection, but a CI log shows only this.
@@ -49,14 +50,8 @@ report_failure() {
   printf 'FAILED (%s): %s\n' "$case_name" "$*" >&2
   if [ -s "$out/wine.log" ]; then tail -n 20 "$out/wine.log" | sed 's/^/  wine.log: /' >&2; fi
 }
-fail() {
-  trap - ERR
-  report_failure "$@"
-  exit 1
-}
 # A command that fails without a check of its own (set -e) fails the case by name too.
 trap 'fail "line $LINENO: \"$BASH_COMMAND\" ended with status $?"' ERR
-ok() { printf 'ok (%3d s): %s\n' "$SECONDS" "$*"; }
 
 RUNNER_CLASS=Kestova_Brannet_Msgwnd_Class
 RUN_KEY='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
@@ -68,12 +63,9 @@ version=${version#Kestova-Setup-}
 # a program they start (Kestova, the desktop process) inherits the handles and would keep
 # a pipe open long after they end.
 wine_status() { "$WINE64" "$@" </dev/null >>"$out/wine.log" 2>&1; }
-ctl() {
-  "$WINE64" 'C:\KestovaTest\DemoCtl.exe' "$@" </dev/null >"$out/ctl.txt" 2>>"$out/wine.log"
-  local status=$?
-  tr -d '\r' <"$out/ctl.txt"
-  return $status
-}
+CTL_WIN='C:\KestovaTest\DemoCtl.exe'
+CTL_OUTPUT=$out/ctl.txt
+CTL_LOG=$out/wine.log
 # A registry value's data (a DWORD in decimal); status 1 when the value is missing. Read
 # through reg export, which writes UTF-16: reg query prints in the console code page.
 reg_value() {
@@ -93,7 +85,6 @@ for line in sys.stdin:
 sys.exit(1)' "$2"
 }
 reg_key_exists() { "$WINE64" reg query "$1" </dev/null >/dev/null 2>&1; }
-unix_path() { "$WINE64" winepath -u "$1" </dev/null 2>/dev/null | tr -d '\r'; }
 # The UTF-16 texts in a file (a shortcut keeps its target, arguments and folder so), one a line.
 utf16_texts() {
   python3 -c '
@@ -105,11 +96,6 @@ for start in (0, 1):
         if len(piece) >= 4: print(piece)' "$1"
 }
 tree_sums() { (cd "$1" && find . -type f -print0 | LC_ALL=C sort -z | xargs -0 -r md5sum); }
-ini_value() {
-  tr -d '\r' <"$1" | awk -v s="[$2]" -v k="$3" '
-    /^\[/ { in_s = (tolower($0) == tolower(s)) }
-    in_s && index($0, "=") { split($0, kv, "="); if (tolower(kv[1]) == tolower(k)) { sub(/^[^=]*=/, ""); print; exit } }'
-}
 
 copy_held=""
 cleanup() {
@@ -124,7 +110,7 @@ cleanup() {
 trap cleanup EXIT
 
 # ------------------------------------------------------------------------------ fixture
-[ -d "$out/env/wineprefix" ] && WINEPREFIX=$out/env/wineprefix "$WINESERVER" -k >/dev/null 2>&1 || true
+end_stale_wine_server "$out/env"
 rm -rf "$out/env" "$out/wine.log" "$out/history"
 wine_env_start "$out/env" >/dev/null
 drive_c=$WINEPREFIX/drive_c
@@ -136,12 +122,12 @@ start_menu=$(unix_path "$("$WINE64" cmd /c echo %APPDATA% </dev/null 2>/dev/null
 
 # Runs the set-up program with the given arguments, put on its command line as they are (as
 # a user types them: /D= is never quoted); its exit status is the function's.
-setup_win=$("$WINE64" winepath -w "$setup" </dev/null 2>/dev/null | tr -d '\r')
+setup_win=$(windows_path "$setup")
 run_setup() {
   local line="\"$setup_win\"" arg
   for arg in "$@"; do line+=" $arg"; done
   # Not through ctl: it may run in the background, beside ctl calls that read ctl.txt.
-  "$WINE64" 'C:\KestovaTest\DemoCtl.exe' exec "$line" </dev/null >/dev/null 2>>"$out/wine.log"
+  "$WINE64" "$CTL_WIN" exec "$line" </dev/null >/dev/null 2>>"$out/wine.log"
 }
 
 # The chat client with a small history (or a large one).
