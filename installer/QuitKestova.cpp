@@ -13,7 +13,7 @@
 // Exit status: 0 no Kestova ran; 1 Kestova ran and has ended; 2 Kestova was still there
 // when the wait ran out (nothing was changed); 3 unknown arguments.
 #include "base/Platform.h"
-#include "companion/RunnerControl.h"
+#include "contracts/RunnerControl.h"
 
 #include <shellapi.h>
 
