@@ -22,6 +22,7 @@
 // includes only the ones below it.
 #include "tools/robocopy/Walk.h"
 
+#include "contracts/CopyToolReport.h"
 #include "tools/robocopy/FileOps.h"
 
 #include <algorithm>
@@ -109,7 +110,7 @@ bool MirrorFile(Walk& w, Entry& src, const Entry* dst)
         DWORD code = FollowFileLink(w.source, &src);
         if (code) {
             // A file link that leads nowhere: its target counterpart stays as it is.
-            ReportError(code, L"Following file link", SourceRelative(w));
+            ReportError(code, REPORT_FOLLOWING_FILE_LINK, SourceRelative(w));
             stats.files.total++;
             stats.files.failed++;
             return false;

@@ -3,6 +3,7 @@
 #include "tools/robocopy/Walk.h"
 
 #include "base/ScopedWin.h"
+#include "contracts/CopyToolReport.h"
 #include "tools/robocopy/FileOps.h"
 
 #include <algorithm>
@@ -64,7 +65,7 @@ DWORD WithRetries(const Walk& w, const wchar_t* what, const std::wstring& shown,
 void CopyFileEntry(Walk& w, const Entry& s, const Entry* existing, const wchar_t* label)
 {
     FileLine(label, s.size, SourceRelative(w));
-    DWORD code = WithRetries(w, L"Copying file", SourceRelative(w),
+    DWORD code = WithRetries(w, REPORT_COPYING_FILE, SourceRelative(w),
                              [&] { return CopyOneFile(w.source, w.target, s, existing, w.buffer); });
     if (code == 0) {
         w.stats->files.copied++;
