@@ -48,10 +48,11 @@ DWORD LinkOneFile(const std::wstring& from, const std::wstring& to, const Entry&
 // reference's files at all (another volume, a file system without links).
 bool RefusesAllLinks(DWORD code);
 
-// Removes the target file, or the empty target directory, or the link at path, whose
-// attributes are attributes; a link is removed as a link. Where a read-only bit stands in
-// the way it is lifted for the removal and put back on the file (which may live on under
-// another name, or stay because the removal failed); times are left as they are.
+// Remove the entry at path, whose attributes are attributes: RemoveTargetFile a file (or a
+// link to one), RemoveTargetDirectory an empty directory (or a link to one). A link is
+// removed as a link. Where a read-only bit stands in the way it is lifted for the removal
+// and put back on the file, which may live on under another name or stay because the
+// removal failed; times are left as they are.
 DWORD RemoveTargetFile(const std::wstring& path, DWORD attributes);
 DWORD RemoveTargetDirectory(const std::wstring& path, DWORD attributes);
 
