@@ -5,7 +5,7 @@
 
 #include "base/Platform.h"
 #include "base/ProcessJob.h"
-#include "runner/RunOutcome.h"
+#include "contracts/RunOutcome.h"
 
 #include <cstddef>
 

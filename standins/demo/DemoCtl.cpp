@@ -48,7 +48,7 @@
 #include "base/Platform.h"
 #include "base/ScopedWin.h"
 #include "resources/resource.h"
-#include "runner/RunnerTexts.h"
+#include "contracts/RunnerTexts.h"
 
 #include <tlhelp32.h>
 #include <shellapi.h>

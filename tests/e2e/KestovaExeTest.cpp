@@ -4,10 +4,10 @@
 #include "backup/BackupStore.h"
 #include "base/Platform.h"
 #include "base/ScopedWin.h"
-#include "tests/support/StandIn.h"
 #include "tests/support/ChatClientFixture.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Scratch.h"
+#include "tests/support/StandIn.h"
 #include "tests/support/Wait.h"
 
 #include <gtest/gtest.h>

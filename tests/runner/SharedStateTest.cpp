@@ -1,4 +1,4 @@
-#include "runner/ControlMessages.h"
+#include "contracts/ControlMessages.h"
 #include "runner/SharedState.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "runner/Startup.h"
 
-#include "runner/ControlMessages.h"
+#include "contracts/ControlMessages.h"
 #include "runner/RunnerSeams.h"
 #include "shell/ShellSeams.h"
 #include "tests/runner/RunnerHarness.h"
