@@ -2,6 +2,7 @@
 // popup menu recorded through the shell seams.
 #include "shell/TrayWindow.h"
 
+#include "base/ScopedWin.h"
 #include "contracts/ControlMessages.h"
 #include "resources/resource.h"
 #include "shell/ShellSeams.h"
@@ -89,6 +90,68 @@ std::wstring MenuText(HMENU menu, UINT position)
     return text;
 }
 
+// An icon's size and its colour and mask pixels (32 bpp, top row first); empty when the
+// handle is no icon.
+struct IconPixels {
+    LONG width = 0, height = 0;
+    std::vector<DWORD> color, mask;
+    bool operator==(const IconPixels&) const = default;
+};
+
+void PrintTo(const IconPixels& icon, std::ostream* os)
+{
+    if (icon.color.empty()) *os << "no icon";
+    else *os << icon.width << "x" << icon.height << " icon";
+}
+
+std::vector<DWORD> BitmapPixels(HBITMAP bitmap, LONG width, LONG height)
+{
+    std::vector<DWORD> pixels(static_cast<size_t>(width) * height);
+    BITMAPINFO format{};
+    format.bmiHeader.biSize = sizeof format.bmiHeader;
+    format.bmiHeader.biWidth = width;
+    format.bmiHeader.biHeight = -height;
+    format.bmiHeader.biPlanes = 1;
+    format.bmiHeader.biBitCount = 32;
+    format.bmiHeader.biCompression = BI_RGB;
+    HDC screen = GetDC(nullptr);
+    int rows = GetDIBits(screen, bitmap, 0, height, pixels.data(), &format, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
+    if (rows != height) pixels.clear();
+    return pixels;
+}
+
+IconPixels ReadIcon(HICON icon)
+{
+    ICONINFO info{};
+    if (!icon || !GetIconInfo(icon, &info)) return {};
+    IconPixels read;
+    BITMAP bitmap{};
+    if (info.hbmColor && GetObjectW(info.hbmColor, sizeof bitmap, &bitmap)) {
+        read.width = bitmap.bmWidth;
+        read.height = bitmap.bmHeight;
+        read.color = BitmapPixels(info.hbmColor, read.width, read.height);
+        read.mask = BitmapPixels(info.hbmMask, read.width, read.height);
+    }
+    if (info.hbmColor) DeleteObject(info.hbmColor);
+    if (info.hbmMask) DeleteObject(info.hbmMask);
+    return read;
+}
+
+// The icon is the given icon group's image at the small icon size, the size the
+// notification area draws: an image stretched from another size would be blurred.
+void ExpectSmallImageOf(HICON icon, int group)
+{
+    const int size = GetSystemMetrics(SM_CXSMICON);
+    UniqueIcon exact(static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(group),
+                                                   IMAGE_ICON, size, size, LR_DEFAULTCOLOR)));
+    ASSERT_TRUE(exact) << "icon group " << group;
+    IconPixels shown = ReadIcon(icon);
+    EXPECT_EQ(shown.width, size);
+    EXPECT_EQ(shown.height, size);
+    EXPECT_TRUE(shown == ReadIcon(exact.get())) << "not the pixels of icon group " << group;
+}
+
 // The window as start-up creates it: a hidden tool window of the runner's class.
 HWND CreateRunnerWindow()
 {
@@ -159,9 +222,7 @@ TEST_F(TrayWindowTest, CreationAddsTheIconWithTheTooltipAndCallback)
     ExpectIconIdentity(add.data);
     EXPECT_EQ(add.data.uFlags, 7u);
     EXPECT_EQ(add.data.uCallbackMessage, 1024u);
-    HICON trayIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_TRAY));
-    ASSERT_NE(trayIcon, nullptr);
-    EXPECT_EQ(add.data.hIcon, trayIcon);
+    ExpectSmallImageOf(add.data.hIcon, IDI_TRAY);
     EXPECT_STREQ(add.data.szTip, L"Kestova");
     EXPECT_STREQ(add.data.szInfo, L"");
     EXPECT_STREQ(add.data.szInfoTitle, L"");
@@ -179,7 +240,7 @@ TEST_F(TrayWindowTest, BalloonModifiesTheIconWithTitleTextTooltipAndTimeout)
     ExpectIconIdentity(modify.data);
     EXPECT_EQ(modify.data.uFlags, 23u);
     EXPECT_EQ(modify.data.uCallbackMessage, 1024u);
-    EXPECT_EQ(modify.data.hIcon, LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_TRAY)));
+    ExpectSmallImageOf(modify.data.hIcon, IDI_TRAY);
     EXPECT_STREQ(modify.data.szInfoTitle, L"提示");
     EXPECT_STREQ(modify.data.szInfo, L"QQ退出了，正在备份...\r\n请稍等");
     EXPECT_STREQ(modify.data.szTip, L"正在备份...");
@@ -230,6 +291,7 @@ TEST_F(TrayWindowTest, DestroyRemovesTheIconFreesTheMenuAndQuitsWithZero)
 {
     HMENU popup = OpenMenu();
     ASSERT_NE(popup, nullptr);
+    HICON icon = notifyCalls.at(0).data.hIcon;
     notifyCalls.clear();
     ASSERT_TRUE(DestroyWindow(window_));
 
@@ -238,6 +300,8 @@ TEST_F(TrayWindowTest, DestroyRemovesTheIconFreesTheMenuAndQuitsWithZero)
     ExpectIconIdentity(notifyCalls[0].data);
     EXPECT_EQ(notifyCalls[0].data.uFlags, 0u);
     EXPECT_FALSE(IsMenu(popup));
+    // The icon was loaded for this window alone, and goes with it.
+    EXPECT_EQ(ReadIcon(icon), IconPixels{}) << "the icon leaks";
 
     std::vector<Posted> posted = TakePosted();
     auto quit = std::find_if(posted.begin(), posted.end(), [](const Posted& p) { return p.message == WM_QUIT; });
@@ -356,6 +420,7 @@ TEST_F(TrayWindowTest, NewTaskbarGetsTheIconBackAndTheOldMenuIsFreed)
     ASSERT_NE(taskbarCreated, 0u);
     HMENU before = OpenMenu();
     ASSERT_NE(before, nullptr);
+    const HICON icon = notifyCalls.at(0).data.hIcon;
     for (int restart = 1; restart <= 3; ++restart) {
         SCOPED_TRACE(testing::Message() << "shell restart " << restart);
         ShowBalloon(window_, L"提示", L"正在进行补充备份，通常只会用很短的时间。", L"正在备份...");
@@ -367,6 +432,7 @@ TEST_F(TrayWindowTest, NewTaskbarGetsTheIconBackAndTheOldMenuIsFreed)
         ExpectIconIdentity(notifyCalls[0].data);
         EXPECT_EQ(notifyCalls[0].data.uFlags, 7u);
         EXPECT_STREQ(notifyCalls[0].data.szTip, L"Kestova");
+        EXPECT_EQ(notifyCalls[0].data.hIcon, icon) << "an icon loaded per restart leaks";
 
         HMENU after = OpenMenu();
         ASSERT_NE(after, nullptr);
