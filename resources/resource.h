@@ -4,6 +4,7 @@
 #define IDI_APP 101
 #define IDR_TRAYMENU 102
 #define IDI_TRAY 103
+#define IDI_TRAY_FAILED 104 // the tray icon while the last backup has failed
 
 #define IDM_EXIT 40001
 #define IDM_BACKUP_NOW 40002

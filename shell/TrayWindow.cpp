@@ -6,6 +6,8 @@
 #include "resources/resource.h"
 #include "shell/ShellSeams.h"
 
+#include <commctrl.h>
+
 // Every call about the icon passes the layout that ends with dwInfoFlags: the one the
 // shell has accepted since the first balloons, on every system the program runs on.
 constexpr DWORD TRAY_DATA_SIZE = NOTIFYICONDATAW_V2_SIZE;
@@ -29,6 +31,10 @@ HMENU trayMenu = nullptr;
 HMENU trackedMenuResource = nullptr;
 // Windows has asked whether the session may end, and it has not been called off.
 bool sessionEnding = false;
+// The tray icon at the small icon size of the system's scaling, loaded on the window's
+// first WM_CREATE and destroyed on its WM_DESTROY, after the icon has gone from the tray.
+// LoadIconMetric hands out an icon of the caller's own, unlike LoadIconW's shared ones.
+UniqueIcon trayIcon;
 
 // Copies text into a fixed field of capacity units and always terminates it. A longer
 // text is cut, never in the middle of a surrogate pair; a missing text gives "".
@@ -52,11 +58,20 @@ NOTIFYICONDATAW TrayData(HWND window)
     return data;
 }
 
-// The tray icon of the program's module; LoadIconW shares one handle per resource, so
-// loading it on every call costs nothing and leaks nothing.
+// An icon of the program's module at the size the notification area draws it: at 125 or
+// 150 % scaling that is 20 or 24 pixels, which LoadIconW's large size would instead stretch
+// from the nearest image. Null when it cannot be loaded.
+UniqueIcon LoadSmallIcon(int resource)
+{
+    HICON icon = nullptr;
+    if (FAILED(LoadIconMetric(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(resource), LIM_SMALL, &icon)))
+        return UniqueIcon();
+    return UniqueIcon(icon);
+}
+
 HICON TrayIcon()
 {
-    return LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_TRAY));
+    return trayIcon.get();
 }
 
 } // namespace
@@ -162,10 +177,13 @@ LRESULT CALLBACK RunnerWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     case WM_CREATE:
         taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
         LoadTrayMenu();
+        // A new taskbar re-sends WM_CREATE; the icon loaded at the first one serves on.
+        if (!trayIcon) trayIcon = LoadSmallIcon(IDI_TRAY);
         AddTrayIcon(window);
         break;
     case WM_DESTROY:
         RemoveTrayIcon(window);
+        trayIcon.reset();
         ReleaseTrayMenu();
         sessionEnding = false;
         PostQuitMessage(0);
