@@ -7,6 +7,7 @@
 #include "resources/resource.h"
 #include "shell/ShellSeams.h"
 #include "tests/support/Scratch.h"
+#include "tests/support/Wait.h"
 
 #include <gmock/gmock.h>
 
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -35,13 +37,49 @@ struct TrackCall {
 std::vector<NotifyCall> notifyCalls;
 std::vector<TrackCall> trackCalls;
 std::function<void()> whileMenuOpen; // runs inside the recorded TrackPopupMenu
+// What the recorded shell answers; null: every call succeeds.
+std::function<BOOL(DWORD message)> shellAnswer;
 
 BOOL WINAPI RecordNotifyIcon(DWORD message, NOTIFYICONDATAW* data)
 {
     NotifyCall call{message, {}};
     std::memcpy(&call.data, data, std::min<size_t>(data->cbSize, sizeof call.data));
     notifyCalls.push_back(call);
-    return TRUE;
+    return shellAnswer ? shellAnswer(message) : TRUE;
+}
+
+// A shell that is not ready yet, as at logon: it refuses the first refusedAdds adds. An add
+// that timed out in a busy shell fails and yet has added the icon (refusedAddsStillAdd).
+// Once it holds the icon it refuses a second add of it, and it changes only an icon it
+// holds.
+struct SlowShell {
+    int refusedAdds = 0;
+    bool refusedAddsStillAdd = false;
+    bool holdsIcon = false;
+
+    BOOL Answer(DWORD message)
+    {
+        switch (message) {
+        case NIM_ADD:
+            if (refusedAdds > 0) {
+                --refusedAdds;
+                holdsIcon = holdsIcon || refusedAddsStillAdd;
+                return FALSE;
+            }
+            if (holdsIcon) return FALSE;
+            holdsIcon = true;
+            return TRUE;
+        case NIM_MODIFY: return holdsIcon;
+        case NIM_DELETE: return std::exchange(holdsIcon, false);
+        default: return FALSE;
+        }
+    }
+};
+
+size_t CountCalls(DWORD message)
+{
+    return std::count_if(notifyCalls.begin(), notifyCalls.end(),
+                         [message](const NotifyCall& call) { return call.message == message; });
 }
 
 BOOL WINAPI RecordTrackPopupMenu(HMENU menu, UINT flags, int x, int y, int, HWND owner, const RECT* excluded)
@@ -180,6 +218,7 @@ protected:
         notifyCalls.clear();
         trackCalls.clear();
         whileMenuOpen = nullptr;
+        shellAnswer = nullptr;
         TakePosted();
         window_ = CreateRunnerWindow();
         ASSERT_NE(window_, nullptr) << "windows need the X display";
@@ -190,8 +229,23 @@ protected:
         if (window_ && IsWindow(window_)) DestroyWindow(window_);
         TakePosted(); // the WM_QUIT of WM_DESTROY
         whileMenuOpen = nullptr;
+        shellAnswer = nullptr;
         shellSeams = saved_;
     }
+
+    // Destroys the window and creates it again against the given shell.
+    void RecreateWith(SlowShell* shell)
+    {
+        if (IsWindow(window_)) DestroyWindow(window_);
+        TakePosted();
+        shellAnswer = [shell](DWORD message) { return shell->Answer(message); };
+        notifyCalls.clear();
+        window_ = CreateRunnerWindow();
+        ASSERT_NE(window_, nullptr);
+    }
+
+    // One tick of the add's retry timer, as the system delivers it.
+    void RetryTick() { SendMessageW(window_, WM_TIMER, TIMER_TRAY_ADD, 0); }
 
     // Clicks the icon and returns the popup that was shown.
     HMENU OpenMenu()
@@ -463,6 +517,74 @@ TEST_F(TrayWindowTest, NewTaskbarWhileTheMenuIsOpenKeepsItUntilItCloses)
     ASSERT_NE(next, nullptr);
     EXPECT_NE(next, opened);
     EXPECT_EQ(GetMenuItemCount(next), 5);
+}
+
+// At logon the program can start before the taskbar is ready: a refused add is tried again
+// on the window's timer until the shell takes it, within the bound, and the icon it adds is
+// the one of a first add.
+TEST_F(TrayWindowTest, ARefusedAddIsTriedAgainUntilTheShellTakesItWithinTheBound)
+{
+    struct Case {
+        const char* name;
+        int refusedAdds;
+        bool refusedAddsStillAdd;
+        int retriesToIcon; // -1: none within the bound
+    };
+    const Case cases[] = {
+        {"taken at once", 0, false, 0},
+        {"refused at creation, taken at the first retry", 1, false, 1},
+        {"refused for a while", 10, false, 10},
+        {"taken at the last retry", TRAY_ADD_RETRIES, false, TRAY_ADD_RETRIES},
+        {"never taken within the bound", TRAY_ADD_RETRIES + 1, false, -1},
+        {"an add that timed out and added the icon all the same", 1, true, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SlowShell shell{c.refusedAdds, c.refusedAddsStillAdd};
+        RecreateWith(&shell);
+        int retries = 0;
+        while (!shell.holdsIcon && retries < TRAY_ADD_RETRIES + 3) {
+            RetryTick();
+            ++retries;
+        }
+        const int tries = 1 + (c.retriesToIcon >= 0 ? c.retriesToIcon : TRAY_ADD_RETRIES);
+        if (c.retriesToIcon >= 0) {
+            EXPECT_TRUE(shell.holdsIcon);
+            EXPECT_EQ(retries, c.retriesToIcon);
+        } else {
+            EXPECT_FALSE(shell.holdsIcon);
+        }
+        EXPECT_EQ(CountCalls(NIM_ADD), static_cast<size_t>(tries));
+        const NotifyCall& add = *std::find_if(notifyCalls.rbegin(), notifyCalls.rend(),
+                                              [](const NotifyCall& call) { return call.message == NIM_ADD; });
+        ExpectIconIdentity(add.data);
+        EXPECT_EQ(add.data.uFlags, 7u);
+        EXPECT_EQ(add.data.uCallbackMessage, 1024u);
+        EXPECT_STREQ(add.data.szTip, L"Kestova");
+
+        // The retries have stopped: later ticks try nothing, and the timer is gone.
+        size_t calls = notifyCalls.size();
+        RetryTick();
+        RetryTick();
+        EXPECT_EQ(notifyCalls.size(), calls);
+        EXPECT_FALSE(KillTimer(window_, TIMER_TRAY_ADD));
+        if (!shell.holdsIcon) {
+            // Past the bound, a taskbar that comes announces itself and gets the icon.
+            SendMessageW(window_, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+            EXPECT_TRUE(shell.holdsIcon);
+        }
+    }
+}
+
+// The retry runs on a real timer of the window, which the message loop delivers.
+TEST_F(TrayWindowTest, ARefusedAddIsTriedAgainOnTheWindowsTimer)
+{
+    SlowShell shell{1};
+    RecreateWith(&shell);
+    EXPECT_FALSE(shell.holdsIcon);
+    EXPECT_TRUE(PumpUntil([&] { return shell.holdsIcon; }, 3 * TRAY_ADD_RETRY_MS));
+    EXPECT_EQ(CountCalls(NIM_ADD), 2u);
+    EXPECT_FALSE(KillTimer(window_, TIMER_TRAY_ADD)) << "the timer runs on after the add";
 }
 
 // With the real shell under Wine: the icon data the window passes is accepted, and the
