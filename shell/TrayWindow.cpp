@@ -35,6 +35,8 @@ bool sessionEnding = false;
 // first WM_CREATE and destroyed on its WM_DESTROY, after the icon has gone from the tray.
 // LoadIconMetric hands out an icon of the caller's own, unlike LoadIconW's shared ones.
 UniqueIcon trayIcon;
+// Tries of the icon's add left on TIMER_TRAY_ADD; 0 while no retry runs.
+int addRetriesLeft = 0;
 
 // Copies text into a fixed field of capacity units and always terminates it. A longer
 // text is cut, never in the middle of a surrogate pair; a missing text gives "".
@@ -92,14 +94,42 @@ void ShowBalloon(HWND window, const wchar_t* title, const wchar_t* text, const w
 
 namespace {
 
-void AddTrayIcon(HWND window)
+// True when the shell holds the icon afterwards.
+bool AddTrayIcon(HWND window)
 {
     NOTIFYICONDATAW data = TrayData(window);
     data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     data.uCallbackMessage = WM_TRAYICON;
     data.hIcon = TrayIcon();
     CopyField(data.szTip, ARRAYSIZE(data.szTip), TIP_IDLE);
-    shellSeams.notifyIcon(NIM_ADD, &data);
+    if (shellSeams.notifyIcon(NIM_ADD, &data)) return true;
+    // An add that timed out in a busy shell fails and may still have added the icon, which
+    // the shell then refuses to add a second time: a change tells whether it is there.
+    return shellSeams.notifyIcon(NIM_MODIFY, &data) != FALSE;
+}
+
+void StopAddRetries(HWND window)
+{
+    KillTimer(window, TIMER_TRAY_ADD);
+    addRetriesLeft = 0;
+}
+
+// Adds the icon, and when the shell refuses, goes on trying on TIMER_TRAY_ADD. Until the
+// icon is there, balloons and tooltips go nowhere: the icon a later add brings shows how
+// things stand then, and a balloon's news would be stale by then.
+void ShowTrayIcon(HWND window)
+{
+    StopAddRetries(window);
+    if (AddTrayIcon(window)) return;
+    if (SetTimer(window, TIMER_TRAY_ADD, TRAY_ADD_RETRY_MS, nullptr)) addRetriesLeft = TRAY_ADD_RETRIES;
+}
+
+void RetryTrayIcon(HWND window)
+{
+    if (addRetriesLeft <= 0) return;
+    --addRetriesLeft;
+    // Taken, or given up: the next TaskbarCreated brings the icon.
+    if (AddTrayIcon(window) || addRetriesLeft == 0) StopAddRetries(window);
 }
 
 void RemoveTrayIcon(HWND window)
@@ -179,9 +209,10 @@ LRESULT CALLBACK RunnerWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
         LoadTrayMenu();
         // A new taskbar re-sends WM_CREATE; the icon loaded at the first one serves on.
         if (!trayIcon) trayIcon = LoadSmallIcon(IDI_TRAY);
-        AddTrayIcon(window);
+        ShowTrayIcon(window);
         break;
     case WM_DESTROY:
+        StopAddRetries(window);
         RemoveTrayIcon(window);
         trayIcon.reset();
         ReleaseTrayMenu();
@@ -207,6 +238,10 @@ LRESULT CALLBACK RunnerWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     case WM_COMMAND:
         if (PostMenuCommand(window, LOWORD(wParam))) return 0;
         break;
+    case WM_TIMER:
+        if (wParam != TIMER_TRAY_ADD) break;
+        RetryTrayIcon(window);
+        return 0;
     case WM_TRAYICON:
         if (lParam == WM_LBUTTONDOWN || lParam == WM_RBUTTONDOWN) OpenTrayMenu(window);
         break;
