@@ -10,3 +10,5 @@
 #define IDM_BACKUP_NOW 40002
 #define IDM_RESTORE 40003
 #define IDM_OPTIONS 40005
+// The status item, which the tray menu shows only while the icon shows a failure.
+#define IDM_STATUS 40006

@@ -92,6 +92,8 @@ void ShowBalloon(HWND window, const wchar_t* title, const wchar_t* text, const w
     shellSeams.notifyIcon(NIM_MODIFY, &data);
 }
 
+void SetTrayAlert(HWND, const wchar_t*) {}
+
 namespace {
 
 // True when the shell holds the icon afterwards.

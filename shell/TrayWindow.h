@@ -16,4 +16,10 @@ constexpr int TRAY_ADD_RETRIES = 60;
 // Shows a balloon at the window's tray icon and sets the icon's tooltip. Main thread only.
 void ShowBalloon(HWND window, const wchar_t* title, const wchar_t* text, const wchar_t* tooltip);
 
+// Sets what the icon shows between balloons, for as long as the window lives. With an
+// alert text: the failure icon (104), that text as the tooltip the icon rests at, and the
+// status item at the top of its menu. With null: the usual icon and tooltip. Applied at
+// once, and to every later add (a late first add, a new taskbar). Main thread only.
+void SetTrayAlert(HWND window, const wchar_t* alert);
+
 LRESULT CALLBACK RunnerWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -375,6 +375,7 @@ TEST_F(TrayWindowTest, MenuCommandsPostTheirRequests)
         {"backup now", IDM_BACKUP_NOW, WM_BACKUP_REQUEST},
         {"restore", IDM_RESTORE, WM_RESTORE_REQUEST},
         {"options", IDM_OPTIONS, WM_OPTIONS_REQUEST},
+        {"status, the companion's settings too", IDM_STATUS, WM_OPTIONS_REQUEST},
         {"from an accelerator (high word 1)", MAKEWPARAM(IDM_BACKUP_NOW, 1), WM_BACKUP_REQUEST},
         {"unused id between the four", 40004, 0},
         {"the menu's own resource id", IDR_TRAYMENU, 0},
@@ -585,6 +586,115 @@ TEST_F(TrayWindowTest, ARefusedAddIsTriedAgainOnTheWindowsTimer)
     EXPECT_TRUE(PumpUntil([&] { return shell.holdsIcon; }, 3 * TRAY_ADD_RETRY_MS));
     EXPECT_EQ(CountCalls(NIM_ADD), 2u);
     EXPECT_FALSE(KillTimer(window_, TIMER_TRAY_ADD)) << "the timer runs on after the add";
+}
+
+constexpr wchar_t FAILED_TIP[] = L"上次备份失败，请打开 Kestova 查看";
+
+// After a failed backup the icon shows it until a run succeeds, since the balloon alone can
+// go unseen (focus assist, a full-screen program): the failure icon and tooltip stay
+// through the balloons of the next run and a new taskbar, and go when the alert is cleared.
+TEST_F(TrayWindowTest, AnAlertStaysOnTheIconUntilItIsCleared)
+{
+    enum Action { ALERT, CLEAR, BALLOON_BUSY, BALLOON_IDLE, NEW_TASKBAR };
+    struct Step {
+        const char* name;
+        Action action;
+        DWORD message;
+        UINT flags;
+        int group;
+        const wchar_t* tooltip;
+    };
+    const Step steps[] = {
+        {"the alert is set", ALERT, NIM_MODIFY, NIF_ICON | NIF_TIP, IDI_TRAY_FAILED, FAILED_TIP},
+        {"the next run's balloon", BALLOON_BUSY, NIM_MODIFY, 23, IDI_TRAY_FAILED, L"正在备份..."},
+        {"a new taskbar", NEW_TASKBAR, NIM_ADD, 7, IDI_TRAY_FAILED, FAILED_TIP},
+        {"the alert set again", ALERT, NIM_MODIFY, NIF_ICON | NIF_TIP, IDI_TRAY_FAILED, FAILED_TIP},
+        {"the alert cleared", CLEAR, NIM_MODIFY, NIF_ICON | NIF_TIP, IDI_TRAY, L"Kestova"},
+        {"a balloon after it", BALLOON_IDLE, NIM_MODIFY, 23, IDI_TRAY, L"Kestova"},
+        {"a new taskbar after it", NEW_TASKBAR, NIM_ADD, 7, IDI_TRAY, L"Kestova"},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        notifyCalls.clear();
+        switch (step.action) {
+        case ALERT: SetTrayAlert(window_, FAILED_TIP); break;
+        case CLEAR: SetTrayAlert(window_, nullptr); break;
+        case BALLOON_BUSY: ShowBalloon(window_, L"提示", L"正在进行补充备份，通常只会用很短的时间。", L"正在备份..."); break;
+        case BALLOON_IDLE: ShowBalloon(window_, L"提示", L"备份成功完成！", L"Kestova"); break;
+        case NEW_TASKBAR: SendMessageW(window_, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0); break;
+        }
+        ASSERT_EQ(notifyCalls.size(), 1u);
+        const NOTIFYICONDATAW& data = notifyCalls[0].data;
+        EXPECT_EQ(notifyCalls[0].message, step.message);
+        ExpectIconIdentity(data);
+        EXPECT_EQ(data.uFlags, step.flags);
+        ExpectSmallImageOf(data.hIcon, step.group);
+        EXPECT_STREQ(data.szTip, step.tooltip);
+    }
+}
+
+// An alert set while the shell has no icon yet comes with the icon's late add, without
+// the balloons that went nowhere meanwhile.
+TEST_F(TrayWindowTest, AnAlertSetWhileTheIconIsMissingComesWithItsAdd)
+{
+    SlowShell shell{2};
+    RecreateWith(&shell);
+    SetTrayAlert(window_, FAILED_TIP);
+    ShowBalloon(window_, L"注意", L"备份失败！", L"Kestova");
+    RetryTick();
+    ASSERT_FALSE(shell.holdsIcon);
+    notifyCalls.clear();
+    RetryTick();
+    ASSERT_TRUE(shell.holdsIcon);
+    ASSERT_EQ(notifyCalls.size(), 1u);
+    const NOTIFYICONDATAW& add = notifyCalls[0].data;
+    EXPECT_EQ(notifyCalls[0].message, static_cast<DWORD>(NIM_ADD));
+    EXPECT_EQ(add.uFlags, 7u);
+    ExpectSmallImageOf(add.hIcon, IDI_TRAY_FAILED);
+    EXPECT_STREQ(add.szTip, FAILED_TIP);
+    EXPECT_STREQ(add.szInfo, L"");
+}
+
+// The way to the reason: a click on a balloon, and while the icon shows a failure, the
+// first item of its menu, open the companion's settings, which give the last run's outcome.
+TEST_F(TrayWindowTest, ABalloonClickAndTheStatusItemOpenTheCompanionsStatus)
+{
+    struct Case {
+        const char* name;
+        const wchar_t* alert;
+        bool newTaskbar;
+        int items;
+    };
+    const Case cases[] = {
+        {"no alert", nullptr, false, 5},
+        {"an alert", FAILED_TIP, false, 7},
+        {"its menu opened again", FAILED_TIP, false, 7},
+        {"the menu of a new taskbar", FAILED_TIP, true, 7},
+        {"the alert cleared", nullptr, false, 5},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetTrayAlert(window_, c.alert);
+        if (c.newTaskbar) SendMessageW(window_, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+        TakePosted();
+
+        SendMessageW(window_, WM_TRAYICON, IDI_TRAY, NIN_BALLOONUSERCLICK);
+        EXPECT_EQ(TakePosted(), (std::vector<Posted>{{window_, WM_OPTIONS_REQUEST, 0, 0}}));
+
+        HMENU menu = OpenMenu();
+        ASSERT_NE(menu, nullptr);
+        ASSERT_EQ(GetMenuItemCount(menu), c.items);
+        EXPECT_EQ(MenuText(menu, c.items - 1), L"退出(&E)");
+        if (c.alert) {
+            EXPECT_EQ(GetMenuItemID(menu, 0), static_cast<UINT>(IDM_STATUS));
+            EXPECT_EQ(MenuText(menu, 0), L"查看备份状态(&S)");
+            EXPECT_EQ(GetMenuDefaultItem(menu, FALSE, 0), static_cast<UINT>(IDM_STATUS));
+            EXPECT_TRUE(GetMenuState(menu, 1, MF_BYPOSITION) & MF_SEPARATOR);
+        } else {
+            EXPECT_EQ(GetMenuItemID(menu, 0), static_cast<UINT>(IDM_BACKUP_NOW));
+            EXPECT_EQ(GetMenuDefaultItem(menu, FALSE, 0), static_cast<UINT>(-1));
+        }
+    }
 }
 
 // With the real shell under Wine: the icon data the window passes is accepted, and the
