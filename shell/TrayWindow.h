@@ -13,7 +13,8 @@ constexpr UINT_PTR TIMER_TRAY_ADD = 10;
 constexpr UINT TRAY_ADD_RETRY_MS = 2000;
 constexpr int TRAY_ADD_RETRIES = 60;
 
-// Shows a balloon at the window's tray icon and sets the icon's tooltip. Main thread only.
+// Shows a balloon at the window's tray icon and sets the icon's tooltip; the icon's image
+// stays as its alert has it (SetTrayAlert). Main thread only.
 void ShowBalloon(HWND window, const wchar_t* title, const wchar_t* text, const wchar_t* tooltip);
 
 // Sets what the icon shows between balloons, for as long as the window lives. With an
