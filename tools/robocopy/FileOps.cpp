@@ -2,7 +2,7 @@
 // replacing by rename, hard links, removals, the read-only bit, and directories.
 #include "tools/robocopy/FileOps.h"
 
-#include "base/ScopedWin.h"
+#include "base/FileCalls.h"
 #include "tools/robocopy/MirrorTool.h"
 
 namespace {
@@ -29,7 +29,7 @@ DWORD CopyData(HANDLE in, HANDLE out, const Entry& s, void* buffer)
             got -= wrote;
         }
     }
-    return SetFileTime(out, &s.creation, &s.access, &s.write) ? 0 : GetLastError();
+    return Files().setFileTime(out, &s.creation, &s.access, &s.write) ? 0 : GetLastError();
 }
 
 // Runs action (a removal of path, or a rename over it) and, where the file system refuses
@@ -45,9 +45,10 @@ DWORD EvenIfReadOnly(const std::wstring& path, DWORD attributes, Action action)
     if (code != ERROR_ACCESS_DENIED || !(attributes & FILE_ATTRIBUTE_READONLY)) return code;
     // Attribute access is granted whatever sharing others asked for; delete sharing lets
     // the action go on while the handle is held.
-    UniqueHandle held(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    FileHandle held(Files().createFile(path.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                       nullptr));
     FILE_BASIC_INFO kept;
     if (!held || !GetFileInformationByHandleEx(held.get(), FileBasicInfo, &kept, sizeof kept)) return code;
     FILE_BASIC_INFO lifted{}; // zero times: left as they are
@@ -74,25 +75,25 @@ std::wstring TempPathBeside(const std::wstring& to, unsigned attempt)
 DWORD ReplaceTargetFile(const std::wstring& temp, const std::wstring& to, const Entry& existing)
 {
     return EvenIfReadOnly(to, existing.attributes, [&] {
-        return MoveFileExW(temp.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : GetLastError();
+        return Files().moveFileEx(temp.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : GetLastError();
     });
 }
 
 DWORD CopyOneFile(const std::wstring& from, const std::wstring& to, const Entry& s, const Entry* existing,
                   void* buffer)
 {
-    UniqueHandle in(CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    FileHandle in(Files().createFile(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!in) return GetLastError();
     // Read-only is set after the data is written; the other attributes go in at creation.
     DWORD createAttributes = s.attributes & COPIED_FILE_ATTRIBUTES & ~FILE_ATTRIBUTE_READONLY;
     if (createAttributes == 0) createAttributes = FILE_ATTRIBUTE_NORMAL;
     auto createNew = [&](const std::wstring& path) {
-        return CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                           createAttributes | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        return Files().createFile(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  createAttributes | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     };
     std::wstring written = to;
-    UniqueHandle out;
+    FileHandle out;
     Entry found;
     if (!existing) {
         out.reset(createNew(to));
@@ -104,7 +105,7 @@ DWORD CopyOneFile(const std::wstring& from, const std::wstring& to, const Entry&
             // already. It may be linked to another generation's file, so it is replaced
             // like any target, never written into.
             WIN32_FILE_ATTRIBUTE_DATA info;
-            if (!GetFileAttributesExW(to.c_str(), GetFileExInfoStandard, &info)) return GetLastError();
+            if (!Files().getFileAttributesEx(to.c_str(), GetFileExInfoStandard, &info)) return GetLastError();
             if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return ERROR_ACCESS_DENIED;
             found.attributes = info.dwFileAttributes;
             existing = &found;
@@ -118,16 +119,15 @@ DWORD CopyOneFile(const std::wstring& from, const std::wstring& to, const Entry&
     }
 
     DWORD code = CopyData(in.get(), out.get(), s, buffer);
-    HANDLE done = out.release();
-    if (!CloseHandle(done) && !code) code = GetLastError();
+    if (!out.close() && !code) code = GetLastError();
     if (!code && existing) code = ReplaceTargetFile(written, to, *existing);
     if (code) {
-        DeleteFileW(written.c_str());
+        Files().deleteFile(written.c_str());
         return code;
     }
     if (s.attributes & FILE_ATTRIBUTE_READONLY) {
         DWORD finalAttributes = s.attributes & COPIED_FILE_ATTRIBUTES;
-        if (!SetFileAttributesW(to.c_str(), finalAttributes)) return GetLastError();
+        if (!Files().setFileAttributes(to.c_str(), finalAttributes)) return GetLastError();
     }
     return 0;
 }
@@ -139,11 +139,11 @@ bool RefusesAllLinks(DWORD code)
 
 DWORD LinkOneFile(const std::wstring& from, const std::wstring& to, const Entry& reference, const Entry* existing)
 {
-    if (!existing) return CreateHardLinkW(to.c_str(), from.c_str(), nullptr) ? 0 : GetLastError();
+    if (!existing) return Files().createHardLink(to.c_str(), from.c_str(), nullptr) ? 0 : GetLastError();
     std::wstring temp;
     for (unsigned attempt = 0;; ++attempt) {
         temp = TempPathBeside(to, attempt);
-        if (CreateHardLinkW(temp.c_str(), from.c_str(), nullptr)) break;
+        if (Files().createHardLink(temp.c_str(), from.c_str(), nullptr)) break;
         DWORD code = GetLastError();
         if ((code != ERROR_ALREADY_EXISTS && code != ERROR_FILE_EXISTS) || attempt + 1 >= TEMP_NAME_TRIES)
             return code;
@@ -156,21 +156,22 @@ DWORD LinkOneFile(const std::wstring& from, const std::wstring& to, const Entry&
 
 DWORD RemoveTargetFile(const std::wstring& path, DWORD attributes)
 {
-    return EvenIfReadOnly(path, attributes, [&] { return DeleteFileW(path.c_str()) ? 0 : GetLastError(); });
+    return EvenIfReadOnly(path, attributes, [&] { return Files().deleteFile(path.c_str()) ? 0 : GetLastError(); });
 }
 
 DWORD RemoveTargetDirectory(const std::wstring& path, DWORD attributes)
 {
-    return EvenIfReadOnly(path, attributes, [&] { return RemoveDirectoryW(path.c_str()) ? 0 : GetLastError(); });
+    return EvenIfReadOnly(path, attributes, [&] { return Files().removeDirectory(path.c_str()) ? 0 : GetLastError(); });
 }
 
 DWORD CreateDirectoryPath(const std::wstring& path, bool withParents)
 {
-    if (CreateDirectoryW(path.c_str(), nullptr)) return 0;
+    if (Files().createDirectory(path.c_str(), nullptr)) return 0;
     DWORD code = GetLastError();
     if (code == ERROR_ALREADY_EXISTS) {
-        DWORD attributes = GetFileAttributesW(path.c_str());
-        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        return Files().getFileAttributesEx(path.c_str(), GetFileExInfoStandard, &data) &&
+                       (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                    ? 0
                    : ERROR_ALREADY_EXISTS;
     }
@@ -180,5 +181,5 @@ DWORD CreateDirectoryPath(const std::wstring& path, bool withParents)
     if (cut == std::wstring::npos || cut <= 7) return code;
     DWORD parent = CreateDirectoryPath(path.substr(0, cut), true);
     if (parent) return parent;
-    return CreateDirectoryW(path.c_str(), nullptr) ? 0 : GetLastError();
+    return Files().createDirectory(path.c_str(), nullptr) ? 0 : GetLastError();
 }

@@ -1,6 +1,7 @@
 // The listing layer: directory listings, single entries, identities and followed links.
 #include "tools/robocopy/Listing.h"
 
+#include "base/FileCalls.h"
 #include "base/ScopedWin.h"
 
 #include <algorithm>
@@ -38,7 +39,7 @@ int CompareNames(const std::wstring& a, const std::wstring& b)
 bool EntryOfPath(const std::wstring& path, Entry* e)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
+    if (!Files().getFileAttributesEx(path.c_str(), GetFileExInfoStandard, &data)) return false;
     e->attributes = data.dwFileAttributes;
     e->size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     e->creation = data.ftCreationTime;
@@ -52,16 +53,14 @@ bool ListDirectory(const std::wstring& dir, std::vector<Entry>* entries, DWORD* 
     entries->clear();
     std::wstring pattern = dir + (dir.back() == L'\\' ? L"*" : L"\\*");
     WIN32_FIND_DATAW found;
-    UniqueFindHandle listing(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
+    UniqueFindHandle listing(Files().findFirstFileEx(pattern.c_str(), FindExInfoBasic, &found,
                                               FindExSearchNameMatch, nullptr,
                                               FIND_FIRST_EX_LARGE_FETCH));
     if (!listing) {
         DWORD code = GetLastError();
         // A drive's root has no "." entry, so an empty root reports "not found".
-        DWORD attributes = GetFileAttributesW(dir.c_str());
-        if (code == ERROR_FILE_NOT_FOUND && attributes != INVALID_FILE_ATTRIBUTES &&
-            (attributes & FILE_ATTRIBUTE_DIRECTORY))
-            return true;
+        Entry root;
+        if (code == ERROR_FILE_NOT_FOUND && EntryOfPath(dir, &root) && IsDir(root)) return true;
         *error = code;
         return false;
     }
@@ -83,9 +82,9 @@ DWORD FollowedInfo(const std::wstring& path, BY_HANDLE_FILE_INFORMATION* info)
 {
     // Attribute access only: it is granted even while another process holds the file
     // open without sharing.
-    UniqueHandle h(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    FileHandle h(Files().createFile(path.c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!h) return GetLastError();
     return GetFileInformationByHandle(h.get(), info) ? 0 : GetLastError();
 }

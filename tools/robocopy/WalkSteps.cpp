@@ -2,6 +2,7 @@
 // or a queued link, settling what the link queue hands back, and removing extras.
 #include "tools/robocopy/Walk.h"
 
+#include "base/FileCalls.h"
 #include "base/ScopedWin.h"
 #include "contracts/CopyToolReport.h"
 #include "tools/robocopy/FileOps.h"
@@ -92,12 +93,12 @@ void ApplyDirectoryInfo(const Walk& w, const Entry& s, const Entry* t)
 {
     DWORD want = s.attributes & COPIED_DIR_ATTRIBUTES;
     DWORD have = t ? (t->attributes & COPIED_DIR_ATTRIBUTES) : 0;
-    if (want != have && !SetFileAttributesW(w.target.c_str(), want ? want : FILE_ATTRIBUTE_NORMAL))
+    if (want != have && !Files().setFileAttributes(w.target.c_str(), want ? want : FILE_ATTRIBUTE_NORMAL))
         ReportError(GetLastError(), L"Setting attributes of directory", TargetRelative(w));
-    UniqueHandle dir(CreateFileW(w.target.c_str(), FILE_WRITE_ATTRIBUTES,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!dir || !SetFileTime(dir.get(), &s.creation, &s.access, &s.write))
+    FileHandle dir(Files().createFile(w.target.c_str(), FILE_WRITE_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!dir || !Files().setFileTime(dir.get(), &s.creation, &s.access, &s.write))
         ReportError(GetLastError(), L"Setting times of directory", TargetRelative(w));
 }
 
