@@ -16,6 +16,9 @@
 //   name stays in its folder meanwhile, so RemoveDirectoryW of the folder fails with
 //   ERROR_DIR_NOT_EMPTY, and the name cannot be made again. A delete while a handle that
 //   does not share delete access is open fails with ERROR_SHARING_VIOLATION.
+// - Replacing a read-only file: MoveFileExW with MOVEFILE_REPLACE_EXISTING over a
+//   read-only file fails with ERROR_ACCESS_DENIED (read-only: "applications ... cannot
+//   write to it or delete it", and a replacing rename deletes the old file).
 // - Renaming a folder while a file under it is open fails with ERROR_ACCESS_DENIED (NTFS
 //   keeps the open files' paths fixed).
 // - Short names: on volumes that make 8.3 names, a file can be reached by its short name
@@ -186,6 +189,11 @@ BOOL WINAPI StrictMoveFileEx(LPCWSTR from, LPCWSTR to, DWORD flags)
     if (to && target.key != source.key && (flags & MOVEFILE_REPLACE_EXISTING) && HeldAt(target.key) &&
         GetFileAttributesW(target.real.c_str()) != INVALID_FILE_ATTRIBUTES)
         return Fail(ERROR_ACCESS_DENIED, FALSE);
+    if (to && target.key != source.key && (flags & MOVEFILE_REPLACE_EXISTING)) {
+        DWORD attributes = GetFileAttributesW(target.real.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+            return Fail(ERROR_ACCESS_DENIED, FALSE);
+    }
     if (!MoveFileExW(source.real.c_str(), to ? target.real.c_str() : nullptr, flags)) return FALSE;
     // Open handles go with the file (and with a folder's contents).
     for (auto& [handle, open] : g_state->open)
@@ -288,6 +296,7 @@ BOOL WINAPI StrictGetVolumeInformation(LPCWSTR root, LPWSTR name, DWORD nameSize
 {
     std::lock_guard<std::recursive_mutex> guard(g_state->lock);
     Resolved r = Resolve(root);
+    if (!r.key.empty() && r.key.back() == L'\\') r.key.pop_back(); // "c:\" names the volume c:
     BOOL ok = GetVolumeInformationW(root, name, nameSize, serial, maxComponent, fsFlags, fsName, fsNameSize);
     bool fat = false;
     for (const std::wstring& fatRoot : g_state->fatRoots)
