@@ -375,7 +375,7 @@ DWORD Perform(Op op, Scene& s)
     case Op::REPLACE: return ReplaceTargetFile(s.input, s.to, s.existing);
     case Op::COPY: return CopyOneFile(s.input, s.to, s.inputEntry, existing, buffer.data());
     case Op::LINK: return LinkOneFile(s.input, s.to, s.inputEntry, existing);
-    case Op::REMOVE_FILE: return RemoveTargetFile(s.to, s.existing.attributes);
+    case Op::REMOVE_FILE: return RemoveTargetFile(s.to, s.existing.attributes, LongPathOf(s.scratch.path()));
     case Op::REMOVE_FOLDER: return RemoveTargetDirectory(s.to, s.existing.attributes);
     case Op::MAKE_FOLDER: return CreateDirectoryPath(s.to, false);
     case Op::MAKE_FOLDER_PATH: return CreateDirectoryPath(s.to, true);

@@ -123,7 +123,7 @@ bool MirrorFile(Walk& w, Entry& src, const Entry* dst)
         return true;
     }
     if (IsPlainFile(*dst)) {
-        if (SameFile(*dst, src)) {
+        if (SameFile(*dst, src, w.writeTimeStep)) {
             stats.files.skipped++;
             stats.bytes.skipped += src.size;
             return false;
@@ -317,6 +317,7 @@ void MirrorTree(const ToolOptions& options, MirrorStats* stats)
     w.sourceRootLength = w.source.size();
     w.targetRootLength = w.target.size();
     w.resolvedTarget = ResolvedPath(options.target);
+    w.writeTimeStep = WriteTimeStepOf(options.target);
     if (!options.linkReference.empty()) {
         w.reference = LongPathOf(options.linkReference);
         w.links.pool = std::make_unique<CallPool>(LINK_THREADS);

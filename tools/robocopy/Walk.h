@@ -31,6 +31,9 @@ struct Walk {
     unsigned linksFollowed = 0; // directory links on the chain
     std::wstring resolvedTarget; // the target root, links resolved (ResolvedPath)
     std::wstring reference;      // long form of the link reference's root; empty when none
+    // The step in which the target's volume keeps last-write times (WriteTimeStepOf): a
+    // copy on a FAT-family volume never has its source's time exactly.
+    uint64_t writeTimeStep = 0;
     // The reference's listing of the directory at hand: taken with the source's when the
     // target directory is new (each of its files is written), otherwise when its first file
     // needs writing. One listing serves the directory, and it costs one call where asking

@@ -30,8 +30,9 @@ bool IsRetryable(DWORD code)
     case ERROR_BAD_PATHNAME:
     case ERROR_NOT_ENOUGH_MEMORY:
     case ERROR_OUTOFMEMORY:
-    case ERROR_DIR_NOT_EMPTY:
         return false;
+    // ERROR_DIR_NOT_EMPTY is waited for too: a folder whose last file another program
+    // still holds keeps that name until the program lets go (an indexer, a virus scanner).
     default:
         return true;
     }
@@ -200,7 +201,9 @@ void WriteFileEntry(Walk& w, const Entry& s, const Entry* existing, const wchar_
         std::wstring from = w.reference;
         PushName(&from, TargetRelative(w));
         const Entry* r = ReferenceEntry(w, from);
-        if (r && IsPlainFile(*r) && SameFile(*r, s)) {
+        // A read-only file is never linked: each one in the store then has one name, and
+        // lifting its bit (to replace or remove it) touches no other generation.
+        if (r && IsPlainFile(*r) && !(s.attributes & FILE_ATTRIBUTE_READONLY) && SameFile(*r, s, w.writeTimeStep)) {
             auto link = std::make_unique<PendingLink>();
             link->from = std::move(from);
             link->to = w.target;
@@ -252,7 +255,7 @@ bool RemoveEntry(Walk& w, const Entry& e)
     }
     FileLine(L"*EXTRA File", e.size, TargetRelative(w));
     DWORD code = WithRetries(w, L"Removing extra file", TargetRelative(w),
-                             [&] { return RemoveTargetFile(path, e.attributes); });
+                             [&] { return RemoveTargetFile(path, e.attributes, w.target.substr(0, w.targetRootLength)); });
     if (code) {
         w.stats->files.failed++;
         w.stats->bytes.failed += e.size;
