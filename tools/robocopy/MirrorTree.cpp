@@ -233,9 +233,8 @@ bool OpenDirectoryPair(Walk& w, const Entry* t, bool isRoot, std::vector<Entry>*
         return false;
     }
     if (!isRoot) DirLine(L"New Dir", shown);
-    code = CreateDirectoryPath(w.target, isRoot);
+    code = CreateTargetDirectory(w, shown, isRoot);
     if (code) {
-        ReportError(code, L"Creating directory", shown);
         w.stats->dirs.failed++;
         return false;
     }

@@ -55,6 +55,12 @@ std::wstring TargetRelative(const Walk& w);
 void FileLine(const wchar_t* label, uint64_t size, const std::wstring& relative);
 void DirLine(const wchar_t* label, const std::wstring& relative);
 
+// Creates the target directory at hand (w.target), with its missing parents when
+// withParents is set, retried like a file: a name still pending deletion (a folder removed
+// while another program held it) cannot be made again until that program lets go. Every
+// failure is reported as "Creating directory" shown. 0 or the last error.
+DWORD CreateTargetDirectory(const Walk& w, const std::wstring& shown, bool withParents);
+
 // Lists the reference's directory dir as the one of the directory at hand.
 void ListReference(Walk& w, const std::wstring& dir);
 

@@ -165,6 +165,11 @@ void FinishPendingDirectory(void* walk, PendingDirectory& dir)
 
 } // namespace
 
+DWORD CreateTargetDirectory(const Walk& w, const std::wstring& shown, bool withParents)
+{
+    return WithRetries(w, L"Creating directory", shown, [&] { return CreateDirectoryPath(w.target, withParents); });
+}
+
 size_t PushName(std::wstring* path, const std::wstring& name)
 {
     size_t length = path->size();
