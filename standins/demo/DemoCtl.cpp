@@ -425,9 +425,9 @@ bool CheckFont(HDC dc, const wchar_t* role, const LOGFONTW& logFont, const wchar
 // tooltips. (Its start-up boxes are drawn in the message font, which the demonstration
 // never shows.)
 constexpr const wchar_t* const BALLOON_TEXTS[] = {
-    TITLE_NOTE,         TITLE_ATTENTION, TIP_IDLE,           TIP_BUSY,      TEXT_CLIENT_EXITED,
-    TEXT_TOO_OFTEN,     TEXT_BACKUP_DONE, TEXT_BACKUP_FAILED, TEXT_INCREMENTAL_RUN, TEXT_FULL_RUN,
-    TEXT_EXIT_WHILE_BUSY, START_TITLE,   START_TEXT,
+    TITLE_NOTE,         TITLE_ATTENTION,     TIP_IDLE,         TIP_BUSY,           TIP_LAST_RUN_FAILED,
+    TEXT_CLIENT_EXITED, TEXT_TOO_OFTEN,      TEXT_BACKUP_DONE, TEXT_BACKUP_FAILED, TEXT_INCREMENTAL_RUN,
+    TEXT_FULL_RUN,      TEXT_EXIT_WHILE_BUSY, START_TITLE,     START_TEXT,
 };
 
 // The characters of text that are checked: those beyond ASCII, the Chinese ones and the
@@ -441,9 +441,11 @@ void AddCheckedCharacters(const wchar_t* text, std::wstring* characters)
 
 // The tray menu's item texts, from the same compiled resource script as Kestova.exe's (this
 // program links it): the menu the demonstration opens, without a second copy of its texts
-// and without reading an installed program file. False when the menu cannot be loaded.
+// and without reading an installed program file; and the status item that the runner
+// puts first while its icon shows a failed backup. False when the menu cannot be loaded.
 bool AddMenuCharacters(std::wstring* characters)
 {
+    AddCheckedCharacters(MENU_STATUS, characters);
     UniqueMenu menu(LoadMenuW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_TRAYMENU)));
     HMENU popup = menu ? GetSubMenu(menu.get(), 0) : nullptr;
     if (!popup) return false;
