@@ -1,6 +1,5 @@
 #include "tests/runner/RunnerHarness.h"
 
-#include "runner/RunnerSeams.h"
 #include "runner/SharedState.h"
 
 #include <mutex>
@@ -56,7 +55,7 @@ static bool RecordClock(std::tm* now)
     return true;
 }
 
-void InstallRecorders()
+ScopedSeams<RunnerSeams> InstallRecorders()
 {
     recorder.balloons.clear();
     recorder.onBalloon = nullptr;
@@ -75,18 +74,18 @@ void InstallRecorders()
     }
     recorder.clockAvailable = true;
     recorder.clock = LocalTm(2010, 3, 14, 10, 0);
-    runnerSeams.showBalloon = RecordBalloon;
-    runnerSeams.launchCompanion = RecordCompanion;
-    runnerSeams.isProcessRunning = RecordProcessCheck;
-    runnerSeams.locateChatData = RecordLocate;
-    runnerSeams.verifyCopyTool = RecordVerify;
-    runnerSeams.runMirror = RecordMirror;
-    runnerSeams.localNow = RecordClock;
     ResetStateLock();
     WriteBackupBusy(0);
+    return ScopedSeams<RunnerSeams>(&runnerSeams, [](RunnerSeams& seams) {
+        seams.showBalloon = RecordBalloon;
+        seams.launchCompanion = RecordCompanion;
+        seams.isProcessRunning = RecordProcessCheck;
+        seams.locateChatData = RecordLocate;
+        seams.verifyCopyTool = RecordVerify;
+        seams.runMirror = RecordMirror;
+        seams.localNow = RecordClock;
+    });
 }
-
-void RestoreRealSeams() { runnerSeams = RealRunnerSeams(); }
 
 std::vector<MirrorCall> RecordedMirrors()
 {

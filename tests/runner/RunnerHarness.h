@@ -5,7 +5,9 @@
 #include "base/Platform.h"
 #include "base/ScopedWin.h"
 #include "runner/MainLoop.h"
+#include "runner/RunnerSeams.h"
 #include "shell/CompanionLauncher.h"
+#include "tests/support/ScopedSeams.h"
 #include "tests/support/Wait.h"
 
 #include <ctime>
@@ -42,10 +44,9 @@ struct Recorder {
 
 extern Recorder recorder;
 
-// Installs the recording seams with a fresh Recorder; RestoreRealSeams puts the real
-// calls back.
-void InstallRecorders();
-void RestoreRealSeams();
+// Installs the recording seams with a fresh Recorder (and a free state lock, backupBusy 0)
+// for as long as the returned override lives; it then puts back the table it found.
+ScopedSeams<RunnerSeams> InstallRecorders();
 
 // Copies of the runs recorded so far (taken under the harness's lock).
 std::vector<MirrorCall> RecordedMirrors();

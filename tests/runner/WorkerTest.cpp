@@ -27,7 +27,6 @@ WPARAM State(int state) { return static_cast<WPARAM>(static_cast<INT_PTR>(state)
 
 class WorkerTest : public testing::Test {
 protected:
-    void SetUp() override { InstallRecorders(); }
     void TearDown() override
     {
         if (worker_) {
@@ -35,7 +34,6 @@ protected:
             WaitForSingleObject(worker_.get(), 10000);
         }
         if (recorder.mirrorGate) CloseHandle(recorder.mirrorGate);
-        RestoreRealSeams();
     }
     void Start()
     {
@@ -61,6 +59,10 @@ protected:
     }
     bool Ended() { return WaitForSingleObject(worker_.get(), 10000) == WAIT_OBJECT_0; }
 
+    // First in, last out: the real calls come back only after TearDown has stopped the
+    // worker that reads them. A test that fakes one more entry writes it straight into
+    // the table before Start, and this puts it back with the rest.
+    ScopedSeams<RunnerSeams> recording_ = InstallRecorders();
     TestWindow window_;
     UniqueHandle worker_;
     DWORD workerId_ = 0;
@@ -196,7 +198,7 @@ TEST_F(WorkerTest, LetsTheKeptClientProcessGoAsItEnds)
 // slot choice sees that copy's Backup_Data. Prints each report as "number wParam lParam".
 KESTOVA_CHILD(worker_job)
 {
-    InstallRecorders();
+    ScopedSeams<RunnerSeams> recording = InstallRecorders();
     TestWindow window;
     DWORD id = 0;
     HANDLE worker = StartWorker(window.get(), &id);

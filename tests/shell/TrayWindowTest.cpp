@@ -6,6 +6,7 @@
 #include "runner/ControlMessages.h"
 #include "shell/ShellSeams.h"
 #include "tests/support/Scratch.h"
+#include "tests/support/ScopedSeams.h"
 
 #include <gmock/gmock.h>
 
@@ -112,8 +113,6 @@ class TrayWindowTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        shellSeams.notifyIcon = RecordNotifyIcon;
-        shellSeams.trackPopupMenu = RecordTrackPopupMenu;
         notifyCalls.clear();
         trackCalls.clear();
         whileMenuOpen = nullptr;
@@ -127,7 +126,6 @@ protected:
         if (window_ && IsWindow(window_)) DestroyWindow(window_);
         TakePosted(); // the WM_QUIT of WM_DESTROY
         whileMenuOpen = nullptr;
-        shellSeams = saved_;
     }
 
     // Clicks the icon and returns the popup that was shown.
@@ -147,7 +145,10 @@ protected:
         EXPECT_EQ(data.uID, 103u);
     }
 
-    ShellSeams saved_ = shellSeams;
+    ScopedSeams<ShellSeams> recording_{&shellSeams, [](ShellSeams& seams) {
+        seams.notifyIcon = RecordNotifyIcon;
+        seams.trackPopupMenu = RecordTrackPopupMenu;
+    }};
     HWND window_ = nullptr;
 };
 
