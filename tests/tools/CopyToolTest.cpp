@@ -1,6 +1,7 @@
 // The copy tool, run as the real built program on real trees in scratch folders.
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Scratch.h"
+#include "tests/support/UnixSide.h"
 #include "tests/support/Wait.h"
 
 #include "base/ScopedWin.h"
@@ -611,48 +612,6 @@ TEST_F(CopyTool, CopiesWhereNoLinkCanBeMade)
     EXPECT_EQ(files[1], 2u);
     EXPECT_EQ(Difference(Snapshot(source), Snapshot(target)), "");
     EXPECT_EQ(LinkCount(target + L"\\a.db"), 1u);
-}
-
-// Wine's Unix side, for what the platform's own calls cannot make: a name that differs from
-// another only in letter case, a directory link (see DirectoryLinks).
-
-// The Unix path under Wine; empty elsewhere.
-std::wstring UnixPath(const std::wstring& path)
-{
-    using ToUnix = char*(CDECL*)(const wchar_t*);
-    auto toUnix = reinterpret_cast<ToUnix>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    if (!toUnix) return L"";
-    char* unixPath = toUnix(path.c_str());
-    if (!unixPath) return L"";
-    std::wstring wide(unixPath, unixPath + strlen(unixPath)); // scratch paths are ASCII
-    HeapFree(GetProcessHeap(), 0, unixPath);
-    return wide;
-}
-
-bool RunUnix(const std::wstring& program, const std::vector<std::wstring>& args)
-{
-    using ToDos = wchar_t*(CDECL*)(const char*);
-    auto toDos = reinterpret_cast<ToDos>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
-    if (!toDos) return false;
-    std::string narrow(program.begin(), program.end());
-    wchar_t* dosProgram = toDos(narrow.c_str());
-    if (!dosProgram) return false;
-    std::wstring application = dosProgram;
-    HeapFree(GetProcessHeap(), 0, dosProgram);
-    std::wstring line = QuoteArgument(program);
-    for (const auto& a : args) line += L" " + QuoteArgument(a);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info))
-        return false;
-    UniqueHandle process(info.hProcess);
-    UniqueHandle thread(info.hThread);
-    WaitForSingleObject(process.get(), 10000);
-    return true;
 }
 
 // The names listed in a directory that equal name in any letter case.
