@@ -4,6 +4,8 @@
 #include "base/Platform.h"
 #include "base/ScopedWin.h"
 #include "base/Settings.h"
+#include "contracts/ProgramFiles.h"
+#include "contracts/SettingsFormat.h"
 
 #include <cstdio>
 #include <cwchar>

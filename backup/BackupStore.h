@@ -7,7 +7,6 @@
 
 constexpr int SLOT_COUNT = 5;
 constexpr const wchar_t STORE_DIR_NAME[] = L"Backup_Data";
-constexpr const wchar_t SLOT_SECTION_PREFIX[] = L"Target";
 
 // Room for a stamp read from config.ini, terminator included.
 constexpr size_t STAMP_CAPACITY = 64;

@@ -2,11 +2,13 @@
 
 #include "backup/BackupStore.h"
 #include "backup/CopyToolDigest.h"
-#include "backup/CopyToolExit.h"
 #include "base/Md5.h"
 #include "base/PathText.h"
 #include "base/ScopedWin.h"
 #include "base/Settings.h"
+#include "contracts/CopyToolExit.h"
+#include "contracts/CopyToolReport.h"
+#include "contracts/ProgramFiles.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -21,11 +23,12 @@ namespace {
 
 // Bytes asked for per read of the tool's output.
 constexpr DWORD READ_CHUNK_BYTES = 1024;
-// The output ends with the 24-character completion time and CR LF.
-constexpr size_t STAMP_TAIL_BYTES = 26;
-constexpr size_t STAMP_BYTES = 24;
-// Room for the stamp as wide text, terminator included; 24 bytes always fit.
+// The output ends with the completion time and CR LF; its characters are single bytes.
+constexpr size_t STAMP_TAIL_BYTES = REPORT_STAMP_TAIL_CHARS;
+constexpr size_t STAMP_BYTES = REPORT_STAMP_CHARS;
+// Room for the stamp as wide text, terminator included.
 constexpr size_t STAMP_WIDE_CAPACITY = 32;
+static_assert(STAMP_BYTES < STAMP_WIDE_CAPACITY, "the stamp fits its buffer");
 
 const wchar_t MIRROR_OPTION[] = L"/MIR";
 // The reference slot whose unchanged files the tool links instead of copying.

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "base/Platform.h"
-#include "runner/RunOutcome.h"
+#include "contracts/RunOutcome.h"
 
 #include <cstddef>
 

@@ -20,26 +20,11 @@ wchar_t* GetProgramDir(wchar_t* buffer, size_t capacity)
     return buffer;
 }
 
-static wchar_t* ProgramFilePath(wchar_t* buffer, size_t capacity, const wchar_t* fileName)
+wchar_t* GetProgramFilePath(wchar_t* buffer, size_t capacity, const wchar_t* fileName)
 {
     wchar_t dir[PATH_CAPACITY];
     if (!GetProgramDir(dir, PATH_CAPACITY)) return nullptr;
     return JoinPath(buffer, capacity, dir, fileName);
-}
-
-wchar_t* GetConfigPath(wchar_t* buffer, size_t capacity)
-{
-    return ProgramFilePath(buffer, capacity, CONFIG_FILE_NAME);
-}
-
-wchar_t* GetLogPath(wchar_t* buffer, size_t capacity)
-{
-    return ProgramFilePath(buffer, capacity, LOG_FILE_NAME);
-}
-
-wchar_t* GetCompanionPath(wchar_t* buffer, size_t capacity)
-{
-    return ProgramFilePath(buffer, capacity, COMPANION_FILE_NAME);
 }
 
 wchar_t* ReadSetting(const wchar_t* file, const wchar_t* section, const wchar_t* key,

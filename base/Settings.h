@@ -1,31 +1,16 @@
-// The program's own files, found beside the running .exe, and the three operations
+// The program's folder, found from the running .exe, and the three operations
 // through which every profile (INI) file is read and written.
 #pragma once
 
 #include <cstddef>
 
-// Texts of the program's files and of the settings file's sections and keys.
-constexpr const wchar_t CONFIG_FILE_NAME[] = L"config.ini";
-constexpr const wchar_t LOG_FILE_NAME[] = L"logs.txt";
-constexpr const wchar_t COPY_TOOL_FILE_NAME[] = L"robocopy.exe";
-constexpr const wchar_t COMPANION_FILE_NAME[] = L"Marrowby.exe";
-
-constexpr const wchar_t SECTION_AUTOBACKUP[] = L"AutoBackup";
-constexpr const wchar_t KEY_MODE[] = L"Mode";
-constexpr const wchar_t KEY_TIME[] = L"Time";
-constexpr const wchar_t KEY_AFTER_CLIENT_QUIT[] = L"AutobackupAfterQQuit";
-constexpr const wchar_t KEY_MISSED_AT_START[] = L"BackupAtuOnce";
-constexpr const wchar_t KEY_ENDED[] = L"Ended";
-
 // The directory of the running program's file, without a trailing separator.
 // Null when the platform gives no path or one that may have been cut (4096 or more).
 wchar_t* GetProgramDir(wchar_t* buffer, size_t capacity);
 
-// The program directory joined with config.ini, logs.txt or Marrowby.exe. Each is
-// computed afresh; none tests that the file exists.
-wchar_t* GetConfigPath(wchar_t* buffer, size_t capacity);
-wchar_t* GetLogPath(wchar_t* buffer, size_t capacity);
-wchar_t* GetCompanionPath(wchar_t* buffer, size_t capacity);
+// The program directory joined with fileName, computed afresh; it does not test that the
+// file exists. Null when the directory is unavailable or the path does not fit.
+wchar_t* GetProgramFilePath(wchar_t* buffer, size_t capacity, const wchar_t* fileName);
 
 // Reads a value into buffer. A value is taken only when it is 1 to capacity - 2
 // characters long; an empty or longer value, or a missing file, section or key, is

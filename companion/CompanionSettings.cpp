@@ -2,7 +2,8 @@
 
 #include "base/PathText.h"
 #include "base/Settings.h"
-#include "runner/ScheduleFormat.h"
+#include "contracts/ScheduleFormat.h"
+#include "contracts/SettingsFormat.h"
 
 #include <cwchar>
 #include <cwctype>

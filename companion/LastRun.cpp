@@ -2,6 +2,7 @@
 
 #include "base/Platform.h"
 #include "base/ScopedWin.h"
+#include "contracts/CopyToolReport.h"
 
 #include <cstdio>
 #include <cstring>
@@ -10,15 +11,18 @@
 
 namespace {
 
-// The tool's report: error lines are "ERROR <code> (0x<code>) <what> <path>", and the
-// path of a file that could not be copied follows one of these. Retries repeat the line.
-const char ERROR_PREFIX[] = "ERROR ";
-const char* const FILE_FAILURES[] = {"Copying file ", "Following file link "};
+// The tool's report, read as its ANSI bytes. Error lines are
+// "ERROR <code> (0x<code>) <what> <path>", and the path of a file that could not be copied
+// follows one of the two file operations. Retries repeat the line.
+constexpr ReportText ERROR_PREFIX{REPORT_ERROR_PREFIX};
+constexpr ReportText COPYING_FILE{REPORT_COPYING_FILE};
+constexpr ReportText FOLLOWING_FILE_LINK{REPORT_FOLLOWING_FILE_LINK};
+const char* const FILE_FAILURES[] = {COPYING_FILE.text, FOLLOWING_FILE_LINK.text};
 // Summary rows: "   Files : total copied skipped mismatch FAILED extras".
-const char FILES_ROW[] = "Files :";
-const char DIRS_ROW[] = "Dirs :";
-constexpr int FAILED_COLUMN = 4;
-const char ENDED_ROW[] = "Ended :";
+constexpr ReportText FILES_ROW{REPORT_FILES};
+constexpr ReportText DIRS_ROW{REPORT_DIRS};
+constexpr ReportText ENDED_ROW{REPORT_ENDED};
+constexpr int FAILED_COLUMN = REPORT_FAILED_COLUMN;
 
 std::wstring FromAnsi(const std::string& text)
 {
@@ -30,12 +34,15 @@ std::wstring FromAnsi(const std::string& text)
     return wide;
 }
 
-// The line without its leading blanks when it starts with label; null otherwise.
+// The rest of a row after its label and " :", when the line is that label's row (leading
+// blanks aside); null otherwise.
 const char* AfterLabel(const std::string& line, const char* label)
 {
     size_t at = line.find_first_not_of(' ');
-    if (at == std::string::npos || line.compare(at, strlen(label), label) != 0) return nullptr;
-    return line.c_str() + at + strlen(label);
+    size_t length = strlen(label);
+    if (at == std::string::npos || line.compare(at, length, label) != 0 || line.compare(at + length, 2, " :") != 0)
+        return nullptr;
+    return line.c_str() + at + length + 2;
 }
 
 // The FAILED column of a summary row; false when the row does not have it.
@@ -66,8 +73,10 @@ void KeepFailedPath(const std::string& line, LastRun* run)
     if (close == std::string::npos) return;
     std::string rest = line.substr(close + 2);
     for (const char* what : FILE_FAILURES) {
-        if (rest.compare(0, strlen(what), what) != 0) continue;
-        std::wstring path = FromAnsi(rest.substr(strlen(what)));
+        // The operation, a blank, then the path.
+        size_t length = strlen(what);
+        if (rest.compare(0, length, what) != 0 || rest.compare(length, 1, " ") != 0) continue;
+        std::wstring path = FromAnsi(rest.substr(length + 1));
         if (path.empty() || path.size() >= PATH_CAPACITY) return;
         for (int i = 0; i < run->pathCount; ++i)
             if (path == run->paths[i]) return;
@@ -83,14 +92,14 @@ struct Reading {
 
 void TakeLine(const std::string& line, LastRun* run, Reading* reading)
 {
-    if (line.compare(0, strlen(ERROR_PREFIX), ERROR_PREFIX) == 0) {
+    if (line.compare(0, ERROR_PREFIX.size(), ERROR_PREFIX.text) == 0) {
         if (!run->firstError[0]) CopyText(FromAnsi(line), run->firstError, LAST_RUN_TEXT_CAPACITY);
         KeepFailedPath(line, run);
-    } else if (const char* files = AfterLabel(line, FILES_ROW)) {
+    } else if (const char* files = AfterLabel(line, FILES_ROW.text)) {
         reading->summary = FailedColumn(files, &run->failedFiles) || reading->summary;
-    } else if (const char* dirs = AfterLabel(line, DIRS_ROW)) {
+    } else if (const char* dirs = AfterLabel(line, DIRS_ROW.text)) {
         FailedColumn(dirs, &run->failedDirs);
-    } else if (AfterLabel(line, ENDED_ROW)) {
+    } else if (AfterLabel(line, ENDED_ROW.text)) {
         reading->ended = true;
     }
 }

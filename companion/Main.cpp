@@ -18,12 +18,13 @@
 #include "companion/CompanionTexts.h"
 #include "companion/Dialogs.h"
 #include "companion/Restore.h"
-#include "companion/RunnerControl.h"
+#include "contracts/ProgramFiles.h"
+#include "contracts/RunnerControl.h"
 
 #include "backup/BackupStore.h"
 #include "base/ScopedWin.h"
 #include "base/Settings.h"
-#include "runner/ScheduleFormat.h"
+#include "contracts/ScheduleFormat.h"
 
 #include <commctrl.h>
 #include <shellapi.h>

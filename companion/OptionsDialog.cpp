@@ -5,11 +5,12 @@
 #include "companion/CompanionTexts.h"
 #include "companion/Dialogs.h"
 #include "companion/LastRun.h"
-#include "companion/RunnerControl.h"
 #include "companion/SlotList.h"
+#include "contracts/ProgramFiles.h"
+#include "contracts/RunnerControl.h"
 
 #include "base/Settings.h"
-#include "runner/ScheduleFormat.h"
+#include "contracts/ScheduleFormat.h"
 
 #include <shellapi.h>
 

@@ -7,6 +7,7 @@
 #include "client/ChatLocator.h"
 #include "client/ProcessWatch.h"
 #include "companion/SlotList.h"
+#include "contracts/ProgramFiles.h"
 
 #include <cwchar>
 #include <string>

@@ -7,7 +7,7 @@
 #include "base/PathText.h"
 #include "base/Platform.h"
 #include "companion/CompanionExit.h"
-#include "companion/RunnerControl.h"
+#include "contracts/RunnerControl.h"
 
 #include <cstddef>
 

@@ -5,6 +5,7 @@
 #include "companion/Dialogs.h"
 #include "companion/Restore.h"
 #include "companion/SlotList.h"
+#include "contracts/ProgramFiles.h"
 
 #include "base/ScopedWin.h"
 #include "base/Settings.h"

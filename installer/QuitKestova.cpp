@@ -1,6 +1,6 @@
 // QuitKestova.exe: how the installer and the uninstaller ask a running Kestova.exe to quit
 // and wait for it to end, the same way the companion does before a restore
-// (companion/RunnerControl): the registered exit message, asked again once a backup that
+// (contracts/RunnerControl): the registered exit message, asked again once a backup that
 // holds Kestova back has ended. It is not installed; the set-up program unpacks it into its
 // temporary folder and runs it there.
 //
@@ -13,7 +13,7 @@
 // Exit status: 0 no Kestova ran; 1 Kestova ran and has ended; 2 Kestova was still there
 // when the wait ran out (nothing was changed); 3 unknown arguments.
 #include "base/Platform.h"
-#include "companion/RunnerControl.h"
+#include "contracts/RunnerControl.h"
 
 #include <shellapi.h>
 

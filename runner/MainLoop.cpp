@@ -1,9 +1,9 @@
 #include "runner/MainLoop.h"
 
 #include "client/ProcessWatch.h"
-#include "runner/ControlMessages.h"
+#include "contracts/ControlMessages.h"
+#include "contracts/RunnerTexts.h"
 #include "runner/RunnerSeams.h"
-#include "runner/RunnerTexts.h"
 #include "runner/Schedule.h"
 #include "runner/SharedState.h"
 

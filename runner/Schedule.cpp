@@ -3,7 +3,9 @@
 #include "backup/BackupStore.h"
 #include "base/PathText.h"
 #include "base/Settings.h"
-#include "runner/ControlMessages.h"
+#include "contracts/ControlMessages.h"
+#include "contracts/ProgramFiles.h"
+#include "contracts/SettingsFormat.h"
 #include "runner/RunnerSeams.h"
 
 #include <cstdlib>

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "base/Platform.h"
-#include "runner/ScheduleFormat.h"
+#include "contracts/ScheduleFormat.h"
 
 #include <ctime>
 

@@ -1,6 +1,6 @@
 #include "runner/SharedState.h"
 
-#include "runner/ControlMessages.h"
+#include "contracts/ControlMessages.h"
 
 RunnerState runnerState = {0};
 

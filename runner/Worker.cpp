@@ -6,7 +6,8 @@
 #include "base/ScopedWin.h"
 #include "base/Settings.h"
 #include "client/ProcessWatch.h"
-#include "runner/ControlMessages.h"
+#include "contracts/ControlMessages.h"
+#include "contracts/ProgramFiles.h"
 #include "runner/RunnerSeams.h"
 #include "runner/SharedState.h"
 

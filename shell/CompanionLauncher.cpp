@@ -2,6 +2,7 @@
 
 #include "base/PathText.h"
 #include "base/Settings.h"
+#include "contracts/ProgramFiles.h"
 #include "shell/ShellSeams.h"
 
 #include <cwchar>

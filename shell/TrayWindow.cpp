@@ -1,9 +1,9 @@
 #include "shell/TrayWindow.h"
 
 #include "base/ScopedWin.h"
+#include "contracts/ControlMessages.h"
+#include "contracts/RunnerTexts.h"
 #include "resources/resource.h"
-#include "runner/ControlMessages.h"
-#include "runner/RunnerTexts.h"
 #include "shell/ShellSeams.h"
 
 // Every call about the icon passes the layout that ends with dwInfoFlags: the one the

@@ -1,6 +1,7 @@
 #include "backup/BackupStore.h"
 #include "base/PathText.h"
 #include "base/Settings.h"
+#include "contracts/ProgramFiles.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Scratch.h"
 

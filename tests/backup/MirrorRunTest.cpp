@@ -5,6 +5,7 @@
 #include "base/PathText.h"
 #include "base/ScopedWin.h"
 #include "base/Settings.h"
+#include "contracts/ProgramFiles.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Scratch.h"
 

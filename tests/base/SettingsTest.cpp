@@ -1,5 +1,6 @@
 #include "base/PathText.h"
 #include "base/Settings.h"
+#include "contracts/ProgramFiles.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Scratch.h"
 

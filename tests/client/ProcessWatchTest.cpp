@@ -1,6 +1,6 @@
 #include "client/ProcessWatch.h"
-#include "tests/support/StandIn.h"
 #include "tests/support/Scratch.h"
+#include "tests/support/StandIn.h"
 
 #include <gtest/gtest.h>
 

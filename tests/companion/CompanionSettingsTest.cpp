@@ -1,6 +1,6 @@
 #include "base/Settings.h"
 #include "companion/CompanionSettings.h"
-#include "runner/ScheduleFormat.h"
+#include "contracts/ScheduleFormat.h"
 #include "tests/support/Scratch.h"
 
 #include <gtest/gtest.h>

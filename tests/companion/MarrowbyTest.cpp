@@ -6,8 +6,8 @@
 #include "base/Settings.h"
 #include "companion/CompanionResource.h"
 #include "companion/CompanionTexts.h"
-#include "companion/RunnerControl.h"
-#include "runner/ControlMessages.h"
+#include "contracts/ControlMessages.h"
+#include "contracts/RunnerControl.h"
 #include "tests/companion/CompanionHarness.h"
 #include "tests/support/ChildProcess.h"
 

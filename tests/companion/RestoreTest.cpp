@@ -1,7 +1,7 @@
 // The restore engine in process, its slow and outside calls replaced: every step is made
 // to fail in turn, and the live history must come out of each failure untouched.
-#include "companion/Restore.h"
 #include "base/ScopedWin.h"
+#include "companion/Restore.h"
 #include "tests/companion/CompanionHarness.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScopedSeams.h"

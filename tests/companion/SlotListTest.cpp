@@ -1,7 +1,7 @@
 // The slot list as the restore dialog shows it: stamps read as the runner reads them,
 // newest first.
-#include "companion/SlotList.h"
 #include "base/Settings.h"
+#include "companion/SlotList.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Scratch.h"
 

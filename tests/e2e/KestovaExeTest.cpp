@@ -5,9 +5,9 @@
 #include "base/Platform.h"
 #include "base/ScopedWin.h"
 #include "tests/e2e/KestovaHarness.h"
-#include "tests/support/StandIn.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Scratch.h"
+#include "tests/support/StandIn.h"
 #include "tests/support/Wait.h"
 
 #include <gtest/gtest.h>

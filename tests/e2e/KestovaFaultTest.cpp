@@ -7,9 +7,9 @@
 #include "base/Platform.h"
 #include "base/ScopedWin.h"
 #include "tests/e2e/KestovaHarness.h"
-#include "tests/support/StandIn.h"
 #include "tests/support/ChatClientFixture.h"
 #include "tests/support/Scratch.h"
+#include "tests/support/StandIn.h"
 #include "tests/support/UnixSide.h"
 #include "tests/support/Wait.h"
 

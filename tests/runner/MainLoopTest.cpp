@@ -1,5 +1,5 @@
 #include "base/Settings.h"
-#include "runner/ControlMessages.h"
+#include "contracts/ControlMessages.h"
 #include "runner/MainLoop.h"
 #include "runner/Schedule.h"
 #include "runner/SharedState.h"
@@ -8,8 +8,8 @@
 #include "shell/TrayWindow.h"
 #include "tests/runner/RunnerHarness.h"
 #include "tests/support/ChildProcess.h"
-#include "tests/support/Scratch.h"
 #include "tests/support/ScopedSeams.h"
+#include "tests/support/Scratch.h"
 
 #include <gtest/gtest.h>
 

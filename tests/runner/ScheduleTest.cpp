@@ -1,5 +1,5 @@
 #include "base/Settings.h"
-#include "runner/ControlMessages.h"
+#include "contracts/ControlMessages.h"
 #include "runner/MainLoop.h"
 #include "runner/Schedule.h"
 #include "runner/SharedState.h"

@@ -1,6 +1,6 @@
-#include "runner/ControlMessages.h"
-#include "runner/SharedState.h"
 #include "base/ScopedWin.h"
+#include "contracts/ControlMessages.h"
+#include "runner/SharedState.h"
 #include "tests/support/ChildProcess.h"
 
 #include <gtest/gtest.h>

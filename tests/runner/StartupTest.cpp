@@ -1,12 +1,12 @@
 #include "runner/Startup.h"
 
-#include "runner/ControlMessages.h"
+#include "contracts/ControlMessages.h"
 #include "runner/RunnerSeams.h"
 #include "shell/ShellSeams.h"
 #include "tests/runner/RunnerHarness.h"
 #include "tests/support/ChildProcess.h"
-#include "tests/support/Scratch.h"
 #include "tests/support/ScopedSeams.h"
+#include "tests/support/Scratch.h"
 #include "tests/support/Wait.h"
 
 #include <gtest/gtest.h>

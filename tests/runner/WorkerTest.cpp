@@ -1,12 +1,12 @@
 #include "client/ProcessWatch.h"
-#include "runner/ControlMessages.h"
+#include "contracts/ControlMessages.h"
 #include "runner/RunnerSeams.h"
 #include "runner/SharedState.h"
 #include "runner/Worker.h"
-#include "tests/support/StandIn.h"
 #include "tests/runner/RunnerHarness.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Scratch.h"
+#include "tests/support/StandIn.h"
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,8 @@
 
 #include "shell/ShellSeams.h"
 #include "tests/support/ChildProcess.h"
-#include "tests/support/Scratch.h"
 #include "tests/support/ScopedSeams.h"
+#include "tests/support/Scratch.h"
 #include "tests/support/Wait.h"
 
 #include <gmock/gmock.h>

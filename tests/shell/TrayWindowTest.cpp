@@ -2,11 +2,11 @@
 // popup menu recorded through the shell seams.
 #include "shell/TrayWindow.h"
 
+#include "contracts/ControlMessages.h"
 #include "resources/resource.h"
-#include "runner/ControlMessages.h"
 #include "shell/ShellSeams.h"
-#include "tests/support/Scratch.h"
 #include "tests/support/ScopedSeams.h"
+#include "tests/support/Scratch.h"
 
 #include <gmock/gmock.h>
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "backup/CopyToolExit.h"
+#include "contracts/CopyToolExit.h"
 
 // Exit status bits, combined (their one definition is shared with the callers).
 constexpr int EXIT_FILES_COPIED = COPY_EXIT_FILES_COPIED;

@@ -1,6 +1,7 @@
 #include "tools/robocopy/MirrorTool.h"
 
 #include "base/ScopedWin.h"
+#include "contracts/CopyToolReport.h"
 
 #include <cstdarg>
 #include <cwchar>
@@ -38,11 +39,17 @@ void AppendAnsiLine(const wchar_t* text, size_t length)
 
 std::wstring TallyRow(const wchar_t* label, const Tally& t)
 {
-    return FormatText(L"%8ls : %11llu %11llu %11llu %11llu %11llu %11llu", label,
+    return FormatText(L"%*ls : %11llu %11llu %11llu %11llu %11llu %11llu", REPORT_LABEL_WIDTH, label,
                   static_cast<unsigned long long>(t.total), static_cast<unsigned long long>(t.copied),
                   static_cast<unsigned long long>(t.skipped),
                   static_cast<unsigned long long>(t.mismatch),
                   static_cast<unsigned long long>(t.failed), static_cast<unsigned long long>(t.extras));
+}
+
+// A header row: the label in its column, then the value.
+std::wstring LabelRow(const wchar_t* label, const std::wstring& value)
+{
+    return FormatText(L"%*ls : ", REPORT_LABEL_WIDTH, label) + value;
 }
 
 } // namespace
@@ -92,7 +99,7 @@ std::wstring ReportTimeText()
     GetLocalTime(&now);
     const wchar_t* day = now.wDayOfWeek < 7 ? days[now.wDayOfWeek] : L"???";
     const wchar_t* month = now.wMonth >= 1 && now.wMonth <= 12 ? months[now.wMonth - 1] : L"???";
-    // The year is four digits until 9999, so the text is always 24 characters.
+    // The year is four digits until 9999, so the text is always REPORT_STAMP_CHARS long.
     return FormatText(L"%ls %ls %2u %02u:%02u:%02u %04u", day, month, now.wDay, now.wHour, now.wMinute,
                   now.wSecond, now.wYear);
 }
@@ -103,12 +110,12 @@ void ReportHeader(const wchar_t* started, const ToolOptions& options, const wcha
     ReportLine(L"   Kestova mirror copy");
     ReportLine(RULE);
     ReportLine(L"");
-    ReportLine(FormatText(L"%8ls : ", L"Started") + started);
-    ReportLine(FormatText(L"%8ls : ", L"Source") + options.source);
-    ReportLine(FormatText(L"%8ls : ", L"Target") + options.target);
-    if (!options.linkReference.empty()) ReportLine(FormatText(L"%8ls : ", L"LinkDest") + options.linkReference);
+    ReportLine(LabelRow(REPORT_STARTED, started));
+    ReportLine(LabelRow(REPORT_SOURCE, options.source));
+    ReportLine(LabelRow(REPORT_TARGET, options.target));
+    if (!options.linkReference.empty()) ReportLine(LabelRow(REPORT_LINK_REFERENCE, options.linkReference));
     ReportLine(L"");
-    ReportLine(FormatText(L"%8ls : ", L"Options") + optionText);
+    ReportLine(LabelRow(REPORT_OPTIONS, optionText));
     ReportLine(L"");
     ReportLine(RULE);
     ReportLine(L"");
@@ -141,23 +148,24 @@ void ReportSummary(const MirrorStats& stats, bool withReference, ULONGLONG elaps
     ReportLine(L"");
     ReportLine(RULE);
     ReportLine(L"");
-    ReportLine(FormatText(L"%8ls   %11ls %11ls %11ls %11ls %11ls %11ls", L"", L"Total", L"Copied", L"Skipped",
-                      L"Mismatch", L"FAILED", L"Extras"));
-    ReportLine(TallyRow(L"Dirs", stats.dirs));
-    ReportLine(TallyRow(L"Files", stats.files));
-    ReportLine(TallyRow(L"Bytes", stats.bytes));
+    ReportLine(FormatText(L"%*ls   %11ls %11ls %11ls %11ls %11ls %11ls", REPORT_LABEL_WIDTH, L"",
+                          REPORT_COLUMNS[0], REPORT_COLUMNS[1], REPORT_COLUMNS[2], REPORT_COLUMNS[3],
+                          REPORT_COLUMNS[4], REPORT_COLUMNS[5]));
+    ReportLine(TallyRow(REPORT_DIRS, stats.dirs));
+    ReportLine(TallyRow(REPORT_FILES, stats.files));
+    ReportLine(TallyRow(REPORT_BYTES, stats.bytes));
     if (withReference)
-        ReportLine(FormatText(L"%8ls : %11llu files, %llu bytes, hard-linked from the reference (not copied)",
-                              L"Linked", static_cast<unsigned long long>(stats.linkedFiles),
+        ReportLine(FormatText(L"%*ls : %11llu files, %llu bytes, hard-linked from the reference (not copied)",
+                              REPORT_LABEL_WIDTH, REPORT_LINKED, static_cast<unsigned long long>(stats.linkedFiles),
                               static_cast<unsigned long long>(stats.linkedBytes)));
     ULONGLONG seconds = elapsedMs / 1000;
-    ReportLine(FormatText(L"%8ls : %llu:%02llu:%02llu.%03llu", L"Times", seconds / 3600, seconds / 60 % 60,
+    ReportLine(FormatText(L"%*ls : %llu:%02llu:%02llu.%03llu", REPORT_LABEL_WIDTH, REPORT_TIMES, seconds / 3600, seconds / 60 % 60,
                       seconds % 60, elapsedMs % 1000));
 }
 
 void ReportEnded()
 {
-    ReportLine(FormatText(L"%8ls : ", L"Ended") + ReportTimeText());
+    ReportLine(LabelRow(REPORT_ENDED, ReportTimeText()));
     ReportFlush();
 }
 
@@ -170,6 +178,6 @@ void ReportError(DWORD code, const wchar_t* what, const std::wstring& path)
     std::wstring text = n > 0 && message ? std::wstring(message.get(), n) : std::wstring();
     while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
         text.pop_back();
-    ReportLine(FormatText(L"ERROR %lu (0x%08lX) %ls ", code, code, what) + path);
+    ReportLine(REPORT_ERROR_PREFIX + FormatText(L"%lu (0x%08lX) %ls ", code, code, what) + path);
     if (!text.empty()) ReportLine(L"        " + text);
 }

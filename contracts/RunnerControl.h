@@ -3,10 +3,9 @@
 #pragma once
 
 #include "base/Platform.h"
+#include "contracts/ProgramFiles.h"
 
 #include <cstddef>
-
-constexpr const wchar_t RUNNER_FILE_NAME[] = L"Kestova.exe";
 
 // The registered message numbers, obtained as the runner obtains them: 1025 stands in for a
 // registration that fails.

@@ -1,9 +1,9 @@
-#include "companion/RunnerControl.h"
+#include "contracts/RunnerControl.h"
 
 #include "base/PathText.h"
 #include "base/ScopedWin.h"
 #include "client/ProcessWatch.h"
-#include "runner/NamedObjects.h"
+#include "contracts/NamedObjects.h"
 
 #include <cwchar>
 
@@ -36,7 +36,7 @@ bool PostRunnerExit(HWND window)
     return window && PostMessageW(window, ExitMessageNumber(), 0, 0);
 }
 
-bool IsCopyToolRunning() { return IsProcessRunning(L"robocopy.exe") == 1; }
+bool IsCopyToolRunning() { return IsProcessRunning(COPY_TOOL_FILE_NAME) == 1; }
 
 bool RunnerStopRequest::Start(HWND window)
 {

@@ -3,8 +3,8 @@
 #pragma once
 
 #include "base/Platform.h"
-#include "runner/NamedObjects.h"
-#include "runner/RunOutcome.h"
+#include "contracts/NamedObjects.h"
+#include "contracts/RunOutcome.h"
 
 constexpr UINT WM_TRAYICON = WM_USER;             // 1024, the tray icon's callback
 // WM_USER + 1 (1025) is WM_REGISTRATION_FALLBACK, of NamedObjects.h.

@@ -1,10 +1,12 @@
 // The [AutoBackup] schedule format. Kept apart from the timers, so that the companion
 // program shows and writes a schedule exactly as the runner takes it, from the same code,
 // without linking the runner's loop and worker.
-#include "runner/ScheduleFormat.h"
+#include "contracts/ScheduleFormat.h"
 
 #include "base/PathText.h"
 #include "base/Settings.h"
+#include "contracts/ProgramFiles.h"
+#include "contracts/SettingsFormat.h"
 
 #include <cstdlib>
 #include <cwchar>
