@@ -15,6 +15,8 @@ static void RecordBalloon(HWND, const wchar_t* title, const wchar_t* text, const
 
 static void RecordCompanion(CompanionMode mode) { recorder.companions.push_back(mode); }
 
+static void RecordAlert(HWND, const wchar_t* alert) { recorder.alerts.push_back(alert ? alert : L""); }
+
 static int RecordProcessCheck(const wchar_t*)
 {
     InterlockedIncrement(&recorder.processChecks);
@@ -60,6 +62,7 @@ ScopedSeams<RunnerSeams> InstallRecorders()
     recorder.balloons.clear();
     recorder.onBalloon = nullptr;
     recorder.companions.clear();
+    recorder.alerts.clear();
     recorder.processChecks = 0;
     recorder.clientState = 0;
     recorder.chatDataFound = true;
@@ -79,6 +82,7 @@ ScopedSeams<RunnerSeams> InstallRecorders()
     return ScopedSeams<RunnerSeams>(&runnerSeams, [](RunnerSeams& seams) {
         seams.showBalloon = RecordBalloon;
         seams.launchCompanion = RecordCompanion;
+        seams.setTrayAlert = RecordAlert;
         seams.isProcessRunning = RecordProcessCheck;
         seams.locateChatData = RecordLocate;
         seams.verifyCopyTool = RecordVerify;
