@@ -8,9 +8,11 @@
 #include "contracts/ProgramFiles.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Scratch.h"
+#include "tests/support/Wait.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -119,6 +121,38 @@ public:
         WriteBytes(scratch_ / L"Tool\\tool-script.txt", exit);
         WriteBytes(scratch_ / L"Tool\\tool-output.bin", output);
         RemoveTree(scratch_ / L"Tool\\tool-ran.txt");
+        RemoveTree(scratch_ / L"Tool\\tool-held.txt");
+    }
+    // A tool scripted with "hold" has printed its output and waits.
+    bool ToolHeld() const { return PathExists(scratch_ / L"Tool\\tool-held.txt"); }
+
+    // The run as Run starts it, not waited for; its output goes nowhere.
+    UniqueProcess StartRun()
+    {
+        std::wstring line = QuoteArgument(exe_) + L" --kestova-child=run_mirror";
+        for (const std::wstring& arg : {tool(), source(), target(), log(), std::wstring(L"0")})
+            line += L" " + QuoteArgument(arg);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info{};
+        if (!CreateProcessW(exe_.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                            nullptr, &startup, &info))
+            return UniqueProcess();
+        return UniqueProcess(info);
+    }
+
+    // The names in the program folder.
+    std::vector<std::wstring> RunnerFolderNames() const
+    {
+        std::vector<std::wstring> names;
+        WIN32_FIND_DATAW found;
+        UniqueFindHandle list(FindFirstFileW((scratch_ / L"Runner\\*").c_str(), &found));
+        for (bool more = list.valid(); more; more = FindNextFileW(list.get(), &found)) {
+            std::wstring name = found.cFileName;
+            if (name != L"." && name != L"..") names.push_back(name);
+        }
+        std::sort(names.begin(), names.end());
+        return names;
     }
 
     RunOutcome Run(bool append = false) { return Run(tool(), source(), target(), append); }
@@ -503,6 +537,32 @@ TEST(MirrorRun, ShippedToolMirrorsIntoTheChosenSlot)
         EXPECT_TRUE(copied == f.bytes);
     }
     EXPECT_TRUE(IsDirectory(slot + L"\\empty dir"));
+}
+
+// The log is the record of the last run that got to its end. A run cut off mid-way (the
+// runner killed, or the session ending under it) leaves the previous log byte for byte, and
+// what it had written never stands in its place; the next run that ends replaces the log
+// and leaves nothing of the cut-off one beside it.
+TEST(MirrorRun, ARunCutOffLeavesThePreviousLog)
+{
+    MirrorLayout layout;
+    ASSERT_TRUE(layout.ready());
+    std::vector<std::wstring> before = layout.RunnerFolderNames();
+    layout.Script("0 hold", Filler(5000));
+    UniqueProcess run = layout.StartRun();
+    ASSERT_TRUE(run);
+    bool held = PumpUntil([&] { return layout.ToolHeld(); }, 20000);
+    TerminateProcess(run.process(), 1);
+    ASSERT_EQ(WaitForSingleObject(run.process(), 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+    ASSERT_TRUE(held) << "the tool never printed its output";
+    EXPECT_TRUE(layout.Log() == OLD_LOG) << layout.Log().size() << " bytes in the log";
+    EXPECT_EQ(Narrow(layout.Stamp()), Narrow(OLD_STAMP));
+
+    const std::string whole = Filler(300) + Ending("Sun Mar 14 10:00:00 2010");
+    layout.Script("0", whole);
+    EXPECT_EQ(layout.Run().status, RUN_FINISHED);
+    EXPECT_TRUE(layout.Log() == whole) << layout.Log().size() << " bytes logged";
+    EXPECT_EQ(layout.RunnerFolderNames(), before);
 }
 
 } // namespace

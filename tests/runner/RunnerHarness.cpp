@@ -2,6 +2,8 @@
 
 #include "runner/RunnerSeams.h"
 #include "runner/SharedState.h"
+#include "shell/ShellSeams.h"
+#include "shell/TrayWindow.h"
 
 #include <mutex>
 
@@ -120,6 +122,59 @@ TestWindow::~TestWindow()
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
     }
+}
+
+static BOOL WINAPI NoTrayIcon(DWORD, NOTIFYICONDATAW*) { return TRUE; }
+
+// Sends a message to the runner's window with its icon calls going nowhere.
+static LRESULT SendWithoutIcon(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    ShellSeams saved = shellSeams;
+    shellSeams.notifyIcon = NoTrayIcon;
+    LRESULT result = SendMessageW(window, message, wParam, lParam);
+    shellSeams = saved;
+    return result;
+}
+
+static constexpr const wchar_t SESSION_CLASS[] = L"KestovaRunnerTestSessionWindow";
+
+SessionEndAsked::SessionEndAsked()
+{
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = RunnerWndProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = SESSION_CLASS;
+    RegisterClassW(&wc); // a second registration fails harmlessly
+    ShellSeams saved = shellSeams;
+    shellSeams.notifyIcon = NoTrayIcon; // the creation adds the icon
+    window_ = CreateWindowExW(WS_EX_TOOLWINDOW, SESSION_CLASS, L"", WS_POPUP, CW_USEDEFAULT, CW_USEDEFAULT,
+                              CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, wc.hInstance, nullptr);
+    shellSeams = saved;
+    asked_ = window_ && SendWithoutIcon(window_, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF) == TRUE;
+}
+
+void SessionEndAsked::CallOff()
+{
+    if (IsWindow(window_)) SendWithoutIcon(window_, WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF);
+}
+
+void SessionEndAsked::End()
+{
+    if (IsWindow(window_)) SendWithoutIcon(window_, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+}
+
+SessionEndAsked::~SessionEndAsked()
+{
+    if (!window_) return;
+    CallOff();
+    if (IsWindow(window_)) {
+        ShellSeams saved = shellSeams;
+        shellSeams.notifyIcon = NoTrayIcon; // the destruction removes the icon
+        DestroyWindow(window_);
+        shellSeams = saved;
+    }
+    MSG msg;
+    PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
 }
 
 RecordingWorker::RecordingWorker()
