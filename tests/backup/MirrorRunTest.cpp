@@ -13,8 +13,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -66,6 +68,35 @@ KESTOVA_CHILD(backup_twice)
     printf("slot=%s\nresult=%d status=%d\nnext=%s\n", Narrow(LastComponent(slot)).c_str(),
            result, status, Narrow(LastComponent(next)).c_str());
     return 0;
+}
+
+// Starts the tool at args[0] (scripted to hold) as a copy run starts it, in a kill-on-close
+// job of its own, and writes to the file args[2] whether it started, whether it is in that
+// job and in the job whose handle value is args[1], and how much of its output came
+// before it was ended. The test that runs this child in that job reads no pipe from it.
+KESTOVA_CHILD(spawn_in_job)
+{
+    if (args.size() != 3) return 99;
+    HANDLE outer = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(std::wcstoull(args[1].c_str(), nullptr, 10)));
+    UniqueHandle job(CreateKillOnCloseJob());
+    std::wstring line = QuoteArgument(args[0]) + L" source target /MIR";
+    HANDLE readRaw = INVALID_HANDLE_VALUE;
+    UniqueHandle process(SpawnWithPipe(line.c_str(), &readRaw, nullptr, job.get()));
+    UniqueHandle readEnd(readRaw);
+    if (!process) return WriteBytes(args[2], "started=0") ? 0 : 98;
+    BOOL inOwn = FALSE, inOuter = FALSE;
+    IsProcessInJob(process.get(), job.get(), &inOwn);
+    IsProcessInJob(process.get(), outer, &inOuter);
+    // The tool holds once its output is out: take that much, then end it.
+    std::string output;
+    char chunk[1024];
+    DWORD got = 0;
+    while (output.find("Ended :") == std::string::npos && ReadFile(readEnd.get(), chunk, sizeof chunk, &got, nullptr))
+        output.append(chunk, got);
+    TerminateProcess(process.get(), 0);
+    std::string result = "started=1 own=" + std::to_string(inOwn) + " outer=" + std::to_string(inOuter) +
+                         " output=" + std::to_string(output.size());
+    return WriteBytes(args[2], result) ? 0 : 98;
 }
 
 // A child's printed lines, without the CR that its text-mode output adds.
@@ -563,6 +594,59 @@ TEST(MirrorRun, ARunCutOffLeavesThePreviousLog)
     EXPECT_EQ(layout.Run().status, RUN_FINISHED);
     EXPECT_TRUE(layout.Log() == whole) << layout.Log().size() << " bytes logged";
     EXPECT_EQ(layout.RunnerFolderNames(), before);
+}
+
+// A runner that is itself in a job (Task Scheduler, a launcher, a remote session) starts
+// its tool outside that job where the job lets it go, so the tool can join the runner's
+// kill-on-close job even on Windows 7, which puts a process in one job only. A job that
+// does not let it go refuses such a start: the tool then starts inside it, and still runs.
+TEST(MirrorRun, ARunnerInAJobStillStartsItsTool)
+{
+    const std::string output = Filler(300) + Ending("Sun Mar 14 10:00:00 2010");
+    struct Case {
+        const char* name;
+        DWORD limits;
+        const char* membership; // of the tool: its runner's job, the job the runner is in
+    } cases[] = {
+        {"the job lets children go", JOB_OBJECT_LIMIT_BREAKAWAY_OK, "own=1 outer=0"},
+        {"the job keeps its children", 0, "outer=1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MirrorLayout layout;
+        ASSERT_TRUE(layout.ready());
+        layout.Script("0 hold", output);
+        ScratchDir scratch;
+        std::wstring resultFile = scratch / L"result.txt";
+
+        // Inherited by the child, which asks whether its tool is in it.
+        SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+        UniqueHandle outer(CreateJobObjectW(&inheritable, nullptr));
+        ASSERT_TRUE(outer);
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | c.limits;
+        ASSERT_TRUE(SetInformationJobObject(outer.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits));
+        std::wstring self = CurrentExePath();
+        std::wstring line = QuoteArgument(self) + L" --kestova-child=spawn_in_job " + QuoteArgument(layout.tool()) +
+                            L" " + std::to_wstring(reinterpret_cast<uintptr_t>(outer.get())) + L" " +
+                            QuoteArgument(resultFile);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info{};
+        ASSERT_TRUE(CreateProcessW(self.c_str(), line.data(), nullptr, nullptr, TRUE,
+                                   CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info))
+            << GetLastError();
+        UniqueProcess runner(info);
+        ASSERT_TRUE(AssignProcessToJobObject(outer.get(), runner.process())) << GetLastError();
+        ResumeThread(runner.thread());
+        ASSERT_EQ(WaitForSingleObject(runner.process(), 20000), static_cast<DWORD>(WAIT_OBJECT_0));
+
+        std::string result;
+        ASSERT_TRUE(ReadBytes(resultFile, &result));
+        EXPECT_EQ(result.rfind("started=1 ", 0), 0u) << result;
+        EXPECT_NE(result.find(c.membership), std::string::npos) << result;
+        EXPECT_NE(result.find(" output=" + std::to_string(output.size())), std::string::npos) << result;
+    }
 }
 
 } // namespace
