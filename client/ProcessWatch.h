@@ -14,6 +14,13 @@ constexpr const wchar_t CLIENT_PROCESS_NAME[] = L"QQ.exe";
 // opened, the list is taken as before. Safe to call from more than one thread.
 int IsProcessRunning(const wchar_t* name);
 
+// 1 when a process runs from the program file programPath, 0 when none does, -1 when the
+// process list cannot be taken. Processes are picked out by the file's name, then each one's
+// image path is compared with programPath as full paths in their long form, in any letter
+// case: a program of the same name elsewhere does not count. A process whose image cannot
+// be read (another user's, one ending right now) does not count. Nothing is kept open.
+int IsProgramRunning(const wchar_t* programPath);
+
 // Closes the process kept open by IsProcessRunning, if any. The next check takes the
 // process list again. Called by the thread that made the checks when it ends.
 void ReleaseProcessWatch();

@@ -36,11 +36,47 @@ bool PostRunnerExit(HWND window)
     return window && PostMessageW(window, ExitMessageNumber(), 0, 0);
 }
 
-bool IsCopyToolRunning() { return IsProcessRunning(COPY_TOOL_FILE_NAME) == 1; }
+namespace {
+
+// The program file of process into path; false (and empty) when it cannot be read.
+bool ProgramFileOf(HANDLE process, wchar_t* path, size_t capacity)
+{
+    if (!path || capacity == 0) return false;
+    path[0] = L'\0';
+    // The room goes in, in characters, and the length without the terminator comes back.
+    DWORD size = static_cast<DWORD>(capacity);
+    if (process && QueryFullProcessImageNameW(process, 0, path, &size)) return true;
+    path[0] = L'\0';
+    return false;
+}
+
+} // namespace
+
+bool IsCopyToolRunning(const wchar_t* toolPath)
+{
+    return toolPath && *toolPath && IsProgramRunning(toolPath) == 1;
+}
+
+// Beside the runner, not beside the caller: the installer's helper runs from a temporary
+// folder, and the runner's own folder is where it verifies and starts its tool.
+bool RunnerCopyToolPath(HWND window, wchar_t* toolPath, size_t capacity)
+{
+    if (!toolPath || capacity == 0) return false;
+    toolPath[0] = L'\0';
+    DWORD processId = 0;
+    if (!window || !GetWindowThreadProcessId(window, &processId) || !processId) return false;
+    UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    wchar_t runner[PATH_CAPACITY];
+    if (!ProgramFileOf(process.get(), runner, PATH_CAPACITY)) return false;
+    if (JoinSibling(toolPath, capacity, runner, COPY_TOOL_FILE_NAME)) return true;
+    toolPath[0] = L'\0';
+    return false;
+}
 
 bool RunnerStopRequest::Start(HWND window)
 {
     window_ = window;
+    RunnerCopyToolPath(window, toolPath_, PATH_CAPACITY);
     lastPost_ = GetTickCount64();
     wasBusy_ = false;
     return PostRunnerExit(window);
@@ -48,7 +84,7 @@ bool RunnerStopRequest::Start(HWND window)
 
 int RunnerStopRequest::Poll()
 {
-    bool busy = IsCopyToolRunning();
+    bool busy = IsCopyToolRunning(toolPath_);
     ULONGLONG now = GetTickCount64();
     if (!busy && (wasBusy_ || now - lastPost_ >= REPOST_PERIOD_MS)) {
         PostRunnerExit(window_);
@@ -70,10 +106,7 @@ int StopRunner(DWORD timeoutMs, StopProgress progress, void* context, wchar_t* r
     UniqueHandle process(processId ? OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION,
                                                  FALSE, processId)
                                    : nullptr);
-    if (process && runnerPath && capacity) {
-        DWORD size = static_cast<DWORD>(capacity);
-        if (!QueryFullProcessImageNameW(process.get(), 0, runnerPath, &size)) runnerPath[0] = L'\0';
-    }
+    if (runnerPath) ProgramFileOf(process.get(), runnerPath, capacity);
 
     RunnerStopRequest request;
     request.Start(window);
