@@ -10,6 +10,7 @@
 #include "contracts/ProgramFiles.h"
 #include "runner/RunnerSeams.h"
 #include "runner/SharedState.h"
+#include "shell/TrayWindow.h"
 
 namespace {
 
@@ -23,6 +24,9 @@ void ReportJobFailure(HWND window, LPARAM code)
 // One backup job from the chat data directory into the slot with the oldest stamp.
 void RunBackupJob(HWND window, const wchar_t* dataDir)
 {
+    // A request that got here before the session began to end (start-up posts its own
+    // straight here, and one may wait behind a run) starts nothing once it is ending.
+    if (SessionEnding()) return ReportJobFailure(window, RUN_NOT_STARTED);
     wchar_t slotDir[PATH_CAPACITY];
     wchar_t toolPath[PATH_CAPACITY];
     wchar_t logPath[PATH_CAPACITY];

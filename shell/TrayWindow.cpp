@@ -6,6 +6,8 @@
 #include "resources/resource.h"
 #include "shell/ShellSeams.h"
 
+#include <atomic>
+
 // Every call about the icon passes the layout that ends with dwInfoFlags: the one the
 // shell has accepted since the first balloons, on every system the program runs on.
 constexpr DWORD TRAY_DATA_SIZE = NOTIFYICONDATAW_V2_SIZE;
@@ -27,8 +29,9 @@ HMENU trayMenu = nullptr;
 // a re-created taskbar can arrive inside the menu's modal loop; that menu must then live
 // until the loop has ended.
 HMENU trackedMenuResource = nullptr;
-// Windows has asked whether the session may end, and it has not been called off.
-bool sessionEnding = false;
+// Windows has asked whether the session may end, and it has not been called off. Written
+// by the window procedure only; the worker reads it too.
+std::atomic<bool> sessionEnding{false};
 
 // Copies text into a fixed field of capacity units and always terminates it. A longer
 // text is cut, never in the middle of a surrogate pair; a missing text gives "".
@@ -155,6 +158,8 @@ bool PostMenuCommand(HWND window, WORD command)
 }
 
 } // namespace
+
+bool SessionEnding() { return sessionEnding.load(); }
 
 LRESULT CALLBACK RunnerWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
