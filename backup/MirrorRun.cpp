@@ -206,12 +206,23 @@ HANDLE SpawnWithPipe(const wchar_t* commandLine, HANDLE* readEnd, const wchar_t*
     // A console of its own, never shown: the runner has none to share. Held before its
     // first instruction while it joins the job, so not even its first write escapes it.
     DWORD flags = CREATE_NEW_CONSOLE | (job ? CREATE_SUSPENDED : 0);
-    BOOL started = CreateProcessW(nullptr, line, nullptr, nullptr, TRUE, flags, nullptr,
-                                  currentDirectory, &startup, &process);
+    // A runner that is in a job itself (Task Scheduler, a launcher, a remote session) starts
+    // the tool outside that job where the job allows it (JOB_OBJECT_LIMIT_BREAKAWAY_OK), so
+    // the tool can join this job even on a system that puts a process in one job only. A job
+    // that does not allow it makes the start fail with ERROR_ACCESS_DENIED: the tool is then
+    // started inside it, as before.
+    BOOL started = job && CreateProcessW(nullptr, line, nullptr, nullptr, TRUE, flags | CREATE_BREAKAWAY_FROM_JOB,
+                                         nullptr, currentDirectory, &startup, &process);
+    if (!started && (!job || GetLastError() == ERROR_ACCESS_DENIED)) {
+        wmemcpy(line, commandLine, length + 1);
+        started = CreateProcessW(nullptr, line, nullptr, nullptr, TRUE, flags, nullptr, currentDirectory, &startup,
+                                 &process);
+    }
     UniqueProcess child(started ? process : PROCESS_INFORMATION{});
     if (started && job) {
-        // An older platform that does not nest jobs refuses a runner that is in one
-        // already: the tool then runs as it did before there was a job.
+        // Windows 7 does not nest jobs: a tool that could not leave the runner's job is
+        // refused here, and runs as it did before there was a job (its target lock still
+        // keeps a second run out of its slot).
         AssignProcessToJobObject(job, child.process());
         if (ResumeThread(child.thread()) == static_cast<DWORD>(-1)) {
             TerminateProcess(child.process(), COPY_EXIT_FATAL);
