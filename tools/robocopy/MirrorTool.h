@@ -1,5 +1,6 @@
 // The copy tool's records and the operations its three parts share: the command line
-// (ToolMain.cpp), the report (ToolReport.cpp) and the tree walk (MirrorTree.cpp).
+// (ToolMain.cpp), the report (ToolReport.cpp) and the tree walk (MirrorTree.cpp, with the
+// layers below it that Walk.h names).
 #pragma once
 
 #include "base/Platform.h"
