@@ -66,14 +66,14 @@ int FindListed(const wchar_t* wanted, ListedTest accept, const void* context, DW
     return 0;
 }
 
+bool IsThatId(DWORD processId, const void* wantedId) { return processId == *static_cast<const DWORD*>(wantedId); }
+
 // Keeps the process with that id open for the next checks. A process that cannot be
 // opened (another user's, one ending right now) is simply not kept: the answer found in
 // the list stands, and the next check takes the list again. The process found may have
 // ended between the list and the open, and its id gone to another program; once the
 // handle is held the id cannot move again, so one more list shows whether the handle is
 // the process that was found (this costs a second list only when a process is first kept).
-bool IsThatId(DWORD processId, const void* wantedId) { return processId == *static_cast<const DWORD*>(wantedId); }
-
 void Watch(DWORD processId, const wchar_t* wanted)
 {
     watchedProcess.reset(OpenProcess(SYNCHRONIZE, FALSE, processId));
@@ -107,15 +107,8 @@ wchar_t* NormalProgramPath(const wchar_t* path, wchar_t* normal, DWORD capacity)
 // Whether the process with that id runs from the program file at wantedPath (normal form).
 bool RunsFrom(DWORD processId, const void* wantedPath)
 {
-    // PROCESS_QUERY_LIMITED_INFORMATION is the access QueryFullProcessImageNameW needs, and
-    // one that a process of the same user grants across integrity levels.
-    UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-    if (!process) return false;
-    // The room goes in, in characters, and the length without the terminator comes back; 0
-    // asks for the Win32 form of the path.
     wchar_t image[PATH_CAPACITY];
-    DWORD size = PATH_CAPACITY;
-    if (!QueryFullProcessImageNameW(process.get(), 0, image, &size)) return false;
+    if (!ProgramFileOf(processId, image, PATH_CAPACITY)) return false;
     wchar_t normal[PATH_CAPACITY];
     if (!NormalProgramPath(image, normal, PATH_CAPACITY)) return false;
     // Compared as the file system compares names: ordinal, case folded by the system's
@@ -124,6 +117,20 @@ bool RunsFrom(DWORD processId, const void* wantedPath)
 }
 
 } // namespace
+
+bool ProgramFileOf(DWORD processId, wchar_t* path, size_t capacity)
+{
+    if (!path || capacity == 0) return false;
+    path[0] = L'\0';
+    // PROCESS_QUERY_LIMITED_INFORMATION: the least access QueryFullProcessImageNameW takes.
+    UniqueHandle process(processId ? OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId) : nullptr);
+    // The room goes in, in characters, and the length without the terminator comes back; 0
+    // asks for the Win32 form of the path.
+    DWORD size = capacity > MAXDWORD ? MAXDWORD : static_cast<DWORD>(capacity);
+    if (process && QueryFullProcessImageNameW(process.get(), 0, path, &size)) return true;
+    path[0] = L'\0';
+    return false;
+}
 
 int IsProgramRunning(const wchar_t* programPath)
 {

@@ -36,22 +36,6 @@ bool PostRunnerExit(HWND window)
     return window && PostMessageW(window, ExitMessageNumber(), 0, 0);
 }
 
-namespace {
-
-// The program file of process into path; false (and empty) when it cannot be read.
-bool ProgramFileOf(HANDLE process, wchar_t* path, size_t capacity)
-{
-    if (!path || capacity == 0) return false;
-    path[0] = L'\0';
-    // The room goes in, in characters, and the length without the terminator comes back.
-    DWORD size = static_cast<DWORD>(capacity);
-    if (process && QueryFullProcessImageNameW(process, 0, path, &size)) return true;
-    path[0] = L'\0';
-    return false;
-}
-
-} // namespace
-
 bool IsCopyToolRunning(const wchar_t* toolPath)
 {
     return toolPath && *toolPath && IsProgramRunning(toolPath) == 1;
@@ -64,10 +48,9 @@ bool RunnerCopyToolPath(HWND window, wchar_t* toolPath, size_t capacity)
     if (!toolPath || capacity == 0) return false;
     toolPath[0] = L'\0';
     DWORD processId = 0;
-    if (!window || !GetWindowThreadProcessId(window, &processId) || !processId) return false;
-    UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    if (!window || !GetWindowThreadProcessId(window, &processId)) return false;
     wchar_t runner[PATH_CAPACITY];
-    if (!ProgramFileOf(process.get(), runner, PATH_CAPACITY)) return false;
+    if (!ProgramFileOf(processId, runner, PATH_CAPACITY)) return false;
     if (JoinSibling(toolPath, capacity, runner, COPY_TOOL_FILE_NAME)) return true;
     toolPath[0] = L'\0';
     return false;
@@ -103,10 +86,8 @@ int StopRunner(DWORD timeoutMs, StopProgress progress, void* context, wchar_t* r
 
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
-    UniqueHandle process(processId ? OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION,
-                                                 FALSE, processId)
-                                   : nullptr);
-    if (runnerPath) ProgramFileOf(process.get(), runnerPath, capacity);
+    UniqueHandle process(processId ? OpenProcess(SYNCHRONIZE, FALSE, processId) : nullptr);
+    if (runnerPath) ProgramFileOf(processId, runnerPath, capacity);
 
     RunnerStopRequest request;
     request.Start(window);
