@@ -102,19 +102,19 @@ static LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam,
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-static constexpr const wchar_t TEST_CLASS[] = L"KestovaRunnerTestWindow";
-
-TestWindow::TestWindow()
+// A hidden WS_POPUP tool window of a class with that procedure, on the calling thread.
+static HWND CreateHiddenWindow(const wchar_t* className, WNDPROC procedure, const wchar_t* caption)
 {
     WNDCLASSW wc{};
-    wc.lpfnWndProc = TestWindowProc;
+    wc.lpfnWndProc = procedure;
     wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = TEST_CLASS;
+    wc.lpszClassName = className;
     RegisterClassW(&wc); // a second registration fails harmlessly
-    window_ = CreateWindowExW(WS_EX_TOOLWINDOW, TEST_CLASS, L"runner test", WS_POPUP,
-                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                              nullptr, nullptr, wc.hInstance, nullptr);
+    return CreateWindowExW(WS_EX_TOOLWINDOW, className, caption, WS_POPUP, CW_USEDEFAULT, CW_USEDEFAULT,
+                           CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, wc.hInstance, nullptr);
 }
+
+TestWindow::TestWindow() : window_(CreateHiddenWindow(L"KestovaRunnerTestWindow", TestWindowProc, L"runner test")) {}
 
 TestWindow::~TestWindow()
 {
@@ -126,53 +126,43 @@ TestWindow::~TestWindow()
 
 static BOOL WINAPI NoTrayIcon(DWORD, NOTIFYICONDATAW*) { return TRUE; }
 
-// Sends a message to the runner's window with its icon calls going nowhere.
-static LRESULT SendWithoutIcon(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    ShellSeams saved = shellSeams;
-    shellSeams.notifyIcon = NoTrayIcon;
-    LRESULT result = SendMessageW(window, message, wParam, lParam);
-    shellSeams = saved;
-    return result;
-}
+// While it lives, the runner's window procedure adds and removes its icon nowhere.
+class IconCallsGoNowhere {
+public:
+    IconCallsGoNowhere() { shellSeams.notifyIcon = NoTrayIcon; }
+    ~IconCallsGoNowhere() { shellSeams = saved_; }
+    IconCallsGoNowhere(const IconCallsGoNowhere&) = delete;
+    IconCallsGoNowhere& operator=(const IconCallsGoNowhere&) = delete;
 
-static constexpr const wchar_t SESSION_CLASS[] = L"KestovaRunnerTestSessionWindow";
+private:
+    ShellSeams saved_ = shellSeams;
+};
 
 SessionEndAsked::SessionEndAsked()
 {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = RunnerWndProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = SESSION_CLASS;
-    RegisterClassW(&wc); // a second registration fails harmlessly
-    ShellSeams saved = shellSeams;
-    shellSeams.notifyIcon = NoTrayIcon; // the creation adds the icon
-    window_ = CreateWindowExW(WS_EX_TOOLWINDOW, SESSION_CLASS, L"", WS_POPUP, CW_USEDEFAULT, CW_USEDEFAULT,
-                              CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, wc.hInstance, nullptr);
-    shellSeams = saved;
-    asked_ = window_ && SendWithoutIcon(window_, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF) == TRUE;
+    IconCallsGoNowhere icon; // the creation adds the icon
+    window_ = CreateHiddenWindow(L"KestovaRunnerTestSessionWindow", RunnerWndProc, L"");
+    asked_ = window_ && SendMessageW(window_, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF) == TRUE;
 }
 
 void SessionEndAsked::CallOff()
 {
-    if (IsWindow(window_)) SendWithoutIcon(window_, WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF);
+    IconCallsGoNowhere icon;
+    if (IsWindow(window_)) SendMessageW(window_, WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF);
 }
 
 void SessionEndAsked::End()
 {
-    if (IsWindow(window_)) SendWithoutIcon(window_, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    IconCallsGoNowhere icon; // the end destroys the window, which removes the icon
+    if (IsWindow(window_)) SendMessageW(window_, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
 }
 
 SessionEndAsked::~SessionEndAsked()
 {
     if (!window_) return;
     CallOff();
-    if (IsWindow(window_)) {
-        ShellSeams saved = shellSeams;
-        shellSeams.notifyIcon = NoTrayIcon; // the destruction removes the icon
-        DestroyWindow(window_);
-        shellSeams = saved;
-    }
+    IconCallsGoNowhere icon;
+    if (IsWindow(window_)) DestroyWindow(window_);
     MSG msg;
     PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
 }
