@@ -9,6 +9,12 @@ constexpr const wchar_t TITLE_ATTENTION[] = L"注意";
 // The icon's tooltip while idle (also its first one) and during a backup.
 constexpr const wchar_t TIP_IDLE[] = L"Kestova";
 constexpr const wchar_t TIP_BUSY[] = L"正在备份...";
+// The tooltip that stays after a failed backup until one succeeds, beside the failure icon.
+constexpr const wchar_t TIP_LAST_RUN_FAILED[] = L"上次备份失败，请打开 Kestova 查看";
+
+// The tray menu's first item while the icon shows a failure: it opens the companion's
+// settings, which give the last run's outcome.
+constexpr const wchar_t MENU_STATUS[] = L"查看备份状态(&S)";
 
 // Balloons of the main loop.
 constexpr const wchar_t TEXT_CLIENT_EXITED[] = L"QQ退出了，正在备份...\r\n请稍等";

@@ -62,11 +62,22 @@ void OnBackupRequest(MainLoop* loop, WPARAM wParam)
         Balloon(loop, TITLE_NOTE, TEXT_TOO_OFTEN, TIP_BUSY);
 }
 
+// What the icon keeps of a run's outcome once its balloon has gone: a failure stays on it,
+// with the failure icon and tooltip, until a run succeeds. On Windows 10 and 11 the
+// balloon becomes a notification that focus assist, a full-screen program or the quiet
+// hour after a logon can hold back, so it alone may never be seen. Set after the run's
+// balloon, whose tooltip it replaces.
+void ShowRunOutcome(const MainLoop* loop, bool failed)
+{
+    runnerSeams.setTrayAlert(loop->window, failed ? TIP_LAST_RUN_FAILED : nullptr);
+}
+
 void OnBackupDone(MainLoop* loop, WPARAM wParam)
 {
     WriteBackupBusy(0);
     if (wParam == 0) Balloon(loop, TITLE_NOTE, TEXT_BACKUP_DONE, TIP_IDLE);
     else if (wParam == 1) Balloon(loop, TITLE_ATTENTION, TEXT_BACKUP_FAILED, TIP_IDLE);
+    if (wParam == 0 || wParam == 1) ShowRunOutcome(loop, wParam == 1);
 }
 
 void OnBackupStarted(MainLoop* loop, WPARAM wParam)

@@ -25,6 +25,7 @@ RunnerSeams RealRunnerSeams()
 {
     RunnerSeams seams{};
     seams.showBalloon = ShowBalloon;
+    seams.setTrayAlert = SetTrayAlert;
     seams.launchCompanion = LaunchCompanion;
     seams.isProcessRunning = IsProcessRunning;
     seams.locateChatData = LocateChatData;

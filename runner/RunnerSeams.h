@@ -1,7 +1,8 @@
-// What the main loop, the worker and the timers reach that is slow or visible: balloons,
-// the companion, the process check, the chat data lookup, the copy run and the clock;
-// and the worker's start, whose failure a test cannot bring about for real. They reach
-// it through this one table, which holds the real calls; tests swap in recorders.
+// What the main loop, the worker and the timers reach that is slow or visible: balloons and
+// the icon's look, the companion, the process check, the chat data lookup, the copy run
+// and the clock; and the worker's start, whose failure a test cannot bring about for
+// real. They reach it through this one table, which holds the real calls; tests swap in
+// recorders.
 #pragma once
 
 #include "base/Platform.h"
@@ -13,6 +14,8 @@
 struct RunnerSeams {
     void (*showBalloon)(HWND window, const wchar_t* title, const wchar_t* text,
                         const wchar_t* tooltip);
+    // SetTrayAlert (TrayWindow.h): what the icon shows between balloons.
+    void (*setTrayAlert)(HWND window, const wchar_t* alert);
     void (*launchCompanion)(CompanionMode mode);
     int (*isProcessRunning)(const wchar_t* name);
     bool (*locateChatData)(wchar_t* directory, size_t capacity);

@@ -6,6 +6,8 @@
 #include "resources/resource.h"
 #include "shell/ShellSeams.h"
 
+#include <commctrl.h>
+
 #include <atomic>
 
 // Every call about the icon passes the layout that ends with dwInfoFlags: the one the
@@ -32,6 +34,17 @@ HMENU trackedMenuResource = nullptr;
 // Windows has asked whether the session may end, and it has not been called off. Written
 // by the window procedure only; the worker reads it too.
 std::atomic<bool> sessionEnding{false};
+// The tray icon and its failure form at the small icon size of the system's scaling,
+// loaded on the window's first WM_CREATE and destroyed on its WM_DESTROY, after the icon
+// has gone from the tray. LoadIconMetric hands out icons of the caller's own, unlike
+// LoadIconW's shared ones.
+UniqueIcon trayIcon;
+UniqueIcon alertIcon;
+// The alert the icon shows between balloons (SetTrayAlert), as its resting tooltip; ""
+// for none. Kept for the window's life, so every later add of the icon shows it.
+wchar_t trayAlert[sizeof(NOTIFYICONDATAW::szTip) / sizeof(wchar_t)] = L"";
+// Tries of the icon's add left on TIMER_TRAY_ADD; 0 while no retry runs.
+int addRetriesLeft = 0;
 
 // Copies text into a fixed field of capacity units and always terminates it. A longer
 // text is cut, never in the middle of a surrogate pair; a missing text gives "".
@@ -55,21 +68,37 @@ NOTIFYICONDATAW TrayData(HWND window)
     return data;
 }
 
-// The tray icon of the program's module; LoadIconW shares one handle per resource, so
-// loading it on every call costs nothing and leaks nothing.
-HICON TrayIcon()
+bool Alerted() { return trayAlert[0] != L'\0'; }
+
+// An icon of the program's module at the size the notification area draws it: at 125 or
+// 150 % scaling that is 20 or 24 pixels, which LoadIconW's large size would instead stretch
+// from the nearest image. Null when it cannot be loaded.
+UniqueIcon LoadSmallIcon(int resource)
 {
-    return LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_TRAY));
+    HICON icon = nullptr;
+    if (FAILED(LoadIconMetric(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(resource), LIM_SMALL, &icon)))
+        return UniqueIcon();
+    return UniqueIcon(icon);
+}
+
+// The icon data for a call with these flags, showing the icon's look: the one place that
+// turns the alert into an image and a resting tooltip. The callback goes with NIF_MESSAGE.
+NOTIFYICONDATAW IconData(HWND window, UINT flags)
+{
+    NOTIFYICONDATAW data = TrayData(window);
+    data.uFlags = flags;
+    if (flags & NIF_MESSAGE) data.uCallbackMessage = WM_TRAYICON;
+    if (flags & NIF_ICON) data.hIcon = Alerted() ? alertIcon.get() : trayIcon.get();
+    if (flags & NIF_TIP) CopyField(data.szTip, ARRAYSIZE(data.szTip), Alerted() ? trayAlert : TIP_IDLE);
+    return data;
 }
 
 } // namespace
 
 void ShowBalloon(HWND window, const wchar_t* title, const wchar_t* text, const wchar_t* tooltip)
 {
-    NOTIFYICONDATAW data = TrayData(window);
-    data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_INFO;
-    data.uCallbackMessage = WM_TRAYICON;
-    data.hIcon = TrayIcon();
+    // The balloon's own tooltip (during a run, the busy one) over the resting one.
+    NOTIFYICONDATAW data = IconData(window, NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_INFO);
     CopyField(data.szTip, ARRAYSIZE(data.szTip), tooltip);
     CopyField(data.szInfo, ARRAYSIZE(data.szInfo), text);
     CopyField(data.szInfoTitle, ARRAYSIZE(data.szInfoTitle), title);
@@ -78,16 +107,48 @@ void ShowBalloon(HWND window, const wchar_t* title, const wchar_t* text, const w
     shellSeams.notifyIcon(NIM_MODIFY, &data);
 }
 
+void SetTrayAlert(HWND window, const wchar_t* alert)
+{
+    CopyField(trayAlert, ARRAYSIZE(trayAlert), alert);
+    // While the icon is missing this goes nowhere; the add that brings it shows the alert.
+    NOTIFYICONDATAW data = IconData(window, NIF_ICON | NIF_TIP);
+    shellSeams.notifyIcon(NIM_MODIFY, &data);
+}
+
 namespace {
 
-void AddTrayIcon(HWND window)
+// True when the shell holds the icon afterwards.
+bool AddTrayIcon(HWND window)
 {
-    NOTIFYICONDATAW data = TrayData(window);
-    data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    data.uCallbackMessage = WM_TRAYICON;
-    data.hIcon = TrayIcon();
-    CopyField(data.szTip, ARRAYSIZE(data.szTip), TIP_IDLE);
-    shellSeams.notifyIcon(NIM_ADD, &data);
+    NOTIFYICONDATAW data = IconData(window, NIF_MESSAGE | NIF_ICON | NIF_TIP);
+    if (shellSeams.notifyIcon(NIM_ADD, &data)) return true;
+    // An add that timed out in a busy shell fails and may still have added the icon, which
+    // the shell then refuses to add a second time: a change tells whether it is there.
+    return shellSeams.notifyIcon(NIM_MODIFY, &data) != FALSE;
+}
+
+void StopAddRetries(HWND window)
+{
+    KillTimer(window, TIMER_TRAY_ADD);
+    addRetriesLeft = 0;
+}
+
+// Adds the icon, and when the shell refuses, goes on trying on TIMER_TRAY_ADD. Until the
+// icon is there, balloons go nowhere: their news would be stale by the time it comes. What
+// lasts, the alert of a failed run, comes with the add.
+void ShowTrayIcon(HWND window)
+{
+    StopAddRetries(window);
+    if (AddTrayIcon(window)) return;
+    if (SetTimer(window, TIMER_TRAY_ADD, TRAY_ADD_RETRY_MS, nullptr)) addRetriesLeft = TRAY_ADD_RETRIES;
+}
+
+void RetryTrayIcon(HWND window)
+{
+    if (addRetriesLeft <= 0) return;
+    --addRetriesLeft;
+    // Taken, or given up: the next TaskbarCreated brings the icon.
+    if (AddTrayIcon(window) || addRetriesLeft == 0) StopAddRetries(window);
 }
 
 void RemoveTrayIcon(HWND window)
@@ -126,9 +187,28 @@ void ReleaseTrayMenu()
     RetireMenu(previous);
 }
 
+// While the icon shows an alert, its menu begins with the status item, in bold as the
+// default, and a separator; otherwise the menu is the resource's own. Kept in step each
+// time the menu opens, since every new taskbar loads the menu afresh.
+void ShowStatusItem(HMENU menu, bool shown)
+{
+    bool present = GetMenuState(menu, IDM_STATUS, MF_BYCOMMAND) != static_cast<UINT>(-1);
+    if (shown == present) return;
+    if (shown) {
+        InsertMenuW(menu, 0, MF_BYPOSITION | MF_SEPARATOR, 0, nullptr);
+        InsertMenuW(menu, 0, MF_BYPOSITION | MF_STRING, IDM_STATUS, MENU_STATUS);
+        SetMenuDefaultItem(menu, IDM_STATUS, FALSE);
+    } else {
+        SetMenuDefaultItem(menu, static_cast<UINT>(-1), FALSE);
+        DeleteMenu(menu, IDM_STATUS, MF_BYCOMMAND);
+        DeleteMenu(menu, 0, MF_BYPOSITION); // its separator
+    }
+}
+
 void OpenTrayMenu(HWND window)
 {
     if (!trayMenu) return;
+    ShowStatusItem(trayMenu, Alerted());
     POINT cursor{};
     GetCursorPos(&cursor);
     // The window must be in the foreground, or the menu does not close when the user
@@ -145,14 +225,16 @@ void OpenTrayMenu(HWND window)
     PostMessageW(window, WM_NULL, 0, 0);
 }
 
-// The four menu commands become posted requests, which the main loop takes from the queue.
+// The menu commands become posted requests, which the main loop takes from the queue. The
+// status item opens the companion's settings, which give the last run's outcome.
 bool PostMenuCommand(HWND window, WORD command)
 {
     switch (command) {
     case IDM_EXIT: PostMessageW(window, WM_EXIT_REQUEST, 0, 0); return true;
     case IDM_BACKUP_NOW: PostMessageW(window, WM_BACKUP_REQUEST, REQUEST_MANUAL, 0); return true;
     case IDM_RESTORE: PostMessageW(window, WM_RESTORE_REQUEST, 0, 0); return true;
-    case IDM_OPTIONS: PostMessageW(window, WM_OPTIONS_REQUEST, 0, 0); return true;
+    case IDM_OPTIONS:
+    case IDM_STATUS: PostMessageW(window, WM_OPTIONS_REQUEST, 0, 0); return true;
     default: return false;
     }
 }
@@ -167,10 +249,17 @@ LRESULT CALLBACK RunnerWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     case WM_CREATE:
         taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
         LoadTrayMenu();
-        AddTrayIcon(window);
+        // A new taskbar re-sends WM_CREATE; the icons loaded at the first one serve on.
+        if (!trayIcon) trayIcon = LoadSmallIcon(IDI_TRAY);
+        if (!alertIcon) alertIcon = LoadSmallIcon(IDI_TRAY_FAILED);
+        ShowTrayIcon(window);
         break;
     case WM_DESTROY:
+        StopAddRetries(window);
         RemoveTrayIcon(window);
+        trayIcon.reset();
+        alertIcon.reset();
+        trayAlert[0] = L'\0';
         ReleaseTrayMenu();
         sessionEnding = false;
         PostQuitMessage(0);
@@ -194,8 +283,16 @@ LRESULT CALLBACK RunnerWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     case WM_COMMAND:
         if (PostMenuCommand(window, LOWORD(wParam))) return 0;
         break;
+    case WM_TIMER:
+        if (wParam != TIMER_TRAY_ADD) break;
+        RetryTrayIcon(window);
+        return 0;
     case WM_TRAYICON:
         if (lParam == WM_LBUTTONDOWN || lParam == WM_RBUTTONDOWN) OpenTrayMenu(window);
+        // A click on a balloon: its run's outcome, and why, is in the companion's settings.
+        // Shells since Windows 2000 send it in lParam, as the mouse notifications, also to
+        // an icon that never set a version.
+        else if (lParam == NIN_BALLOONUSERCLICK) PostMessageW(window, WM_OPTIONS_REQUEST, 0, 0);
         break;
     default:
         // A failed registration yields 0, which must not turn WM_NULL into a re-creation.

@@ -594,4 +594,46 @@ TEST_F(MainLoopTest, NoBackupStartsWhileTheSessionEnds)
     }
 }
 
+// After a run the icon keeps its outcome: a failure stays on it until a run succeeds,
+// since the failure's balloon alone can go unseen (focus assist, a full-screen program).
+namespace run_outcome_case {
+
+constexpr wchar_t FAILED_TIP[] = L"上次备份失败，请打开 Kestova 查看";
+
+TEST_F(MainLoopTest, AFailedRunStaysOnTheIconUntilARunSucceeds)
+{
+    struct Report {
+        UINT message;
+        WPARAM wParam;
+        LPARAM lParam;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Report> reports;
+        std::vector<std::wstring> alerts; // "": cleared
+    };
+    const Case cases[] = {
+        {"a failed run", {{WM_BACKUP_STARTED, 0, 0}, {WM_BACKUP_DONE, 1, RUN_TOOL_FAILED}}, {FAILED_TIP}},
+        {"a job that found no slot", {{WM_BACKUP_DONE, 1, FAIL_NO_SLOT}}, {FAILED_TIP}},
+        {"a run that succeeds", {{WM_BACKUP_STARTED, 1, 0}, {WM_BACKUP_DONE, 0, RUN_FINISHED}}, {L""}},
+        {"failed, then the next run succeeds",
+         {{WM_BACKUP_DONE, 1, RUN_NOT_STARTED}, {WM_BACKUP_STARTED, 0, 0}, {WM_BACKUP_DONE, 0, RUN_FINISHED}},
+         {FAILED_TIP, L""}},
+        {"failed twice", {{WM_BACKUP_DONE, 1, RUN_TOOL_FAILED}, {WM_BACKUP_STARTED, 0, 0}, {WM_BACKUP_DONE, 1, RUN_TOOL_FAILED}},
+         {FAILED_TIP, FAILED_TIP}},
+        {"a report without an outcome changes nothing", {{WM_BACKUP_DONE, 1, RUN_TOOL_FAILED}, {WM_BACKUP_DONE, 3, 1}},
+         {FAILED_TIP}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const Report& r : c.reports) Post(r.message, r.wParam, r.lParam);
+        Pump();
+        EXPECT_EQ(recorder.alerts, c.alerts);
+        recorder.alerts.clear();
+        recorder.balloons.clear();
+    }
+}
+
+} // namespace run_outcome_case
+
 } // namespace

@@ -18,6 +18,8 @@ static void RecordBalloon(HWND, const wchar_t* title, const wchar_t* text, const
 
 static void RecordCompanion(CompanionMode mode) { recorder.companions.push_back(mode); }
 
+static void RecordAlert(HWND, const wchar_t* alert) { recorder.alerts.push_back(alert ? alert : L""); }
+
 static int RecordProcessCheck(const wchar_t*)
 {
     InterlockedIncrement(&recorder.processChecks);
@@ -63,6 +65,7 @@ void InstallRecorders()
     recorder.balloons.clear();
     recorder.onBalloon = nullptr;
     recorder.companions.clear();
+    recorder.alerts.clear();
     recorder.processChecks = 0;
     recorder.clientState = 0;
     recorder.chatDataFound = true;
@@ -79,6 +82,7 @@ void InstallRecorders()
     recorder.clock = LocalTm(2010, 3, 14, 10, 0);
     runnerSeams.showBalloon = RecordBalloon;
     runnerSeams.launchCompanion = RecordCompanion;
+    runnerSeams.setTrayAlert = RecordAlert;
     runnerSeams.isProcessRunning = RecordProcessCheck;
     runnerSeams.locateChatData = RecordLocate;
     runnerSeams.verifyCopyTool = RecordVerify;

@@ -28,6 +28,7 @@ struct Recorder {
     std::vector<BalloonCall> balloons;     // main thread only
     std::function<void(const BalloonCall&)> onBalloon; // runs after a balloon is recorded
     std::vector<CompanionMode> companions; // main thread only
+    std::vector<std::wstring> alerts;      // the icon's alerts set, "" for none; main thread only
     volatile LONG processChecks;           // worker thread increments
     volatile LONG clientState;             // what the process check answers
     bool chatDataFound;

@@ -116,7 +116,12 @@ TEST_F(ResourcesTest, IconGroupsHoldTheListedSizesAndDepths)
         std::vector<Image> images;
     };
     const Case cases[] = {
-        {103, {{16, 8}, {16, 24}, {16, 32}}},
+        // The tray icon and its failure form: the small icon size at 100, 125, 150 and
+        // 200 % scaling, so the system never stretches a 16-pixel image into a blur.
+        {103, {{16, 8}, {16, 24}, {16, 32}, {20, 8}, {20, 24}, {20, 32},
+               {24, 8}, {24, 24}, {24, 32}, {32, 8}, {32, 24}, {32, 32}}},
+        {104, {{16, 8}, {16, 24}, {16, 32}, {20, 8}, {20, 24}, {20, 32},
+               {24, 8}, {24, 24}, {24, 32}, {32, 8}, {32, 24}, {32, 32}}},
         {101, {{48, 8}, {48, 24}, {48, 32}, {32, 8}, {32, 24}, {32, 32},
                {24, 8}, {24, 24}, {24, 32}, {16, 8}, {16, 24}, {16, 32}}},
     };

@@ -2,10 +2,12 @@
 // popup menu recorded through the shell seams.
 #include "shell/TrayWindow.h"
 
+#include "base/ScopedWin.h"
 #include "contracts/ControlMessages.h"
 #include "resources/resource.h"
 #include "shell/ShellSeams.h"
 #include "tests/support/Scratch.h"
+#include "tests/support/Wait.h"
 
 #include <gmock/gmock.h>
 
@@ -13,6 +15,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -34,13 +37,49 @@ struct TrackCall {
 std::vector<NotifyCall> notifyCalls;
 std::vector<TrackCall> trackCalls;
 std::function<void()> whileMenuOpen; // runs inside the recorded TrackPopupMenu
+// What the recorded shell answers; null: every call succeeds.
+std::function<BOOL(DWORD message)> shellAnswer;
 
 BOOL WINAPI RecordNotifyIcon(DWORD message, NOTIFYICONDATAW* data)
 {
     NotifyCall call{message, {}};
     std::memcpy(&call.data, data, std::min<size_t>(data->cbSize, sizeof call.data));
     notifyCalls.push_back(call);
-    return TRUE;
+    return shellAnswer ? shellAnswer(message) : TRUE;
+}
+
+// A shell that is not ready yet, as at logon: it refuses the first refusedAdds adds. An add
+// that timed out in a busy shell fails and yet has added the icon (refusedAddsStillAdd).
+// Once it holds the icon it refuses a second add of it, and it changes only an icon it
+// holds.
+struct SlowShell {
+    int refusedAdds = 0;
+    bool refusedAddsStillAdd = false;
+    bool holdsIcon = false;
+
+    BOOL Answer(DWORD message)
+    {
+        switch (message) {
+        case NIM_ADD:
+            if (refusedAdds > 0) {
+                --refusedAdds;
+                holdsIcon = holdsIcon || refusedAddsStillAdd;
+                return FALSE;
+            }
+            if (holdsIcon) return FALSE;
+            holdsIcon = true;
+            return TRUE;
+        case NIM_MODIFY: return holdsIcon;
+        case NIM_DELETE: return std::exchange(holdsIcon, false);
+        default: return FALSE;
+        }
+    }
+};
+
+size_t CountCalls(DWORD message)
+{
+    return std::count_if(notifyCalls.begin(), notifyCalls.end(),
+                         [message](const NotifyCall& call) { return call.message == message; });
 }
 
 BOOL WINAPI RecordTrackPopupMenu(HMENU menu, UINT flags, int x, int y, int, HWND owner, const RECT* excluded)
@@ -89,6 +128,68 @@ std::wstring MenuText(HMENU menu, UINT position)
     return text;
 }
 
+// An icon's size and its colour and mask pixels (32 bpp, top row first); empty when the
+// handle is no icon.
+struct IconPixels {
+    LONG width = 0, height = 0;
+    std::vector<DWORD> color, mask;
+    bool operator==(const IconPixels&) const = default;
+};
+
+void PrintTo(const IconPixels& icon, std::ostream* os)
+{
+    if (icon.color.empty()) *os << "no icon";
+    else *os << icon.width << "x" << icon.height << " icon";
+}
+
+std::vector<DWORD> BitmapPixels(HBITMAP bitmap, LONG width, LONG height)
+{
+    std::vector<DWORD> pixels(static_cast<size_t>(width) * height);
+    BITMAPINFO format{};
+    format.bmiHeader.biSize = sizeof format.bmiHeader;
+    format.bmiHeader.biWidth = width;
+    format.bmiHeader.biHeight = -height;
+    format.bmiHeader.biPlanes = 1;
+    format.bmiHeader.biBitCount = 32;
+    format.bmiHeader.biCompression = BI_RGB;
+    HDC screen = GetDC(nullptr);
+    int rows = GetDIBits(screen, bitmap, 0, height, pixels.data(), &format, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
+    if (rows != height) pixels.clear();
+    return pixels;
+}
+
+IconPixels ReadIcon(HICON icon)
+{
+    ICONINFO info{};
+    if (!icon || !GetIconInfo(icon, &info)) return {};
+    IconPixels read;
+    BITMAP bitmap{};
+    if (info.hbmColor && GetObjectW(info.hbmColor, sizeof bitmap, &bitmap)) {
+        read.width = bitmap.bmWidth;
+        read.height = bitmap.bmHeight;
+        read.color = BitmapPixels(info.hbmColor, read.width, read.height);
+        read.mask = BitmapPixels(info.hbmMask, read.width, read.height);
+    }
+    if (info.hbmColor) DeleteObject(info.hbmColor);
+    if (info.hbmMask) DeleteObject(info.hbmMask);
+    return read;
+}
+
+// The icon is the given icon group's image at the small icon size, the size the
+// notification area draws: an image stretched from another size would be blurred.
+void ExpectSmallImageOf(HICON icon, int group)
+{
+    const int size = GetSystemMetrics(SM_CXSMICON);
+    UniqueIcon exact(static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(group),
+                                                   IMAGE_ICON, size, size, LR_DEFAULTCOLOR)));
+    ASSERT_TRUE(exact) << "icon group " << group;
+    IconPixels shown = ReadIcon(icon);
+    EXPECT_EQ(shown.width, size);
+    EXPECT_EQ(shown.height, size);
+    EXPECT_TRUE(shown == ReadIcon(exact.get())) << "not the pixels of icon group " << group;
+}
+
 // The window as start-up creates it: a hidden tool window of the runner's class.
 HWND CreateRunnerWindow()
 {
@@ -117,6 +218,7 @@ protected:
         notifyCalls.clear();
         trackCalls.clear();
         whileMenuOpen = nullptr;
+        shellAnswer = nullptr;
         TakePosted();
         window_ = CreateRunnerWindow();
         ASSERT_NE(window_, nullptr) << "windows need the X display";
@@ -127,8 +229,23 @@ protected:
         if (window_ && IsWindow(window_)) DestroyWindow(window_);
         TakePosted(); // the WM_QUIT of WM_DESTROY
         whileMenuOpen = nullptr;
+        shellAnswer = nullptr;
         shellSeams = saved_;
     }
+
+    // Destroys the window and creates it again against the given shell.
+    void RecreateWith(SlowShell* shell)
+    {
+        if (IsWindow(window_)) DestroyWindow(window_);
+        TakePosted();
+        shellAnswer = [shell](DWORD message) { return shell->Answer(message); };
+        notifyCalls.clear();
+        window_ = CreateRunnerWindow();
+        ASSERT_NE(window_, nullptr);
+    }
+
+    // One tick of the add's retry timer, as the system delivers it.
+    void RetryTick() { SendMessageW(window_, WM_TIMER, TIMER_TRAY_ADD, 0); }
 
     // Clicks the icon and returns the popup that was shown.
     HMENU OpenMenu()
@@ -159,9 +276,7 @@ TEST_F(TrayWindowTest, CreationAddsTheIconWithTheTooltipAndCallback)
     ExpectIconIdentity(add.data);
     EXPECT_EQ(add.data.uFlags, 7u);
     EXPECT_EQ(add.data.uCallbackMessage, 1024u);
-    HICON trayIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_TRAY));
-    ASSERT_NE(trayIcon, nullptr);
-    EXPECT_EQ(add.data.hIcon, trayIcon);
+    ExpectSmallImageOf(add.data.hIcon, IDI_TRAY);
     EXPECT_STREQ(add.data.szTip, L"Kestova");
     EXPECT_STREQ(add.data.szInfo, L"");
     EXPECT_STREQ(add.data.szInfoTitle, L"");
@@ -179,7 +294,7 @@ TEST_F(TrayWindowTest, BalloonModifiesTheIconWithTitleTextTooltipAndTimeout)
     ExpectIconIdentity(modify.data);
     EXPECT_EQ(modify.data.uFlags, 23u);
     EXPECT_EQ(modify.data.uCallbackMessage, 1024u);
-    EXPECT_EQ(modify.data.hIcon, LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_TRAY)));
+    ExpectSmallImageOf(modify.data.hIcon, IDI_TRAY);
     EXPECT_STREQ(modify.data.szInfoTitle, L"提示");
     EXPECT_STREQ(modify.data.szInfo, L"QQ退出了，正在备份...\r\n请稍等");
     EXPECT_STREQ(modify.data.szTip, L"正在备份...");
@@ -230,6 +345,7 @@ TEST_F(TrayWindowTest, DestroyRemovesTheIconFreesTheMenuAndQuitsWithZero)
 {
     HMENU popup = OpenMenu();
     ASSERT_NE(popup, nullptr);
+    HICON icon = notifyCalls.at(0).data.hIcon;
     notifyCalls.clear();
     ASSERT_TRUE(DestroyWindow(window_));
 
@@ -238,6 +354,8 @@ TEST_F(TrayWindowTest, DestroyRemovesTheIconFreesTheMenuAndQuitsWithZero)
     ExpectIconIdentity(notifyCalls[0].data);
     EXPECT_EQ(notifyCalls[0].data.uFlags, 0u);
     EXPECT_FALSE(IsMenu(popup));
+    // The icon was loaded for this window alone, and goes with it.
+    EXPECT_EQ(ReadIcon(icon), IconPixels{}) << "the icon leaks";
 
     std::vector<Posted> posted = TakePosted();
     auto quit = std::find_if(posted.begin(), posted.end(), [](const Posted& p) { return p.message == WM_QUIT; });
@@ -257,6 +375,7 @@ TEST_F(TrayWindowTest, MenuCommandsPostTheirRequests)
         {"backup now", IDM_BACKUP_NOW, WM_BACKUP_REQUEST},
         {"restore", IDM_RESTORE, WM_RESTORE_REQUEST},
         {"options", IDM_OPTIONS, WM_OPTIONS_REQUEST},
+        {"status, the companion's settings too", IDM_STATUS, WM_OPTIONS_REQUEST},
         {"from an accelerator (high word 1)", MAKEWPARAM(IDM_BACKUP_NOW, 1), WM_BACKUP_REQUEST},
         {"unused id between the four", 40004, 0},
         {"the menu's own resource id", IDR_TRAYMENU, 0},
@@ -356,6 +475,7 @@ TEST_F(TrayWindowTest, NewTaskbarGetsTheIconBackAndTheOldMenuIsFreed)
     ASSERT_NE(taskbarCreated, 0u);
     HMENU before = OpenMenu();
     ASSERT_NE(before, nullptr);
+    const HICON icon = notifyCalls.at(0).data.hIcon;
     for (int restart = 1; restart <= 3; ++restart) {
         SCOPED_TRACE(testing::Message() << "shell restart " << restart);
         ShowBalloon(window_, L"提示", L"正在进行补充备份，通常只会用很短的时间。", L"正在备份...");
@@ -367,6 +487,7 @@ TEST_F(TrayWindowTest, NewTaskbarGetsTheIconBackAndTheOldMenuIsFreed)
         ExpectIconIdentity(notifyCalls[0].data);
         EXPECT_EQ(notifyCalls[0].data.uFlags, 7u);
         EXPECT_STREQ(notifyCalls[0].data.szTip, L"Kestova");
+        EXPECT_EQ(notifyCalls[0].data.hIcon, icon) << "an icon loaded per restart leaks";
 
         HMENU after = OpenMenu();
         ASSERT_NE(after, nullptr);
@@ -397,6 +518,183 @@ TEST_F(TrayWindowTest, NewTaskbarWhileTheMenuIsOpenKeepsItUntilItCloses)
     ASSERT_NE(next, nullptr);
     EXPECT_NE(next, opened);
     EXPECT_EQ(GetMenuItemCount(next), 5);
+}
+
+// At logon the program can start before the taskbar is ready: a refused add is tried again
+// on the window's timer until the shell takes it, within the bound, and the icon it adds is
+// the one of a first add.
+TEST_F(TrayWindowTest, ARefusedAddIsTriedAgainUntilTheShellTakesItWithinTheBound)
+{
+    struct Case {
+        const char* name;
+        int refusedAdds;
+        bool refusedAddsStillAdd;
+        int retriesToIcon; // -1: none within the bound
+    };
+    const Case cases[] = {
+        {"taken at once", 0, false, 0},
+        {"refused at creation, taken at the first retry", 1, false, 1},
+        {"refused for a while", 10, false, 10},
+        {"taken at the last retry", TRAY_ADD_RETRIES, false, TRAY_ADD_RETRIES},
+        {"never taken within the bound", TRAY_ADD_RETRIES + 1, false, -1},
+        {"an add that timed out and added the icon all the same", 1, true, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SlowShell shell{c.refusedAdds, c.refusedAddsStillAdd};
+        RecreateWith(&shell);
+        int retries = 0;
+        while (!shell.holdsIcon && retries < TRAY_ADD_RETRIES + 3) {
+            RetryTick();
+            ++retries;
+        }
+        const int tries = 1 + (c.retriesToIcon >= 0 ? c.retriesToIcon : TRAY_ADD_RETRIES);
+        if (c.retriesToIcon >= 0) {
+            EXPECT_TRUE(shell.holdsIcon);
+            EXPECT_EQ(retries, c.retriesToIcon);
+        } else {
+            EXPECT_FALSE(shell.holdsIcon);
+        }
+        EXPECT_EQ(CountCalls(NIM_ADD), static_cast<size_t>(tries));
+        const NotifyCall& add = *std::find_if(notifyCalls.rbegin(), notifyCalls.rend(),
+                                              [](const NotifyCall& call) { return call.message == NIM_ADD; });
+        ExpectIconIdentity(add.data);
+        EXPECT_EQ(add.data.uFlags, 7u);
+        EXPECT_EQ(add.data.uCallbackMessage, 1024u);
+        EXPECT_STREQ(add.data.szTip, L"Kestova");
+
+        // The retries have stopped: later ticks try nothing, and the timer is gone.
+        size_t calls = notifyCalls.size();
+        RetryTick();
+        RetryTick();
+        EXPECT_EQ(notifyCalls.size(), calls);
+        EXPECT_FALSE(KillTimer(window_, TIMER_TRAY_ADD));
+        if (!shell.holdsIcon) {
+            // Past the bound, a taskbar that comes announces itself and gets the icon.
+            SendMessageW(window_, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+            EXPECT_TRUE(shell.holdsIcon);
+        }
+    }
+}
+
+// The retry runs on a real timer of the window, which the message loop delivers.
+TEST_F(TrayWindowTest, ARefusedAddIsTriedAgainOnTheWindowsTimer)
+{
+    SlowShell shell{1};
+    RecreateWith(&shell);
+    EXPECT_FALSE(shell.holdsIcon);
+    EXPECT_TRUE(PumpUntil([&] { return shell.holdsIcon; }, 3 * TRAY_ADD_RETRY_MS));
+    EXPECT_EQ(CountCalls(NIM_ADD), 2u);
+    EXPECT_FALSE(KillTimer(window_, TIMER_TRAY_ADD)) << "the timer runs on after the add";
+}
+
+constexpr wchar_t FAILED_TIP[] = L"上次备份失败，请打开 Kestova 查看";
+
+// After a failed backup the icon shows it until a run succeeds, since the balloon alone can
+// go unseen (focus assist, a full-screen program): the failure icon and tooltip stay
+// through the balloons of the next run and a new taskbar, and go when the alert is cleared.
+TEST_F(TrayWindowTest, AnAlertStaysOnTheIconUntilItIsCleared)
+{
+    enum Action { ALERT, CLEAR, BALLOON_BUSY, BALLOON_IDLE, NEW_TASKBAR };
+    struct Step {
+        const char* name;
+        Action action;
+        DWORD message;
+        UINT flags;
+        int group;
+        const wchar_t* tooltip;
+    };
+    const Step steps[] = {
+        {"the alert is set", ALERT, NIM_MODIFY, NIF_ICON | NIF_TIP, IDI_TRAY_FAILED, FAILED_TIP},
+        {"the next run's balloon", BALLOON_BUSY, NIM_MODIFY, 23, IDI_TRAY_FAILED, L"正在备份..."},
+        {"a new taskbar", NEW_TASKBAR, NIM_ADD, 7, IDI_TRAY_FAILED, FAILED_TIP},
+        {"the alert set again", ALERT, NIM_MODIFY, NIF_ICON | NIF_TIP, IDI_TRAY_FAILED, FAILED_TIP},
+        {"the alert cleared", CLEAR, NIM_MODIFY, NIF_ICON | NIF_TIP, IDI_TRAY, L"Kestova"},
+        {"a balloon after it", BALLOON_IDLE, NIM_MODIFY, 23, IDI_TRAY, L"Kestova"},
+        {"a new taskbar after it", NEW_TASKBAR, NIM_ADD, 7, IDI_TRAY, L"Kestova"},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        notifyCalls.clear();
+        switch (step.action) {
+        case ALERT: SetTrayAlert(window_, FAILED_TIP); break;
+        case CLEAR: SetTrayAlert(window_, nullptr); break;
+        case BALLOON_BUSY: ShowBalloon(window_, L"提示", L"正在进行补充备份，通常只会用很短的时间。", L"正在备份..."); break;
+        case BALLOON_IDLE: ShowBalloon(window_, L"提示", L"备份成功完成！", L"Kestova"); break;
+        case NEW_TASKBAR: SendMessageW(window_, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0); break;
+        }
+        ASSERT_EQ(notifyCalls.size(), 1u);
+        const NOTIFYICONDATAW& data = notifyCalls[0].data;
+        EXPECT_EQ(notifyCalls[0].message, step.message);
+        ExpectIconIdentity(data);
+        EXPECT_EQ(data.uFlags, step.flags);
+        ExpectSmallImageOf(data.hIcon, step.group);
+        EXPECT_STREQ(data.szTip, step.tooltip);
+    }
+}
+
+// An alert set while the shell has no icon yet comes with the icon's late add, without
+// the balloons that went nowhere meanwhile.
+TEST_F(TrayWindowTest, AnAlertSetWhileTheIconIsMissingComesWithItsAdd)
+{
+    SlowShell shell{2};
+    RecreateWith(&shell);
+    SetTrayAlert(window_, FAILED_TIP);
+    ShowBalloon(window_, L"注意", L"备份失败！", L"Kestova");
+    RetryTick();
+    ASSERT_FALSE(shell.holdsIcon);
+    notifyCalls.clear();
+    RetryTick();
+    ASSERT_TRUE(shell.holdsIcon);
+    ASSERT_EQ(notifyCalls.size(), 1u);
+    const NOTIFYICONDATAW& add = notifyCalls[0].data;
+    EXPECT_EQ(notifyCalls[0].message, static_cast<DWORD>(NIM_ADD));
+    EXPECT_EQ(add.uFlags, 7u);
+    ExpectSmallImageOf(add.hIcon, IDI_TRAY_FAILED);
+    EXPECT_STREQ(add.szTip, FAILED_TIP);
+    EXPECT_STREQ(add.szInfo, L"");
+}
+
+// The way to the reason: a click on a balloon, and while the icon shows a failure, the
+// first item of its menu, open the companion's settings, which give the last run's outcome.
+TEST_F(TrayWindowTest, ABalloonClickAndTheStatusItemOpenTheCompanionsStatus)
+{
+    struct Case {
+        const char* name;
+        const wchar_t* alert;
+        bool newTaskbar;
+        int items;
+    };
+    const Case cases[] = {
+        {"no alert", nullptr, false, 5},
+        {"an alert", FAILED_TIP, false, 7},
+        {"its menu opened again", FAILED_TIP, false, 7},
+        {"the menu of a new taskbar", FAILED_TIP, true, 7},
+        {"the alert cleared", nullptr, false, 5},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetTrayAlert(window_, c.alert);
+        if (c.newTaskbar) SendMessageW(window_, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+        TakePosted();
+
+        SendMessageW(window_, WM_TRAYICON, IDI_TRAY, NIN_BALLOONUSERCLICK);
+        EXPECT_EQ(TakePosted(), (std::vector<Posted>{{window_, WM_OPTIONS_REQUEST, 0, 0}}));
+
+        HMENU menu = OpenMenu();
+        ASSERT_NE(menu, nullptr);
+        ASSERT_EQ(GetMenuItemCount(menu), c.items);
+        EXPECT_EQ(MenuText(menu, c.items - 1), L"退出(&E)");
+        if (c.alert) {
+            EXPECT_EQ(GetMenuItemID(menu, 0), static_cast<UINT>(IDM_STATUS));
+            EXPECT_EQ(MenuText(menu, 0), L"查看备份状态(&S)");
+            EXPECT_EQ(GetMenuDefaultItem(menu, FALSE, 0), static_cast<UINT>(IDM_STATUS));
+            EXPECT_TRUE(GetMenuState(menu, 1, MF_BYPOSITION) & MF_SEPARATOR);
+        } else {
+            EXPECT_EQ(GetMenuItemID(menu, 0), static_cast<UINT>(IDM_BACKUP_NOW));
+            EXPECT_EQ(GetMenuDefaultItem(menu, FALSE, 0), static_cast<UINT>(-1));
+        }
+    }
 }
 
 // With the real shell under Wine: the icon data the window passes is accepted, and the

@@ -1,14 +1,15 @@
-// The copy tool's file operations (tools/robocopy/FileOps.h), called directly against the
-// real platform calls, one scratch folder per case.
+// The copy tool's file operations (tools/robocopy/FileOps.h), called directly, one scratch
+// folder per case: once against the real platform calls, and once more through the strict
+// layer of Windows rules (tests/support/StrictFiles.h), where the test platform would let
+// a fault pass.
 //
 // Every row names the operation, the state the scratch folder is prepared in, and the
 // outcome: the status, what the target name holds afterwards, and, checked for every row,
 // that nothing else changed: the other link of a shared file, the operation's input, an
 // unrelated file under a temporary name, and no name left behind in the target's folder.
-// The rows reach the operations through Perform alone, and the table and RunCase stand on
-// their own, so the same rows can be run again with the platform calls under a stricter
-// layer.
+// The rows reach the operations through Perform alone.
 #include "tests/support/Scratch.h"
+#include "tests/support/StrictFiles.h"
 
 #include "base/ScopedWin.h"
 #include "tools/robocopy/FileOps.h"
@@ -74,6 +75,12 @@ struct Prepared {
     bool shared = false;   // that file is a hard link to gen\t.txt, another generation's copy
     DWORD attributes = 0;  // of that entry
     bool held = false;     // that file is held open by someone who shares reading only
+    // ... by a program that shares everything, as indexers and virus scanners do: under
+    // Windows rules its deletion leaves the name until that program lets go
+    bool heldSharingAll = false;
+    // The name asked for, ABCDEF~1.TXT, is the short (8.3) name of the prepared file
+    // abcdefghij.txt, which the listing did not pair with it. Only under Windows rules.
+    bool shortName = false;
     bool noFolder = false; // the target's folder, dst, is missing
     // The operation's input (the new file for REPLACE, the source for COPY, the reference's
     // file for LINK) was listed, then went away.
@@ -103,6 +110,8 @@ struct Case {
     Outcome expected;
 };
 
+bool OnlyUnderWindowsRules(const Case& c) { return c.prepared.shortName; }
+
 const Case FILE_OP_CASES[] = {
     // A target with another link: the other generation's file keeps its data, attributes
     // and times whatever happens to the target's name.
@@ -122,6 +131,10 @@ const Case FILE_OP_CASES[] = {
     {"a read-only file", Op::REMOVE_FILE, {.kind = Kind::FILE, .attributes = RO_HIDDEN}, {0, Holds::NOTHING}},
     {"a shared read-only file", Op::REMOVE_FILE, {.kind = Kind::FILE, .shared = true, .attributes = RO_HIDDEN},
      {0, Holds::NOTHING}},
+    {"a shared file that another program holds, sharing all", Op::REMOVE_FILE,
+     {.kind = Kind::FILE, .shared = true, .heldSharingAll = true}, {0, Holds::NOTHING}},
+    {"a shared read-only file that another program holds, sharing all", Op::REMOVE_FILE,
+     {.kind = Kind::FILE, .shared = true, .attributes = RO_HIDDEN, .heldSharingAll = true}, {0, Holds::NOTHING}},
     {"a shared read-only file held open", Op::REMOVE_FILE,
      {.kind = Kind::FILE, .shared = true, .attributes = RO_HIDDEN, .held = true},
      {ERROR_SHARING_VIOLATION, Holds::OLD}},
@@ -137,6 +150,11 @@ const Case FILE_OP_CASES[] = {
     {"a shared read-only case twin", Op::COPY,
      {.kind = Kind::FILE, .twin = true, .shared = true, .attributes = RO_HIDDEN}, {0, Holds::NEW}},
     {"a shared case twin", Op::LINK, {.kind = Kind::FILE, .twin = true, .shared = true},
+     {ERROR_ALREADY_EXISTS, Holds::OLD}},
+    // A short name: the file it reaches is another one's, and is left alone; the copy fails.
+    {"a shared file whose short name is asked for", Op::COPY, {.kind = Kind::FILE, .shared = true, .shortName = true},
+     {ERROR_FILE_EXISTS, Holds::OLD}},
+    {"a shared file whose short name is asked for", Op::LINK, {.kind = Kind::FILE, .shared = true, .shortName = true},
      {ERROR_ALREADY_EXISTS, Holds::OLD}},
     {"a folder as case twin", Op::COPY, {.kind = Kind::FOLDER, .twin = true}, {ERROR_ACCESS_DENIED, Holds::OLD}},
     // A rename, or the making of the new name, that fails: the status says why, and what
@@ -241,6 +259,12 @@ bool MakeFile(const std::wstring& path, const std::string& bytes, uint64_t creat
     return attributes == 0 || SetFileAttributesW(path.c_str(), attributes);
 }
 
+std::wstring FoldedName(std::wstring name)
+{
+    for (wchar_t& ch : name) ch = static_cast<wchar_t>(std::towlower(ch));
+    return name;
+}
+
 // The names in a folder, folded to lower case: which spelling of a case twin survives a
 // rename over it is the file system's choice, not the operation's.
 std::vector<std::wstring> FoldedNames(const std::wstring& folder)
@@ -272,6 +296,7 @@ struct Scene {
     Entry existing;
     Entry inputEntry;
     UniqueHandle held; // released before the scratch folder is removed
+    StrictFiles* strict = nullptr; // the Windows rules in force, or null
 };
 
 bool TakesInput(Op op) { return op == Op::REPLACE || op == Op::COPY || op == Op::LINK; }
@@ -280,8 +305,8 @@ void Prepare(const Case& c, Scene* s)
 {
     const Prepared& p = c.prepared;
     s->folder = LongPathOf(s->scratch / L"dst");
-    s->to = s->folder + L"\\t.txt";
-    s->present = s->folder + (p.twin ? L"\\T.TXT" : L"\\t.txt");
+    s->to = s->folder + (p.shortName ? L"\\ABCDEF~1.TXT" : L"\\t.txt");
+    s->present = s->folder + (p.twin ? L"\\T.TXT" : p.shortName ? L"\\abcdefghij.txt" : L"\\t.txt");
     s->other = LongPathOf(s->scratch / L"gen\\t.txt");
     const wchar_t* input = c.op == Op::COPY ? L"src\\t.txt" : c.op == Op::LINK ? L"gen\\ref.txt" : L"new.tmp";
     s->input = LongPathOf(s->scratch / input);
@@ -312,7 +337,8 @@ void Prepare(const Case& c, Scene* s)
         }
         break;
     }
-    if (p.kind != Kind::NOTHING && !p.twin) {
+    if (p.shortName) s->strict->AddShortName(s->folder, L"ABCDEF~1.TXT", L"abcdefghij.txt");
+    if (p.kind != Kind::NOTHING && !p.twin && !p.shortName) {
         ASSERT_TRUE(EntryOfPath(s->present, &s->existing));
         s->existing.name = L"t.txt";
         s->listed = true;
@@ -328,10 +354,15 @@ void Prepare(const Case& c, Scene* s)
         s->taken = TempPathBeside(s->to, 0);
         ASSERT_TRUE(WriteBytes(s->taken, TAKEN_BYTES));
     }
-    if (p.held) {
-        s->held.reset(CreateFileW(s->present.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                  nullptr));
-        ASSERT_TRUE(s->held);
+    if (p.held || p.heldSharingAll) {
+        DWORD share = p.held ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+        // Under Windows rules the layer must know of the handle to apply them.
+        if (s->strict) {
+            ASSERT_TRUE(s->strict->Hold(s->present, share));
+        } else {
+            s->held.reset(CreateFileW(s->present.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr));
+            ASSERT_TRUE(s->held);
+        }
     }
 }
 
@@ -344,7 +375,7 @@ DWORD Perform(Op op, Scene& s)
     case Op::REPLACE: return ReplaceTargetFile(s.input, s.to, s.existing);
     case Op::COPY: return CopyOneFile(s.input, s.to, s.inputEntry, existing, buffer.data());
     case Op::LINK: return LinkOneFile(s.input, s.to, s.inputEntry, existing);
-    case Op::REMOVE_FILE: return RemoveTargetFile(s.to, s.existing.attributes);
+    case Op::REMOVE_FILE: return RemoveTargetFile(s.to, s.existing.attributes, LongPathOf(s.scratch.path()));
     case Op::REMOVE_FOLDER: return RemoveTargetDirectory(s.to, s.existing.attributes);
     case Op::MAKE_FOLDER: return CreateDirectoryPath(s.to, false);
     case Op::MAKE_FOLDER_PATH: return CreateDirectoryPath(s.to, true);
@@ -352,10 +383,11 @@ DWORD Perform(Op op, Scene& s)
     return ERROR_INVALID_FUNCTION;
 }
 
-void RunCase(const Case& c)
+void RunCase(const Case& c, StrictFiles* strict)
 {
     SCOPED_TRACE(std::string(OpName(c.op)) + ": " + c.what);
     Scene s;
+    s.strict = strict;
     ASSERT_NO_FATAL_FAILURE(Prepare(c, &s));
     const Prepared& p = c.prepared;
     const Outcome& want = c.expected;
@@ -379,7 +411,8 @@ void RunCase(const Case& c)
         EXPECT_FALSE(PathExists(s.input)) << "the new file is now the target";
     }
     std::vector<std::wstring> names;
-    if (want.holds != Holds::NOTHING) names.push_back(L"t.txt");
+    if (want.holds == Holds::OLD) names.push_back(FoldedName(s.present.substr(s.folder.size() + 1)));
+    else if (want.holds != Holds::NOTHING) names.push_back(FoldedName(s.to.substr(s.folder.size() + 1)));
     if (p.tempTaken) names.push_back(s.taken.substr(s.folder.size() + 1)); // all lower case already
     std::sort(names.begin(), names.end());
     if (p.noFolder && want.holds == Holds::NOTHING) {
@@ -388,7 +421,14 @@ void RunCase(const Case& c)
         EXPECT_EQ(FoldedNames(s.folder), names) << "the names in the target's folder";
     }
 
-    Seen after = SeeEntry(s.to);
+    Seen after = SeeEntry(want.holds == Holds::OLD ? s.present : s.to);
+    // The other program lets go before the scratch folder is removed.
+    struct LetGo {
+        Scene& s;
+        ~LetGo() {
+            if (s.strict) s.strict->Release(s.present);
+        }
+    } letGo{s};
     switch (want.holds) {
     case Holds::NOTHING:
         EXPECT_FALSE(after.exists);
@@ -416,7 +456,19 @@ void RunCase(const Case& c)
 
 TEST(FileOps, KeepOtherLinksAndWhatStays)
 {
-    for (const Case& c : FILE_OP_CASES) RunCase(c);
+    for (const Case& c : FILE_OP_CASES)
+        if (!OnlyUnderWindowsRules(c)) RunCase(c, nullptr);
+}
+
+// The same rows where Windows is stricter than the test platform: no rename over, or
+// delete of, a path that a handle holds; a deleted file's name that stays while another
+// program holds it; short names; read-only files that refuse a replacing rename.
+TEST(FileOps, KeepOtherLinksAndWhatStaysUnderWindowsRules)
+{
+    for (const Case& c : FILE_OP_CASES) {
+        ScopedStrictFiles strict;
+        RunCase(c, &*strict);
+    }
 }
 
 } // namespace

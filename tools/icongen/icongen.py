@@ -3,12 +3,15 @@
 
 The picture: a blue rounded tile holding a white chat bubble with two lines of "text",
 and a paler second bubble behind it -- a kept copy of the conversation. It is drawn on a
-16-unit grid, so at 16 pixels every edge falls on a pixel boundary and stays sharp.
+16-unit grid, so at 16 pixels every edge falls on a pixel boundary and stays sharp. The
+tray's failure icon is the same picture with a red badge holding a white "!" in the
+lower right corner, where Windows puts its own overlays: the shape says "ours", the badge
+says "look at me", and it still reads at 16 pixels.
 
 Every image is an uncompressed DIB: 8 bpp with a fixed palette, 24 bpp with a 1-bit
 transparency mask, 32 bpp with alpha. The output is byte-for-byte reproducible.
 
-Usage: icongen.py OUTPUT_DIR   (writes Kestova.ico and Tray.ico)
+Usage: icongen.py OUTPUT_DIR   (writes Kestova.ico, Tray.ico and TrayFailed.ico)
 """
 import os
 import struct
@@ -22,6 +25,10 @@ TILE_EDGE = (0x15, 0x4F, 0x82)
 BACK_BUBBLE = (0xA8, 0xD8, 0xF4)
 FRONT_BUBBLE = (0xFF, 0xFF, 0xFF)
 TEXT_LINE = (0x1F, 0x6F, 0xB2)
+# The badge's red is near the palette's (204, 51, 51), so the 8 bpp images keep it.
+BADGE = (0xD3, 0x2F, 0x2F)
+BADGE_RING = (0xFF, 0xFF, 0xFF)
+BADGE_MARK = (0xFF, 0xFF, 0xFF)
 
 
 def rounded_rect(x0, y0, x1, y1, r):
@@ -60,8 +67,17 @@ LAYERS = [
     (rounded_rect(4, 9, 8, 10, 0.0), TEXT_LINE),
 ]
 
+# The failure badge over the same picture: a white ring keeps the red apart from the
+# tile, and the "!" is one grid unit wide, so at 16 pixels it is one sharp pixel column.
+FAILED_LAYERS = LAYERS + [
+    (rounded_rect(7, 7, 16, 16, 4.5), BADGE_RING),
+    (rounded_rect(7.9, 7.9, 15.1, 15.1, 3.6), BADGE),
+    (rounded_rect(11, 9, 12, 12, 0.0), BADGE_MARK),
+    (rounded_rect(11, 13, 12, 14, 0.0), BADGE_MARK),
+]
 
-def render(size):
+
+def render(size, layers):
     """Returns rows (top first) of (r, g, b, a) with straight (not premultiplied) colour."""
     scale = GRID / size
     pixels = []
@@ -74,7 +90,7 @@ def render(size):
                     x = (px + (sx + 0.5) / SAMPLES) * scale
                     y = (py + (sy + 0.5) / SAMPLES) * scale
                     colour = None
-                    for shape, c in LAYERS:
+                    for shape, c in layers:
                         if shape(x, y):
                             colour = c
                     if colour is not None:
@@ -171,8 +187,8 @@ def ico(images):
     return out + b"".join(data for _, _, data in images)
 
 
-def icon_file(sizes, depths):
-    rendered = {size: render(size) for size in sizes}
+def icon_file(sizes, depths, layers=LAYERS):
+    rendered = {size: render(size, layers) for size in sizes}
     return ico([(size, bpp, dib(rendered[size], bpp)) for size in sizes for bpp in depths])
 
 
@@ -181,9 +197,13 @@ def main():
         sys.exit(__doc__)
     out_dir = sys.argv[1]
     os.makedirs(out_dir, exist_ok=True)
+    # The tray icons have an image for each small-icon size from 100 % to 200 % scaling
+    # (16, 20, 24, 32), so the system never has to stretch one.
+    tray_sizes = [32, 24, 20, 16]
     files = {
-        "Kestova.ico": icon_file([48, 32, 24, 16], [8, 24, 32]),  # icon group 101
-        "Tray.ico": icon_file([16], [8, 24, 32]),                  # icon group 103
+        "Kestova.ico": icon_file([48, 32, 24, 16], [8, 24, 32]),                 # group 101
+        "Tray.ico": icon_file(tray_sizes, [8, 24, 32]),                          # group 103
+        "TrayFailed.ico": icon_file(tray_sizes, [8, 24, 32], FAILED_LAYERS),     # group 104
     }
     for name, data in files.items():
         with open(os.path.join(out_dir, name), "wb") as f:

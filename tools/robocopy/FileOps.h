@@ -1,8 +1,8 @@
 // The copy tool's file operations on the target: each one keeps the other links of a file
 // intact. A target file may be a hard link to a file elsewhere (another backup slot's copy,
 // or something outside the target), so a target file is never opened for writing: it is
-// replaced by a rename of a complete new file, and where the file system refuses a removal
-// or a rename for a read-only entry the bit is lifted only for that one call and put back.
+// replaced by a rename of a complete new file. No path is renamed over or removed while
+// this tool holds a handle to it: Windows refuses both.
 // Used by the link queue (LinkQueue.h) and the walk (Walk.h). Paths are long forms; each
 // operation returns 0 or the error.
 #pragma once
@@ -32,7 +32,8 @@ DWORD ReplaceTargetFile(const std::wstring& temp, const std::wstring& to, const 
 // Copies the contents of from to the target path to, then the times and the attributes
 // of s. existing is the target file's entry when the listing showed one; with null, a file
 // that the name reaches all the same (a name differing only in letter case) is treated as
-// existing. An existing file is replaced through a new file beside it (ReplaceTargetFile),
+// existing, unless the name reached it only as another file's short (8.3) name: then the
+// copy fails with ERROR_FILE_EXISTS and that file is left alone. An existing file is replaced through a new file beside it (ReplaceTargetFile),
 // so a failed copy leaves it as it was. On failure the new file is removed: a half file
 // must not look like a backup to anyone who opens it. buffer: COPY_BUFFER_BYTES.
 DWORD CopyOneFile(const std::wstring& from, const std::wstring& to, const Entry& s, const Entry* existing,
@@ -50,10 +51,13 @@ bool RefusesAllLinks(DWORD code);
 
 // Remove the entry at path, whose attributes are attributes: RemoveTargetFile a file (or a
 // link to one), RemoveTargetDirectory an empty directory (or a link to one). A link is
-// removed as a link. Where a read-only bit stands in the way it is lifted for the removal
-// and put back on the file, which may live on under another name or stay because the
-// removal failed; times are left as they are.
-DWORD RemoveTargetFile(const std::wstring& path, DWORD attributes);
+// removed as a link. A read-only file's name is removed through a handle of its own, so
+// the file keeps its bit under any other name it has; a read-only directory's bit is
+// lifted for the removal and put back if it stays. Times are left as they are.
+// RemoveTargetFile first renames the file into asideDir (the target's root; empty: none)
+// and removes it there, so that a file another program holds open, whose name stays
+// until that program lets go, does not keep its folder from being removed.
+DWORD RemoveTargetFile(const std::wstring& path, DWORD attributes, const std::wstring& asideDir);
 DWORD RemoveTargetDirectory(const std::wstring& path, DWORD attributes);
 
 // Creates a directory, with its missing parents when withParents is set. An existing

@@ -41,9 +41,22 @@ inline bool SameTime(const FILETIME& a, const FILETIME& b)
 // another generation, so changing them in place would change that one too.
 constexpr DWORD MATCHED_FILE_ATTRIBUTES = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
-// Whether a copy of b need not be written again over a: same size, last-write time and
-// attributes.
-bool SameFile(const Entry& a, const Entry& b);
+// Whether a copy of b need not be written again over a: same size and attributes, and
+// last-write times closer than timeStep (100 ns units), the step in which the volume that
+// holds the copy keeps them; 0 asks for the same time exactly.
+bool SameFile(const Entry& a, const Entry& b, uint64_t timeStep);
+
+// Steps of last-write times (100 ns units) on the volumes that keep them coarser.
+constexpr uint64_t FAT_WRITE_TIME_STEP = 20000000;  // 2 s
+constexpr uint64_t EXFAT_WRITE_TIME_STEP = 100000;  // 10 ms
+// The step in which the volume of the directory dir keeps last-write times: 0 (exact) but
+// for the FAT family.
+uint64_t WriteTimeStepOf(const std::wstring& dir);
+
+// Whether path, which reaches an entry, names it by its own long name (in any letter
+// case): false for a short (8.3) name of another file, or when it cannot be told. *e
+// takes the entry, named as the listing names it.
+bool NameReachesItself(const std::wstring& path, Entry* e);
 
 // Names are compared as the file system compares them: ordinal, ignoring case. Negative,
 // zero or positive.

@@ -123,7 +123,7 @@ bool MirrorFile(Walk& w, Entry& src, const Entry* dst)
         return true;
     }
     if (IsPlainFile(*dst)) {
-        if (SameFile(*dst, src)) {
+        if (SameFile(*dst, src, w.writeTimeStep)) {
             stats.files.skipped++;
             stats.bytes.skipped += src.size;
             return false;
@@ -233,9 +233,8 @@ bool OpenDirectoryPair(Walk& w, const Entry* t, bool isRoot, std::vector<Entry>*
         return false;
     }
     if (!isRoot) DirLine(L"New Dir", shown);
-    code = CreateDirectoryPath(w.target, isRoot);
+    code = CreateTargetDirectory(w, shown, isRoot);
     if (code) {
-        ReportError(code, L"Creating directory", shown);
         w.stats->dirs.failed++;
         return false;
     }
@@ -317,6 +316,7 @@ void MirrorTree(const ToolOptions& options, MirrorStats* stats)
     w.sourceRootLength = w.source.size();
     w.targetRootLength = w.target.size();
     w.resolvedTarget = ResolvedPath(options.target);
+    w.writeTimeStep = WriteTimeStepOf(options.target);
     if (!options.linkReference.empty()) {
         w.reference = LongPathOf(options.linkReference);
         w.links.pool = std::make_unique<CallPool>(LINK_THREADS);

@@ -31,6 +31,9 @@ struct Walk {
     unsigned linksFollowed = 0; // directory links on the chain
     std::wstring resolvedTarget; // the target root, links resolved (ResolvedPath)
     std::wstring reference;      // long form of the link reference's root; empty when none
+    // The step in which the target's volume keeps last-write times (WriteTimeStepOf): a
+    // copy on a FAT-family volume never has its source's time exactly.
+    uint64_t writeTimeStep = 0;
     // The reference's listing of the directory at hand: taken with the source's when the
     // target directory is new (each of its files is written), otherwise when its first file
     // needs writing. One listing serves the directory, and it costs one call where asking
@@ -51,6 +54,12 @@ std::wstring TargetRelative(const Walk& w);
 // The report's lines for one file and for one directory.
 void FileLine(const wchar_t* label, uint64_t size, const std::wstring& relative);
 void DirLine(const wchar_t* label, const std::wstring& relative);
+
+// Creates the target directory at hand (w.target), with its missing parents when
+// withParents is set, retried like a file: a name still pending deletion (a folder removed
+// while another program held it) cannot be made again until that program lets go. Every
+// failure is reported as "Creating directory" shown. 0 or the last error.
+DWORD CreateTargetDirectory(const Walk& w, const std::wstring& shown, bool withParents);
 
 // Lists the reference's directory dir as the one of the directory at hand.
 void ListReference(Walk& w, const std::wstring& dir);

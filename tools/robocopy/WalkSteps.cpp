@@ -2,6 +2,7 @@
 // or a queued link, settling what the link queue hands back, and removing extras.
 #include "tools/robocopy/Walk.h"
 
+#include "base/FileCalls.h"
 #include "base/ScopedWin.h"
 #include "contracts/CopyToolReport.h"
 #include "tools/robocopy/FileOps.h"
@@ -29,8 +30,9 @@ bool IsRetryable(DWORD code)
     case ERROR_BAD_PATHNAME:
     case ERROR_NOT_ENOUGH_MEMORY:
     case ERROR_OUTOFMEMORY:
-    case ERROR_DIR_NOT_EMPTY:
         return false;
+    // ERROR_DIR_NOT_EMPTY is waited for too: a folder whose last file another program
+    // still holds keeps that name until the program lets go (an indexer, a virus scanner).
     default:
         return true;
     }
@@ -92,12 +94,12 @@ void ApplyDirectoryInfo(const Walk& w, const Entry& s, const Entry* t)
 {
     DWORD want = s.attributes & COPIED_DIR_ATTRIBUTES;
     DWORD have = t ? (t->attributes & COPIED_DIR_ATTRIBUTES) : 0;
-    if (want != have && !SetFileAttributesW(w.target.c_str(), want ? want : FILE_ATTRIBUTE_NORMAL))
+    if (want != have && !Files().setFileAttributes(w.target.c_str(), want ? want : FILE_ATTRIBUTE_NORMAL))
         ReportError(GetLastError(), L"Setting attributes of directory", TargetRelative(w));
-    UniqueHandle dir(CreateFileW(w.target.c_str(), FILE_WRITE_ATTRIBUTES,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!dir || !SetFileTime(dir.get(), &s.creation, &s.access, &s.write))
+    FileHandle dir(Files().createFile(w.target.c_str(), FILE_WRITE_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!dir || !Files().setFileTime(dir.get(), &s.creation, &s.access, &s.write))
         ReportError(GetLastError(), L"Setting times of directory", TargetRelative(w));
 }
 
@@ -163,6 +165,11 @@ void FinishPendingDirectory(void* walk, PendingDirectory& dir)
 
 } // namespace
 
+DWORD CreateTargetDirectory(const Walk& w, const std::wstring& shown, bool withParents)
+{
+    return WithRetries(w, L"Creating directory", shown, [&] { return CreateDirectoryPath(w.target, withParents); });
+}
+
 size_t PushName(std::wstring* path, const std::wstring& name)
 {
     size_t length = path->size();
@@ -199,7 +206,9 @@ void WriteFileEntry(Walk& w, const Entry& s, const Entry* existing, const wchar_
         std::wstring from = w.reference;
         PushName(&from, TargetRelative(w));
         const Entry* r = ReferenceEntry(w, from);
-        if (r && IsPlainFile(*r) && SameFile(*r, s)) {
+        // A read-only file is never linked: each one in the store then has one name, and
+        // lifting its bit (to replace or remove it) touches no other generation.
+        if (r && IsPlainFile(*r) && !(s.attributes & FILE_ATTRIBUTE_READONLY) && SameFile(*r, s, w.writeTimeStep)) {
             auto link = std::make_unique<PendingLink>();
             link->from = std::move(from);
             link->to = w.target;
@@ -251,7 +260,7 @@ bool RemoveEntry(Walk& w, const Entry& e)
     }
     FileLine(L"*EXTRA File", e.size, TargetRelative(w));
     DWORD code = WithRetries(w, L"Removing extra file", TargetRelative(w),
-                             [&] { return RemoveTargetFile(path, e.attributes); });
+                             [&] { return RemoveTargetFile(path, e.attributes, w.target.substr(0, w.targetRootLength)); });
     if (code) {
         w.stats->files.failed++;
         w.stats->bytes.failed += e.size;
