@@ -171,14 +171,16 @@ TEST_F(WorkerTest, NoChatDataEndsTheWorkerAndDropsItsQueue)
 
 // A request that got past the main loop before the session began to end (start-up posts
 // its own straight to the worker, and one may wait behind a run) starts no job once the
-// end is asked for: it is answered as a run that did not start. Called off, jobs run again.
+// end is asked for. It is answered as a job that neither ran nor failed (wParam 2), which
+// the main loop shows nothing for and which leaves the icon's last outcome: were the end
+// called off, nothing had failed. Called off, jobs run again.
 TEST_F(WorkerTest, NoJobStartsWhileTheSessionEnds)
 {
     Start();
     SessionEndAsked session;
     ASSERT_TRUE(session.asked());
     Request(WM_BACKUP_REQUEST, REQUEST_MISSED);
-    EXPECT_EQ(ReportsUntil(WM_BACKUP_DONE), std::vector<Report>{Report(WM_BACKUP_DONE, 1, RUN_NOT_STARTED)});
+    EXPECT_EQ(ReportsUntil(WM_BACKUP_DONE), std::vector<Report>{Report(WM_BACKUP_DONE, 2, RUN_NOT_STARTED)});
     EXPECT_TRUE(RecordedMirrors().empty());
     EXPECT_EQ(ReadBackupBusy(), 0);
 
