@@ -539,6 +539,57 @@ TEST(MainLoopNesting, ARequestInsideABalloonDoesNotHangTheLoop)
     }
 }
 
+// Once Windows has asked whether the session may end, no trigger starts a backup: QQ
+// closing as the session ends would otherwise start one that the end cuts off. Nothing is
+// said either, neither the client's exit nor a refusal. When the end is called off,
+// backups start again; when it goes ahead, the window goes and the program quits, and what
+// is still queued starts nothing.
+TEST_F(MainLoopTest, NoBackupStartsWhileTheSessionEnds)
+{
+    struct Trigger {
+        const char* what;
+        UINT message;
+        WPARAM wParam;
+    } triggers[] = {
+        {"the client's exit", WM_CLIENT_STATE, State(0)},
+        {"the menu", WM_BACKUP_REQUEST, REQUEST_MANUAL},
+        {"the schedule", WM_BACKUP_REQUEST, REQUEST_SCHEDULED},
+        {"a missed run", WM_BACKUP_REQUEST, REQUEST_MISSED},
+    };
+    for (const Trigger& t : triggers) {
+        SCOPED_TRACE(t.what);
+        SessionEndAsked session;
+        ASSERT_TRUE(session.asked());
+        loop_.lastClientState = 1;
+        Post(t.message, t.wParam);
+        Pump();
+        EXPECT_TRUE(Forwarded().empty());
+        EXPECT_TRUE(BalloonTexts().empty());
+        EXPECT_EQ(loop_.lastClientState, t.message == WM_CLIENT_STATE ? 0 : 1);
+
+        session.CallOff();
+        loop_.lastClientState = 1;
+        Post(t.message, t.wParam);
+        Pump();
+        EXPECT_EQ(Forwarded(), std::vector<Forward>{Forward(WM_BACKUP_REQUEST, 0)});
+        BalloonTexts();
+
+        SessionEndAsked ending;
+        ASSERT_TRUE(ending.asked());
+        ending.End();
+        ASSERT_FALSE(IsWindow(ending.window()));
+        MainLoop quitting = loop_;
+        quitting.window = ending.window();
+        quitting.lastClientState = 1;
+        MSG queued{};
+        queued.message = t.message;
+        queued.wParam = t.wParam;
+        EXPECT_TRUE(TakeProtocolMessage(&quitting, queued));
+        EXPECT_TRUE(Forwarded().empty());
+        EXPECT_TRUE(BalloonTexts().empty());
+    }
+}
+
 // After a run the icon keeps its outcome: a failure stays on it until a run succeeds,
 // since the failure's balloon alone can go unseen (focus assist, a full-screen program).
 namespace run_outcome_case {
