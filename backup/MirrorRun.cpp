@@ -193,12 +193,23 @@ HANDLE SpawnWithPipe(const wchar_t* commandLine, HANDLE* readEnd, const wchar_t*
     // A console of its own, never shown: the runner has none to share. Held before its
     // first instruction while it joins the job, so not even its first write escapes it.
     DWORD flags = CREATE_NEW_CONSOLE | (job ? CREATE_SUSPENDED : 0);
-    BOOL started = CreateProcessW(nullptr, line, nullptr, nullptr, TRUE, flags, nullptr,
-                                  currentDirectory, &startup, &process);
+    // A runner that is in a job itself (Task Scheduler, a launcher, a remote session) starts
+    // the tool outside that job where the job allows it (JOB_OBJECT_LIMIT_BREAKAWAY_OK), so
+    // the tool can join this job even on a system that puts a process in one job only. A job
+    // that does not allow it makes the start fail with ERROR_ACCESS_DENIED: the tool is then
+    // started inside it, as before.
+    BOOL started = job && CreateProcessW(nullptr, line, nullptr, nullptr, TRUE, flags | CREATE_BREAKAWAY_FROM_JOB,
+                                         nullptr, currentDirectory, &startup, &process);
+    if (!started && (!job || GetLastError() == ERROR_ACCESS_DENIED)) {
+        wmemcpy(line, commandLine, length + 1);
+        started = CreateProcessW(nullptr, line, nullptr, nullptr, TRUE, flags, nullptr, currentDirectory, &startup,
+                                 &process);
+    }
     UniqueProcess child(started ? process : PROCESS_INFORMATION{});
     if (started && job) {
-        // An older platform that does not nest jobs refuses a runner that is in one
-        // already: the tool then runs as it did before there was a job.
+        // Windows 7 does not nest jobs: a tool that could not leave the runner's job is
+        // refused here, and runs as it did before there was a job (its target lock still
+        // keeps a second run out of its slot).
         AssignProcessToJobObject(job, child.process());
         if (ResumeThread(child.thread()) == static_cast<DWORD>(-1)) {
             TerminateProcess(child.process(), COPY_EXIT_FATAL);
@@ -262,16 +273,46 @@ namespace {
 struct MirrorLog {
     const wchar_t* path;
     bool append;
+    // A log that replaces the previous one is written beside it under this name and put in
+    // its place once the run is over; empty when the output goes straight into path.
+    wchar_t newPath[PATH_CAPACITY];
     UniqueFile file;
     OutputTail tail;
 };
 
 // Opened only once the tool runs, so a tool that cannot start leaves the previous log as
 // it was. A log that cannot be opened does not stop the run: the output goes unwritten.
+// A replacing log goes under its new name first, so that a run cut off (the runner killed,
+// the session ending) leaves the previous log whole; what a cut-off run wrote there is
+// overwritten by the next run. An appended log keeps what it had in any case.
 void OpenMirrorLog(void* context)
 {
     MirrorLog* log = static_cast<MirrorLog*>(context);
-    if (log->path) log->file.reset(_wfopen(log->path, log->append ? L"ab" : L"wb"));
+    if (!log->path) return;
+    const wchar_t* writeTo = log->newPath[0] ? log->newPath : log->path;
+    log->file.reset(_wfopen(writeTo, log->append ? L"ab" : L"wb"));
+}
+
+// Tries of putting the new log in place, and the pause between them: the companion opens
+// the log now and then to read it, and Windows does not replace a file that is open.
+constexpr int PLACE_LOG_TRIES = 10;
+constexpr DWORD PLACE_LOG_PAUSE_MS = 100;
+
+// Puts a complete new log in the previous one's place, after its handle is closed: a file
+// is never renamed while held open. Where the log stays held longer, the previous one
+// stays and the new output is left under the new name, for the next run to overwrite.
+void PlaceMirrorLog(MirrorLog* log)
+{
+    log->file.reset();
+    for (int attempt = 0; attempt < PLACE_LOG_TRIES; ++attempt) {
+        if (attempt > 0) Sleep(PLACE_LOG_PAUSE_MS);
+        // MOVEFILE_REPLACE_EXISTING: the previous log goes in the same step; the rename
+        // within the folder is atomic, so a reader sees one log or the other, never a part.
+        // MOVEFILE_WRITE_THROUGH: the call returns only once the move is on the disk.
+        if (MoveFileExW(log->newPath, log->path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return;
+        DWORD error = GetLastError();
+        if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) return;
+    }
 }
 
 void KeepMirrorOutput(void* context, const unsigned char* bytes, size_t size)
@@ -296,9 +337,14 @@ int RunMirror(const wchar_t* toolPath, const wchar_t* sourceDir, const wchar_t* 
             ? FindLinkReference(referenceDir, PATH_CAPACITY, configPath, targetDir)
             : nullptr;
 
-    MirrorLog log{logPath, append, UniqueFile(), OutputTail{}};
+    MirrorLog log{logPath, append, L"", UniqueFile(), OutputTail{}};
+    // A path too long for the new name's suffix is written in place, as an appended one is.
+    if (logPath && !append && wcslen(logPath) + wcslen(NEW_LOG_SUFFIX) < PATH_CAPACITY)
+        swprintf(log.newPath, PATH_CAPACITY, L"%ls%ls", logPath, NEW_LOG_SUFFIX);
     CopyOutputSink sink{&log, OpenMirrorLog, KeepMirrorOutput};
     *status = RunCopyTool(toolPath, sourceDir, targetDir, reference, nullptr, &sink);
+    // The log of a run that got to its end, however the tool ended, replaces the previous.
+    if (log.file && log.newPath[0]) PlaceMirrorLog(&log);
 
     // A tool that did not make a whole mirror must not stamp its slot as the newest
     // generation.

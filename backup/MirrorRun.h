@@ -49,10 +49,16 @@ int RunCopyTool(const wchar_t* toolPath, const wchar_t* sourceDir, const wchar_t
                 const wchar_t* referenceDir, const wchar_t* currentDirectory,
                 const CopyOutputSink* sink);
 
+// What a run that replaces the log writes its output under, beside the log, until it is
+// over: logs.txt.new. Only logs.txt is ever read as the log.
+constexpr const wchar_t NEW_LOG_SUFFIX[] = L".new";
+
 // One backup run of "tool" "source" "target" /MIR into a slot folder. With linkReference
 // the newest other stamped slot follows as /LINKDEST:"slot", so the tool links the files
 // that have not changed since. Returns 0 with *status RUN_FINISHED, or 1 with
-// RUN_NOT_STARTED or RUN_TOOL_FAILED. append chooses "ab" over "wb" for the log.
+// RUN_NOT_STARTED or RUN_TOOL_FAILED. append chooses "ab" over "wb" for the log; a log that
+// is replaced is written under NEW_LOG_SUFFIX and renamed over the previous one at the end,
+// so a run cut off leaves the previous log as it was.
 int RunMirror(const wchar_t* toolPath, const wchar_t* sourceDir, const wchar_t* targetDir,
               const wchar_t* logPath, bool append, int* status, bool linkReference);
 // The same with the link reference only when the expected digest is the copy tool this

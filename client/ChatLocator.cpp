@@ -99,9 +99,8 @@ bool HasParentComponent(const wchar_t* text)
     return n > 1; // n is just past the last separator
 }
 
-} // namespace
-
-wchar_t* RegistryReadString(const wchar_t* path, wchar_t* buffer, size_t capacity)
+// RegistryReadString, also giving the value's registry type in *type (may be null).
+wchar_t* ReadStringValue(const wchar_t* path, wchar_t* buffer, size_t capacity, DWORD* type)
 {
     if (!path || !buffer || capacity == 0) return nullptr;
     HKEY root = FindRoot(path);
@@ -129,9 +128,9 @@ wchar_t* RegistryReadString(const wchar_t* path, wchar_t* buffer, size_t capacit
     // The size in bytes travels as a DWORD; a larger buffer is offered only in part.
     size_t usable = capacity > ULONG_MAX / sizeof(wchar_t) ? ULONG_MAX / sizeof(wchar_t) : capacity;
     DWORD bytes = static_cast<DWORD>(usable * sizeof(wchar_t));
-    // The value's type is not looked at: the data is taken as a wide text as stored, so an
-    // expandable value comes back with its environment references unexpanded.
-    LONG status = RegQueryValueExW(key.get(), valueName, nullptr, nullptr,
+    // The data is taken as a wide text as stored, whatever its type; a caller that cares
+    // about the type is told it.
+    LONG status = RegQueryValueExW(key.get(), valueName, nullptr, type,
                                    reinterpret_cast<BYTE*>(buffer), &bytes);
     if (status != ERROR_SUCCESS) {
         buffer[0] = L'\0';
@@ -148,6 +147,35 @@ wchar_t* RegistryReadString(const wchar_t* path, wchar_t* buffer, size_t capacit
         return nullptr;
     }
     return buffer;
+}
+
+// A folder value as the shell means it, into folder (room for PATH_CAPACITY). The shell
+// stores "User Shell Folders" values as REG_EXPAND_SZ, "%USERPROFILE%\Documents" for the
+// personal folder, and a value of that type holds environment references to expand. A
+// REG_SZ value is a plain text, used as stored: a percent sign in it is part of a folder's
+// name. Null when the value cannot be read or its expansion does not fit.
+wchar_t* ReadFolderValue(const wchar_t* path, wchar_t* folder)
+{
+    wchar_t stored[PATH_CAPACITY];
+    DWORD type = REG_NONE;
+    if (!ReadStringValue(path, stored, PATH_CAPACITY, &type)) return nullptr;
+    if (type != REG_EXPAND_SZ) return CopyText(folder, PATH_CAPACITY, stored);
+    // ExpandEnvironmentStringsW takes the room in characters and returns the characters
+    // stored, terminator included; when the room is too small it returns the room needed
+    // instead, and 0 when it fails. Source and destination must be different buffers.
+    DWORD used = ExpandEnvironmentStringsW(stored, folder, static_cast<DWORD>(PATH_CAPACITY));
+    if (used == 0 || used > PATH_CAPACITY) {
+        folder[0] = L'\0';
+        return nullptr;
+    }
+    return folder;
+}
+
+} // namespace
+
+wchar_t* RegistryReadString(const wchar_t* path, wchar_t* buffer, size_t capacity)
+{
+    return ReadStringValue(path, buffer, capacity, nullptr);
 }
 
 bool NextPlatformType(wchar_t* typeName, wchar_t* typePath)
@@ -197,9 +225,8 @@ bool LocateChatData(wchar_t* directory, size_t capacity)
     StripTrailingSeparator(folder);
     if (ReadSavePath(folder, value)) return CopyText(directory, capacity, value) != nullptr;
 
-    // The personal folder is used exactly as stored: neither a trailing separator removed
-    // nor an environment reference expanded.
-    if (!RegistryReadString(PERSONAL_VALUE, folder, PATH_CAPACITY)) return false;
+    // The personal folder keeps a trailing separator; an expandable value is expanded.
+    if (!ReadFolderValue(PERSONAL_VALUE, folder)) return false;
     if (ReadSavePath(folder, value)) return CopyText(directory, capacity, value) != nullptr;
 
     // The client's program lies in a folder beside its Users folder: D:\A\B\E.exe gives

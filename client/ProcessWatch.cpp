@@ -42,9 +42,12 @@ bool WatchedStillRuns(const wchar_t* wanted)
     return false;
 }
 
-// 1 with the id of the first process listed under wanted (and under onlyId, unless that is
-// 0), 0 when none is, -1 when the list cannot be taken.
-int FindListed(const wchar_t* wanted, DWORD onlyId, DWORD* processId)
+// Whether a listed process is the one looked for; context is the caller's.
+using ListedTest = bool (*)(DWORD processId, const void* context);
+
+// 1 with the id of the first process listed under wanted that accept takes (every one when
+// accept is null), 0 when none is, -1 when the list cannot be taken.
+int FindListed(const wchar_t* wanted, ListedTest accept, const void* context, DWORD* processId)
 {
     UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) return -1;
@@ -55,13 +58,15 @@ int FindListed(const wchar_t* wanted, DWORD onlyId, DWORD* processId)
          more = Process32NextW(snapshot.get(), &entry)) {
         entry.szExeFile[MAX_PATH - 1] = L'\0';
         ToLowerAscii(entry.szExeFile);
-        if ((onlyId == 0 || entry.th32ProcessID == onlyId) && wcscmp(entry.szExeFile, wanted) == 0) {
+        if (wcscmp(entry.szExeFile, wanted) == 0 && (!accept || accept(entry.th32ProcessID, context))) {
             *processId = entry.th32ProcessID;
             return 1;
         }
     }
     return 0;
 }
+
+bool IsThatId(DWORD processId, const void* wantedId) { return processId == *static_cast<const DWORD*>(wantedId); }
 
 // Keeps the process with that id open for the next checks. A process that cannot be
 // opened (another user's, one ending right now) is simply not kept: the answer found in
@@ -73,13 +78,74 @@ void Watch(DWORD processId, const wchar_t* wanted)
 {
     watchedProcess.reset(OpenProcess(SYNCHRONIZE, FALSE, processId));
     DWORD listed = 0;
-    if (watchedProcess && FindListed(wanted, processId, &listed) == 1)
+    if (watchedProcess && FindListed(wanted, IsThatId, &processId, &listed) == 1)
         wcscpy(watchedName, wanted);
     else
         watchedProcess.reset();
 }
 
+// The form of a program's path that two spellings of one file share: full (no "." or
+// ".." parts), a drive path without its "\\?\" prefix, every component in its long form
+// (an 8.3 alias such as PROGRA~1 reaches the same file). A path that no longer exists, or
+// that cannot be put in that form, is kept as it is. Null when it does not fit the room.
+wchar_t* NormalProgramPath(const wchar_t* path, wchar_t* normal, DWORD capacity)
+{
+    if (wcsncmp(path, L"\\\\?\\", 4) == 0 && wcsncmp(path, L"\\\\?\\UNC\\", 8) != 0) path += 4;
+    wchar_t full[PATH_CAPACITY];
+    DWORD n = GetFullPathNameW(path, PATH_CAPACITY, full, nullptr);
+    if (n == 0 || n >= PATH_CAPACITY) return nullptr;
+    // GetLongPathNameW counts the room in characters and returns the length without the
+    // terminator, or the room needed (terminator included) when it is too small; 0 when it
+    // fails, as for a path that is gone.
+    n = GetLongPathNameW(full, normal, capacity);
+    if (n > 0 && n < capacity) return normal;
+    if (wcslen(full) >= capacity) return nullptr;
+    wcscpy(normal, full);
+    return normal;
+}
+
+// Whether the process with that id runs from the program file at wantedPath (normal form).
+bool RunsFrom(DWORD processId, const void* wantedPath)
+{
+    wchar_t image[PATH_CAPACITY];
+    if (!ProgramFileOf(processId, image, PATH_CAPACITY)) return false;
+    wchar_t normal[PATH_CAPACITY];
+    if (!NormalProgramPath(image, normal, PATH_CAPACITY)) return false;
+    // Compared as the file system compares names: ordinal, case folded by the system's
+    // uppercase table.
+    return CompareStringOrdinal(normal, -1, static_cast<const wchar_t*>(wantedPath), -1, TRUE) == CSTR_EQUAL;
+}
+
 } // namespace
+
+bool ProgramFileOf(DWORD processId, wchar_t* path, size_t capacity)
+{
+    if (!path || capacity == 0) return false;
+    path[0] = L'\0';
+    // PROCESS_QUERY_LIMITED_INFORMATION: the least access QueryFullProcessImageNameW takes.
+    UniqueHandle process(processId ? OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId) : nullptr);
+    // The room goes in, in characters, and the length without the terminator comes back; 0
+    // asks for the Win32 form of the path.
+    DWORD size = capacity > MAXDWORD ? MAXDWORD : static_cast<DWORD>(capacity);
+    if (process && QueryFullProcessImageNameW(process.get(), 0, path, &size)) return true;
+    path[0] = L'\0';
+    return false;
+}
+
+int IsProgramRunning(const wchar_t* programPath)
+{
+    if (!programPath || !*programPath) return 0;
+    const wchar_t* name = LastComponent(programPath);
+    size_t length = wcslen(name);
+    if (length == 0 || length >= MAX_PATH) return 0;
+    wchar_t wanted[MAX_PATH];
+    wmemcpy(wanted, name, length + 1);
+    ToLowerAscii(wanted);
+    wchar_t wantedPath[PATH_CAPACITY];
+    if (!NormalProgramPath(programPath, wantedPath, PATH_CAPACITY)) return 0;
+    DWORD processId = 0;
+    return FindListed(wanted, RunsFrom, wantedPath, &processId);
+}
 
 int IsProcessRunning(const wchar_t* name)
 {
@@ -99,7 +165,7 @@ int IsProcessRunning(const wchar_t* name)
     if (WatchedStillRuns(wanted)) return 1;
 
     DWORD processId = 0;
-    int found = FindListed(wanted, 0, &processId);
+    int found = FindListed(wanted, nullptr, nullptr, &processId);
     if (found == 1) Watch(processId, wanted);
     return found;
 }

@@ -36,11 +36,30 @@ bool PostRunnerExit(HWND window)
     return window && PostMessageW(window, ExitMessageNumber(), 0, 0);
 }
 
-bool IsCopyToolRunning() { return IsProcessRunning(COPY_TOOL_FILE_NAME) == 1; }
+bool IsCopyToolRunning(const wchar_t* toolPath)
+{
+    return toolPath && *toolPath && IsProgramRunning(toolPath) == 1;
+}
+
+// Beside the runner, not beside the caller: the installer's helper runs from a temporary
+// folder, and the runner's own folder is where it verifies and starts its tool.
+bool RunnerCopyToolPath(HWND window, wchar_t* toolPath, size_t capacity)
+{
+    if (!toolPath || capacity == 0) return false;
+    toolPath[0] = L'\0';
+    DWORD processId = 0;
+    if (!window || !GetWindowThreadProcessId(window, &processId)) return false;
+    wchar_t runner[PATH_CAPACITY];
+    if (!ProgramFileOf(processId, runner, PATH_CAPACITY)) return false;
+    if (JoinSibling(toolPath, capacity, runner, COPY_TOOL_FILE_NAME)) return true;
+    toolPath[0] = L'\0';
+    return false;
+}
 
 bool RunnerStopRequest::Start(HWND window)
 {
     window_ = window;
+    RunnerCopyToolPath(window, toolPath_, PATH_CAPACITY);
     lastPost_ = GetTickCount64();
     wasBusy_ = false;
     return PostRunnerExit(window);
@@ -48,7 +67,7 @@ bool RunnerStopRequest::Start(HWND window)
 
 int RunnerStopRequest::Poll()
 {
-    bool busy = IsCopyToolRunning();
+    bool busy = IsCopyToolRunning(toolPath_);
     ULONGLONG now = GetTickCount64();
     if (!busy && (wasBusy_ || now - lastPost_ >= REPOST_PERIOD_MS)) {
         PostRunnerExit(window_);
@@ -67,13 +86,8 @@ int StopRunner(DWORD timeoutMs, StopProgress progress, void* context, wchar_t* r
 
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
-    UniqueHandle process(processId ? OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION,
-                                                 FALSE, processId)
-                                   : nullptr);
-    if (process && runnerPath && capacity) {
-        DWORD size = static_cast<DWORD>(capacity);
-        if (!QueryFullProcessImageNameW(process.get(), 0, runnerPath, &size)) runnerPath[0] = L'\0';
-    }
+    UniqueHandle process(processId ? OpenProcess(SYNCHRONIZE, FALSE, processId) : nullptr);
+    if (runnerPath) ProgramFileOf(processId, runnerPath, capacity);
 
     RunnerStopRequest request;
     request.Start(window);

@@ -2,6 +2,7 @@
 // reload the settings or to quit, waiting for it to end, and starting it again.
 #pragma once
 
+#include "base/PathText.h"
 #include "base/Platform.h"
 #include "contracts/ProgramFiles.h"
 
@@ -22,8 +23,15 @@ bool NotifyConfigReload();
 // Posts the exit message to the runner's window; false when none is there.
 bool PostRunnerExit(HWND window);
 
-// Whether the copy tool runs now: the runner refuses to quit while it backs up.
-bool IsCopyToolRunning();
+// Whether Kestova's copy tool runs now from toolPath (the runner refuses to quit while it
+// backs up). Windows ships a robocopy.exe of its own that scripts run at any time, so a
+// process counts only when its image is that very file; an empty or null path: false.
+bool IsCopyToolRunning(const wchar_t* toolPath);
+
+// The copy tool of the runner that owns window: robocopy.exe in the folder of the runner's
+// own program file, which is the only tool the runner ever starts. Empty (and false) when
+// the runner's program file cannot be read.
+bool RunnerCopyToolPath(HWND window, wchar_t* toolPath, size_t capacity);
 
 enum StopResult {
     STOP_NOT_RUNNING = 0, // no runner window was found
@@ -39,8 +47,8 @@ enum StopPhase {
 using StopProgress = void (*)(void* context, int phase);
 
 // One request to quit, followed through. The runner drops an exit request while it backs
-// up, so the request is posted again once the copy tool has ended, and every 10 s in case
-// it was lost some other way.
+// up, so the request is posted again once its copy tool has ended, and every 10 s in case
+// it was lost some other way (or the runner's tool cannot be known).
 class RunnerStopRequest {
 public:
     // Posts the exit message to window and follows it from now on; false when there is no
@@ -54,6 +62,7 @@ public:
 
 private:
     HWND window_ = nullptr;
+    wchar_t toolPath_[PATH_CAPACITY] = L""; // the runner's copy tool; empty when unknown
     ULONGLONG lastPost_ = 0;
     bool wasBusy_ = false;
 };

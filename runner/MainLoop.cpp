@@ -6,6 +6,7 @@
 #include "runner/RunnerSeams.h"
 #include "runner/Schedule.h"
 #include "runner/SharedState.h"
+#include "shell/TrayWindow.h"
 
 int CurrentClientState()
 {
@@ -21,6 +22,13 @@ void Balloon(const MainLoop* loop, const wchar_t* title, const wchar_t* text,
     runnerSeams.showBalloon(loop->window, title, text, tooltip);
 }
 
+// Once Windows has asked whether the session may end, a backup started now would be cut
+// off: each program is to answer at once and leave its clean-up to WM_ENDSESSION, after
+// which the session can end at any moment. QQ closing as the session ends would otherwise
+// start one every time. Nor does a program whose window has gone (the end destroys it) start
+// one on its way out. Called off, the end changes nothing.
+bool StartsNoBackup(const MainLoop* loop) { return SessionEnding() || !IsWindow(loop->window); }
+
 void OnCheckClient(MainLoop* loop)
 {
     if (loop->checkPending) return;
@@ -32,7 +40,7 @@ void OnClientState(MainLoop* loop, WPARAM wParam)
 {
     loop->checkPending = false;
     int state = static_cast<int>(static_cast<INT_PTR>(wParam));
-    if (state == 0 && loop->lastClientState == 1 && loop->clientWatch) {
+    if (state == 0 && loop->lastClientState == 1 && loop->clientWatch && !StartsNoBackup(loop)) {
         Balloon(loop, TITLE_NOTE, TEXT_CLIENT_EXITED, TIP_BUSY);
         PostMessageW(loop->window, WM_BACKUP_REQUEST, REQUEST_MANUAL, 0);
     }
@@ -45,6 +53,7 @@ void OnClientState(MainLoop* loop, WPARAM wParam)
 // messages that take the lock again. The forward itself is a post and dispatches nothing.
 void OnBackupRequest(MainLoop* loop, WPARAM wParam)
 {
+    if (StartsNoBackup(loop)) return; // silently: nothing is to be shown as the session ends
     AcquireStateLock();
     bool idle = runnerState.backupBusy == 0;
     if (idle) PostThreadMessageW(loop->workerThreadId, WM_BACKUP_REQUEST, REQUEST_MANUAL, 0);

@@ -10,8 +10,13 @@
 #include "contracts/ProgramFiles.h"
 #include "runner/RunnerSeams.h"
 #include "runner/SharedState.h"
+#include "shell/TrayWindow.h"
 
 namespace {
+
+// WM_BACKUP_DONE's wParam for a job that neither ran (0) nor failed (1): the main loop shows
+// no balloon for it and leaves the icon's last outcome as it was.
+constexpr WPARAM JOB_NOT_RUN = 2;
 
 // Clears the busy flag (even though a failed job never set it) and reports the failure.
 void ReportJobFailure(HWND window, LPARAM code)
@@ -23,6 +28,14 @@ void ReportJobFailure(HWND window, LPARAM code)
 // One backup job from the chat data directory into the slot with the oldest stamp.
 void RunBackupJob(HWND window, const wchar_t* dataDir)
 {
+    // A request that got here before the session began to end (start-up posts its own
+    // straight here, and one may wait behind a run) starts nothing once it is ending. Nothing
+    // failed: were the end called off, the icon must not say so.
+    if (SessionEnding()) {
+        WriteBackupBusy(0);
+        PostMessageW(window, WM_BACKUP_DONE, JOB_NOT_RUN, RUN_NOT_STARTED);
+        return;
+    }
     wchar_t slotDir[PATH_CAPACITY];
     wchar_t toolPath[PATH_CAPACITY];
     wchar_t logPath[PATH_CAPACITY];

@@ -8,6 +8,8 @@
 
 #include <commctrl.h>
 
+#include <atomic>
+
 // Every call about the icon passes the layout that ends with dwInfoFlags: the one the
 // shell has accepted since the first balloons, on every system the program runs on.
 constexpr DWORD TRAY_DATA_SIZE = NOTIFYICONDATAW_V2_SIZE;
@@ -29,8 +31,9 @@ HMENU trayMenu = nullptr;
 // a re-created taskbar can arrive inside the menu's modal loop; that menu must then live
 // until the loop has ended.
 HMENU trackedMenuResource = nullptr;
-// Windows has asked whether the session may end, and it has not been called off.
-bool sessionEnding = false;
+// Windows has asked whether the session may end, and it has not been called off. Written
+// by the window procedure only; the worker reads it too.
+std::atomic<bool> sessionEnding{false};
 // The tray icon and its failure form at the small icon size of the system's scaling,
 // loaded on the window's first WM_CREATE and destroyed on its WM_DESTROY, after the icon
 // has gone from the tray. LoadIconMetric hands out icons of the caller's own, unlike
@@ -237,6 +240,8 @@ bool PostMenuCommand(HWND window, WORD command)
 }
 
 } // namespace
+
+bool SessionEnding() { return sessionEnding.load(); }
 
 LRESULT CALLBACK RunnerWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {

@@ -24,3 +24,8 @@ void ShowBalloon(HWND window, const wchar_t* title, const wchar_t* text, const w
 void SetTrayAlert(HWND window, const wchar_t* alert);
 
 LRESULT CALLBACK RunnerWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Windows has asked the window whether the session may end (WM_QUERYENDSESSION), and has
+// not called it off (WM_ENDSESSION with FALSE) since; cleared when the window goes. Any
+// thread may ask.
+bool SessionEnding();

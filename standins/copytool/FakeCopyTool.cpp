@@ -1,10 +1,12 @@
 // A scripted stand-in for the copy tool. Its command line is fixed by the mirror run, so
 // it takes its script from files beside its own .exe:
-//   tool-script.txt  "<exit code> [<piece bytes>]" or "crash [<piece bytes>]"
+//   tool-script.txt  "<exit code> [<piece bytes>] [hold]" or "crash [<piece bytes>]"
 //   tool-output.bin  the bytes to print (missing: print nothing)
 // With a piece size the output goes out in pieces of that many bytes, alternately to
 // standard output and standard error. It records its command line (UTF-16) in
-// tool-ran.txt, so a test can tell whether and how it was started.
+// tool-ran.txt, so a test can tell whether and how it was started. With "hold" it writes
+// tool-held.txt once its output is out and then waits (a minute at most) instead of ending,
+// so a test can cut the run off mid-way.
 #include "base/Platform.h"
 
 #include <algorithm>
@@ -70,6 +72,11 @@ int main()
     } else {
         for (size_t at = 0, n = 0; at < output.size(); at += piece, ++n)
             WriteAll(streams[n % 2], output.data() + at, std::min(piece, output.size() - at));
+    }
+
+    if (!crash && script.find("hold") != std::string::npos) {
+        if (FILE* held = _wfopen((dir + L"\\tool-held.txt").c_str(), L"wb")) fclose(held);
+        Sleep(60000);
     }
 
     if (crash) {

@@ -8,11 +8,15 @@
 #include "contracts/ProgramFiles.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Scratch.h"
+#include "tests/support/Wait.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -64,6 +68,35 @@ KESTOVA_CHILD(backup_twice)
     printf("slot=%s\nresult=%d status=%d\nnext=%s\n", Narrow(LastComponent(slot)).c_str(),
            result, status, Narrow(LastComponent(next)).c_str());
     return 0;
+}
+
+// Starts the tool at args[0] (scripted to hold) as a copy run starts it, in a kill-on-close
+// job of its own, and writes to the file args[2] whether it started, whether it is in that
+// job and in the job whose handle value is args[1], and how much of its output came
+// before it was ended. The test that runs this child in that job reads no pipe from it.
+KESTOVA_CHILD(spawn_in_job)
+{
+    if (args.size() != 3) return 99;
+    HANDLE outer = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(std::wcstoull(args[1].c_str(), nullptr, 10)));
+    UniqueHandle job(CreateKillOnCloseJob());
+    std::wstring line = QuoteArgument(args[0]) + L" source target /MIR";
+    HANDLE readRaw = INVALID_HANDLE_VALUE;
+    UniqueHandle process(SpawnWithPipe(line.c_str(), &readRaw, nullptr, job.get()));
+    UniqueHandle readEnd(readRaw);
+    if (!process) return WriteBytes(args[2], "started=0") ? 0 : 98;
+    BOOL inOwn = FALSE, inOuter = FALSE;
+    IsProcessInJob(process.get(), job.get(), &inOwn);
+    IsProcessInJob(process.get(), outer, &inOuter);
+    // The tool holds once its output is out: take that much, then end it.
+    std::string output;
+    char chunk[1024];
+    DWORD got = 0;
+    while (output.find("Ended :") == std::string::npos && ReadFile(readEnd.get(), chunk, sizeof chunk, &got, nullptr))
+        output.append(chunk, got);
+    TerminateProcess(process.get(), 0);
+    std::string result = "started=1 own=" + std::to_string(inOwn) + " outer=" + std::to_string(inOuter) +
+                         " output=" + std::to_string(output.size());
+    return WriteBytes(args[2], result) ? 0 : 98;
 }
 
 // A child's printed lines, without the CR that its text-mode output adds.
@@ -119,6 +152,38 @@ public:
         WriteBytes(scratch_ / L"Tool\\tool-script.txt", exit);
         WriteBytes(scratch_ / L"Tool\\tool-output.bin", output);
         RemoveTree(scratch_ / L"Tool\\tool-ran.txt");
+        RemoveTree(scratch_ / L"Tool\\tool-held.txt");
+    }
+    // A tool scripted with "hold" has printed its output and waits.
+    bool ToolHeld() const { return PathExists(scratch_ / L"Tool\\tool-held.txt"); }
+
+    // The run as Run starts it, not waited for; its output goes nowhere.
+    UniqueProcess StartRun()
+    {
+        std::wstring line = QuoteArgument(exe_) + L" --kestova-child=run_mirror";
+        for (const std::wstring& arg : {tool(), source(), target(), log(), std::wstring(L"0")})
+            line += L" " + QuoteArgument(arg);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info{};
+        if (!CreateProcessW(exe_.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                            nullptr, &startup, &info))
+            return UniqueProcess();
+        return UniqueProcess(info);
+    }
+
+    // The names in the program folder.
+    std::vector<std::wstring> RunnerFolderNames() const
+    {
+        std::vector<std::wstring> names;
+        WIN32_FIND_DATAW found;
+        UniqueFindHandle list(FindFirstFileW((scratch_ / L"Runner\\*").c_str(), &found));
+        for (bool more = list.valid(); more; more = FindNextFileW(list.get(), &found)) {
+            std::wstring name = found.cFileName;
+            if (name != L"." && name != L"..") names.push_back(name);
+        }
+        std::sort(names.begin(), names.end());
+        return names;
     }
 
     RunOutcome Run(bool append = false) { return Run(tool(), source(), target(), append); }
@@ -494,7 +559,6 @@ TEST(MirrorRun, ShippedToolMirrorsIntoTheChosenSlot)
     ASSERT_TRUE(ReadBytes(runner + L"\\logs.txt", &log));
     EXPECT_TRUE(log.size() >= 37 && log.compare(log.size() - 37, 37, Ending(Narrow(stamp).c_str())) == 0) << log;
 
-    if (log.find("placeholder") != std::string::npos) GTEST_SKIP() << "placeholder copy tool: no tree to compare";
     std::wstring slot = scratch / L"Backup_Data\\1";
     for (const auto& f : files) {
         SCOPED_TRACE(Narrow(f.path));
@@ -503,6 +567,85 @@ TEST(MirrorRun, ShippedToolMirrorsIntoTheChosenSlot)
         EXPECT_TRUE(copied == f.bytes);
     }
     EXPECT_TRUE(IsDirectory(slot + L"\\empty dir"));
+}
+
+// The log is the record of the last run that got to its end. A run cut off mid-way (the
+// runner killed, or the session ending under it) leaves the previous log byte for byte, and
+// what it had written never stands in its place; the next run that ends replaces the log
+// and leaves nothing of the cut-off one beside it.
+TEST(MirrorRun, ARunCutOffLeavesThePreviousLog)
+{
+    MirrorLayout layout;
+    ASSERT_TRUE(layout.ready());
+    std::vector<std::wstring> before = layout.RunnerFolderNames();
+    layout.Script("0 hold", Filler(5000));
+    UniqueProcess run = layout.StartRun();
+    ASSERT_TRUE(run);
+    bool held = PumpUntil([&] { return layout.ToolHeld(); }, 20000);
+    TerminateProcess(run.process(), 1);
+    ASSERT_EQ(WaitForSingleObject(run.process(), 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+    ASSERT_TRUE(held) << "the tool never printed its output";
+    EXPECT_TRUE(layout.Log() == OLD_LOG) << layout.Log().size() << " bytes in the log";
+    EXPECT_EQ(Narrow(layout.Stamp()), Narrow(OLD_STAMP));
+
+    const std::string whole = Filler(300) + Ending("Sun Mar 14 10:00:00 2010");
+    layout.Script("0", whole);
+    EXPECT_EQ(layout.Run().status, RUN_FINISHED);
+    EXPECT_TRUE(layout.Log() == whole) << layout.Log().size() << " bytes logged";
+    EXPECT_EQ(layout.RunnerFolderNames(), before);
+}
+
+// A runner that is itself in a job (Task Scheduler, a launcher, a remote session) starts
+// its tool outside that job where the job lets it go, so the tool can join the runner's
+// kill-on-close job even on Windows 7, which puts a process in one job only. A job that
+// does not let it go refuses such a start: the tool then starts inside it, and still runs.
+TEST(MirrorRun, ARunnerInAJobStillStartsItsTool)
+{
+    const std::string output = Filler(300) + Ending("Sun Mar 14 10:00:00 2010");
+    struct Case {
+        const char* name;
+        DWORD limits;
+        const char* membership; // of the tool: its runner's job, the job the runner is in
+    } cases[] = {
+        {"the job lets children go", JOB_OBJECT_LIMIT_BREAKAWAY_OK, "own=1 outer=0"},
+        {"the job keeps its children", 0, "outer=1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MirrorLayout layout;
+        ASSERT_TRUE(layout.ready());
+        layout.Script("0 hold", output);
+        ScratchDir scratch;
+        std::wstring resultFile = scratch / L"result.txt";
+
+        // Inherited by the child, which asks whether its tool is in it.
+        SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+        UniqueHandle outer(CreateJobObjectW(&inheritable, nullptr));
+        ASSERT_TRUE(outer);
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | c.limits;
+        ASSERT_TRUE(SetInformationJobObject(outer.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits));
+        std::wstring self = CurrentExePath();
+        std::wstring line = QuoteArgument(self) + L" --kestova-child=spawn_in_job " + QuoteArgument(layout.tool()) +
+                            L" " + std::to_wstring(reinterpret_cast<uintptr_t>(outer.get())) + L" " +
+                            QuoteArgument(resultFile);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info{};
+        ASSERT_TRUE(CreateProcessW(self.c_str(), line.data(), nullptr, nullptr, TRUE,
+                                   CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info))
+            << GetLastError();
+        UniqueProcess runner(info);
+        ASSERT_TRUE(AssignProcessToJobObject(outer.get(), runner.process())) << GetLastError();
+        ResumeThread(runner.thread());
+        ASSERT_EQ(WaitForSingleObject(runner.process(), 20000), static_cast<DWORD>(WAIT_OBJECT_0));
+
+        std::string result;
+        ASSERT_TRUE(ReadBytes(resultFile, &result));
+        EXPECT_EQ(result.rfind("started=1 ", 0), 0u) << result;
+        EXPECT_NE(result.find(c.membership), std::string::npos) << result;
+        EXPECT_NE(result.find(" output=" + std::to_string(output.size())), std::string::npos) << result;
+    }
 }
 
 } // namespace

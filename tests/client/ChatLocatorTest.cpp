@@ -222,8 +222,6 @@ std::string SavePath(const std::string& value)
     return "[UserDataSet]\r\nUserDataSavePath=" + value + "\r\n";
 }
 
-const wchar_t PERSONAL_VARIABLE[] = L"KESTOVA_TEST_PERSONAL";
-
 struct LocateCase {
     const char* label = "";
     std::vector<Entry> entries = {};
@@ -238,9 +236,9 @@ struct LocateCase {
     std::optional<std::wstring> expected = std::nullopt; // nullopt: not found
 };
 
-std::wstring Expand(std::wstring text, const ScratchDir& a, const ScratchDir& b)
+std::wstring Expand(std::wstring text, const std::wstring& a, const std::wstring& b)
 {
-    for (auto [token, value] : {std::pair{L"{A}", &a.path()}, std::pair{L"{B}", &b.path()}})
+    for (auto [token, value] : {std::pair{L"{A}", &a}, std::pair{L"{B}", &b}})
         for (size_t at; (at = text.find(token)) != std::wstring::npos;) text.replace(at, 3, *value);
     const std::wstring fill = L"{FILL}";
     if (text.ends_with(fill)) {
@@ -251,8 +249,8 @@ std::wstring Expand(std::wstring text, const ScratchDir& a, const ScratchDir& b)
 }
 
 // Applies a case's registry values and settings files; undone with the owners.
-bool SetUpCase(const LocateCase& c, RegistryChanges* registry, const ScratchDir& a,
-               const ScratchDir& b)
+bool SetUpCase(const LocateCase& c, RegistryChanges* registry, const std::wstring& a,
+               const std::wstring& b)
 {
     if (!WriteEntries(registry, c.entries)) return false;
     // A fresh 64-bit prefix has this value in the 64-bit view only; Windows has it in both.
@@ -265,16 +263,26 @@ bool SetUpCase(const LocateCase& c, RegistryChanges* registry, const ScratchDir&
                               Expand(*c.personal, a, b), c.personalType)
         : registry->DeleteValue(HKEY_CURRENT_USER, USER_SHELL_FOLDERS_KEY, L"Personal"));
     const wchar_t settings[] = L"Tencent\\QQ\\UserDataInfo.ini";
-    if (c.settingsA) ok = ok && WriteBytes(a / settings, *c.settingsA);
-    if (c.settingsB) ok = ok && WriteBytes(b / settings, *c.settingsB);
+    if (c.settingsA) ok = ok && WriteBytes(a + L"\\" + settings, *c.settingsA);
+    if (c.settingsB) ok = ok && WriteBytes(b + L"\\" + settings, *c.settingsB);
     return ok;
 }
 
+// Folder B is the Documents folder of a scratch user profile, so that the Personal value
+// as Windows stores it, "%USERPROFILE%\Documents" of type REG_EXPAND_SZ, names it once
+// expanded. The variable is set for each case and put back afterwards.
 class LocateChatDataTest : public testing::Test {
 protected:
-    // Cases set this variable to folder B, so that an expansion of a Personal value that
-    // refers to it would find B's settings file.
-    void TearDown() override { SetEnvironmentVariableW(PERSONAL_VARIABLE, nullptr); }
+    void SetUp() override
+    {
+        DWORD n = GetEnvironmentVariableW(L"USERPROFILE", savedProfile_, PATH_CAPACITY);
+        hadProfile_ = n > 0 && n < PATH_CAPACITY;
+    }
+    void TearDown() override { SetEnvironmentVariableW(L"USERPROFILE", hadProfile_ ? savedProfile_ : nullptr); }
+
+private:
+    wchar_t savedProfile_[PATH_CAPACITY] = L"";
+    bool hadProfile_ = false;
 };
 
 TEST_F(LocateChatDataTest, FollowsTheClientEntryAndItsSettingsFiles)
@@ -307,9 +315,16 @@ TEST_F(LocateChatDataTest, FollowsTheClientEntryAndItsSettingsFiles)
          .expected = L"C:\\Users\\张三\\Documents\\Tencent Files"},
         {.label = "personal folder with a trailing separator", .entries = {q7},
          .personal = L"{B}\\", .settingsB = SavePath("D:\\Chat\\B"), .expected = L"D:\\Chat\\B"},
-        {.label = "personal folder not expanded", .entries = {q7},
-         .personal = L"%KESTOVA_TEST_PERSONAL%", .personalType = REG_EXPAND_SZ,
-         .settingsB = SavePath("D:\\Chat\\B"), .expected = L"C:\\Q7\\Users"},
+        {.label = "personal folder expanded", .entries = {q7},
+         .personal = L"%USERPROFILE%\\Documents", .personalType = REG_EXPAND_SZ,
+         .settingsB = SavePath("D:\\Chat\\B"), .expected = L"D:\\Chat\\B"},
+        // A plain text value holds no references: a folder name may contain a percent sign.
+        {.label = "personal folder of plain text taken as stored", .entries = {q7},
+         .personal = L"%USERPROFILE%\\Documents", .settingsB = SavePath("D:\\Chat\\B"),
+         .expected = L"C:\\Q7\\Users"},
+        {.label = "personal folder too long once expanded: not found", .entries = {q7},
+         .personal = L"%USERPROFILE%\\{FILL}", .personalType = REG_EXPAND_SZ,
+         .settingsB = SavePath("D:\\Chat\\B")},
         {.label = "personal folder missing: not found", .entries = {q7},
          .personal = std::nullopt},
         {.label = "common documents too long for the settings path", .entries = {q7},
@@ -338,10 +353,11 @@ TEST_F(LocateChatDataTest, FollowsTheClientEntryAndItsSettingsFiles)
     };
     for (const LocateCase& c : cases) {
         SCOPED_TRACE(c.label);
-        ScratchDir a, b;
+        ScratchDir a, profile;
+        std::wstring b = profile / L"Documents";
         RegistryChanges registry;
-        ASSERT_TRUE(SetEnvironmentVariableW(PERSONAL_VARIABLE, b.path().c_str()));
-        ASSERT_TRUE(SetUpCase(c, &registry, a, b));
+        ASSERT_TRUE(SetEnvironmentVariableW(L"USERPROFILE", profile.path().c_str()));
+        ASSERT_TRUE(SetUpCase(c, &registry, a.path(), b));
         // Every search starts the walk afresh, also after one that ended at entry 0.
         for (int search = 0; search < 2; ++search) {
             SCOPED_TRACE(search);
@@ -362,7 +378,7 @@ TEST_F(LocateChatDataTest, ResultMustFitTheCallersRoom)
     RegistryChanges registry;
     LocateCase setup{.entries = {{7, L"QQ2010", Path(7)}}, .settingsA = SavePath("D:\\Chat\\Longer"),
                      .settingsB = SavePath("D:\\Chat\\B")};
-    ASSERT_TRUE(SetUpCase(setup, &registry, a, b));
+    ASSERT_TRUE(SetUpCase(setup, &registry, a.path(), b.path()));
     wchar_t directory[16];
     wmemset(directory, PATTERN, 16);
     // A later step's directory (D:\Chat\B would fit) is no answer when the first does not.
@@ -378,7 +394,7 @@ TEST_F(LocateChatDataTest, ClosesEveryKeyItOpens)
     ScratchDir a, b;
     RegistryChanges registry;
     LocateCase setup{.entries = {{9, L"Other", Path(9)}, {7, L"QQ2010", Path(7)}}};
-    ASSERT_TRUE(SetUpCase(setup, &registry, a, b));
+    ASSERT_TRUE(SetUpCase(setup, &registry, a.path(), b.path()));
     wchar_t directory[PATH_CAPACITY];
     ASSERT_TRUE(LocateChatData(directory, PATH_CAPACITY));
     DWORD before = CurrentHandleCount();

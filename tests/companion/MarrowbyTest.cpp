@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <cwchar>
+#include <cwctype>
 #include <memory>
 #include <string>
 #include <vector>
@@ -115,11 +116,13 @@ std::wstring Command(const std::wstring& exe, const std::wstring& args)
     return QuoteArgument(exe) + L" " + args;
 }
 
-// The runner stand-in in a process of its own, its window up.
+// The runner stand-in in a process of its own, its window up; its program file lies in
+// dir (the program folder unless told otherwise).
 struct RunnerStandIn {
-    RunnerStandIn(const CompanionFolder& folder, const wchar_t* behaviour)
-        : exe(CopySelfTo(folder.app(), L"RunnerStandIn.exe")),
-          process(Command(exe, std::wstring(L"--kestova-child=runner_window ") + behaviour), folder.app())
+    RunnerStandIn(const CompanionFolder& folder, const wchar_t* behaviour) : RunnerStandIn(folder.app(), behaviour) {}
+    RunnerStandIn(const std::wstring& dir, const wchar_t* behaviour)
+        : exe(CopySelfTo(dir, L"RunnerStandIn.exe")),
+          process(Command(exe, std::wstring(L"--kestova-child=runner_window ") + behaviour), dir)
     {
         window = WaitForWindow(WINDOW_CLASS_NAME, 0, WINDOW_WAIT_MS);
     }
@@ -225,27 +228,85 @@ TEST(Marrowby, StopRunnerWaitsForAnObeyingRunnerAndGivesUpOnAStubbornOne)
     EXPECT_EQ(StopRunner(1000, nullptr, nullptr, nullptr, 0), STOP_NOT_RUNNING);
 }
 
-// A copy of this program named robocopy.exe, in a folder of its own in scratch.
-std::wstring CopyToolStandIn(const CompanionFolder& folder)
+// A new, empty folder in scratch named prefix and a number.
+std::wstring NewFolder(const CompanionFolder& folder, const wchar_t* prefix)
 {
     static int made = 0;
-    std::wstring dir = folder.scratch() / (L"Tool" + std::to_wstring(++made));
-    return CreateDirectoryW(dir.c_str(), nullptr) ? CopySelfTo(dir, L"robocopy.exe") : L"";
+    std::wstring dir = folder.scratch() / (prefix + std::to_wstring(++made));
+    return CreateDirectoryW(dir.c_str(), nullptr) ? dir : L"";
 }
 
-// The runner stand-in, busy with a copy tool that runs until toolEnd is set.
+// Where a busy runner's copy tool (a copy of this program named robocopy.exe) lies, and
+// the path it is started by.
+enum class ToolPlace {
+    BESIDE_RUNNER,       // the runner's own program folder: Kestova's tool
+    BESIDE_IN_CAPITALS,  // the same file, its path spelled in capitals
+    BELOW_RUNNER,        // a folder inside the runner's
+    ELSEWHERE,           // a folder of its own, as the system's own robocopy.exe is
+};
+
+std::wstring PlaceTool(const CompanionFolder& folder, const std::wstring& runnerDir, ToolPlace place)
+{
+    switch (place) {
+    case ToolPlace::BESIDE_RUNNER: return CopySelfTo(runnerDir, L"robocopy.exe");
+    case ToolPlace::BESIDE_IN_CAPITALS: {
+        std::wstring path = CopySelfTo(runnerDir, L"robocopy.exe");
+        for (wchar_t& c : path) c = towupper(c);
+        return path;
+    }
+    case ToolPlace::BELOW_RUNNER:
+        return MakeDirs(runnerDir + L"\\Tools") ? CopySelfTo(runnerDir + L"\\Tools", L"robocopy.exe") : L"";
+    case ToolPlace::ELSEWHERE: return CopySelfTo(NewFolder(folder, L"Tool"), L"robocopy.exe");
+    }
+    return L"";
+}
+
+// The runner stand-in in a folder of its own, busy with a copy tool that runs until
+// toolEnd is set.
 struct BusyRunner {
-    explicit BusyRunner(const CompanionFolder& folder)
+    explicit BusyRunner(const CompanionFolder& folder, ToolPlace place = ToolPlace::BESIDE_RUNNER)
         : eventName(L"KestovaTestToolEnd-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                     std::to_wstring(GetTickCount64())),
           toolEnd(CreateEventW(nullptr, TRUE, FALSE, eventName.c_str())),
-          runner(folder, (L"busy " + QuoteArgument(CopyToolStandIn(folder)) + L" " + eventName).c_str())
+          dir(NewFolder(folder, L"Runner")),
+          tool(PlaceTool(folder, dir, place)),
+          runner(dir, (L"busy " + QuoteArgument(tool) + L" " + eventName).c_str())
     {
     }
     std::wstring eventName;
     UniqueHandle toolEnd;
+    std::wstring dir;
+    std::wstring tool;
     RunnerStandIn runner;
 };
+
+// Only Kestova's own copy tool, the robocopy.exe in the runner's program folder, holds a
+// quit back. Windows ships a robocopy.exe of its own that scripts run at any time: while one
+// of those runs, the wait must go on asking, or it would wait for the script to end.
+TEST(Marrowby, OnlyTheCopyToolBesideTheRunnerHoldsAQuitBack)
+{
+    CompanionFolder folder;
+    struct Case {
+        const char* label;
+        ToolPlace place;
+        int phase;
+    } cases[] = {
+        {"beside the runner", ToolPlace::BESIDE_RUNNER, STOP_PHASE_FINISHING_BACKUP},
+        {"beside it, spelled in capitals", ToolPlace::BESIDE_IN_CAPITALS, STOP_PHASE_FINISHING_BACKUP},
+        {"in a folder below the runner's", ToolPlace::BELOW_RUNNER, STOP_PHASE_WAITING},
+        {"elsewhere", ToolPlace::ELSEWHERE, STOP_PHASE_WAITING},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        BusyRunner busy(folder, c.place);
+        ASSERT_FALSE(busy.tool.empty());
+        ASSERT_TRUE(busy.runner.window);
+        RunnerStopRequest request;
+        request.Start(busy.runner.window);
+        EXPECT_EQ(request.Poll(), c.phase);
+        SetEvent(busy.toolEnd.get());
+    }
+}
 
 TEST(Marrowby, AQuitRequestIsAskedAgainAfterABackupAndWhenLost)
 {

@@ -4,6 +4,7 @@
 #include "companion/Restore.h"
 #include "tests/companion/CompanionHarness.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/ScopedSeams.h"
 
 #include <gtest/gtest.h>
 
@@ -69,22 +70,18 @@ protected:
     {
         world = &world_;
         world_.dataDir = folder_.data();
-        saved_ = restoreSeams;
-        restoreSeams = RestoreSeams{FakeIsProcessRunning, FakeLocate, FakeStopRunner, FakeCopy, FakeMove, FakeStart};
         folder_.FillSlot(2, "two");
         live_ = Snapshot(folder_.data());
         ASSERT_FALSE(live_.empty());
     }
-    void TearDown() override
-    {
-        restoreSeams = saved_;
-        world = nullptr;
-    }
+    void TearDown() override { world = nullptr; }
     RestoreJob Job(int slot) { return RestoreJob{folder_.app().c_str(), slot, 1000, nullptr, nullptr}; }
 
     CompanionFolder folder_;
     World world_;
-    RestoreSeams saved_{};
+    ScopedSeams<RestoreSeams> fakes_{&restoreSeams, [](RestoreSeams& seams) {
+        seams = RestoreSeams{FakeIsProcessRunning, FakeLocate, FakeStopRunner, FakeCopy, FakeMove, FakeStart};
+    }};
     TreeSnapshot live_;
     RestoreOutcome outcome_{};
 };

@@ -8,6 +8,7 @@
 #include "shell/TrayWindow.h"
 #include "tests/runner/RunnerHarness.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/ScopedSeams.h"
 #include "tests/support/Scratch.h"
 
 #include <gtest/gtest.h>
@@ -32,7 +33,6 @@ class MainLoopTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        InstallRecorders();
         RegisterControlMessages();
         savedSchedule_ = sharedSchedule;
         loop_ = {window_.get(), worker_.id(), nullptr, 0, false, false, true};
@@ -41,7 +41,6 @@ protected:
     {
         sharedSchedule = savedSchedule_;
         RegisterControlMessages();
-        RestoreRealSeams();
     }
     void Post(UINT message, WPARAM wParam = 0, LPARAM lParam = 0)
     {
@@ -65,6 +64,7 @@ protected:
         return texts;
     }
 
+    ScopedSeams<RunnerSeams> recording_ = InstallRecorders();
     TestWindow window_;
     RecordingWorker worker_;
     MainLoop loop_{};
@@ -378,11 +378,10 @@ HWND CreateTrayWindow()
 // from outside.
 TEST(MainLoopShutdown, ExitDuringARunThenAfterIt)
 {
-    ShellSeams savedShell = shellSeams;
-    shellSeams.notifyIcon = NoIcon;
+    ScopedSeams<ShellSeams> silent(&shellSeams, [](ShellSeams& seams) { seams.notifyIcon = NoIcon; });
     for (UINT ask : {WM_EXIT_REQUEST, static_cast<UINT>(WM_CLOSE)}) {
         SCOPED_TRACE(ask);
-        InstallRecorders();
+        ScopedSeams<RunnerSeams> recording = InstallRecorders();
         recorder.mirrorGate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         HWND hwnd = CreateTrayWindow();
         ASSERT_NE(hwnd, nullptr);
@@ -418,8 +417,6 @@ TEST(MainLoopShutdown, ExitDuringARunThenAfterIt)
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         }
     }
-    shellSeams = savedShell;
-    RestoreRealSeams();
 }
 
 // While the tray menu is open its own loop runs; protocol messages posted meanwhile must
@@ -451,7 +448,7 @@ void CALLBACK OpenMenu(HWND, UINT, UINT_PTR id, DWORD)
 
 TEST(MainLoopModal, ProtocolMessagesDuringTheTrayMenuAreNotLost)
 {
-    InstallRecorders();
+    ScopedSeams<RunnerSeams> recording = InstallRecorders();
     TestWindow window;
     RecordingWorker worker;
     menu_case::menuOwner = window.get();
@@ -471,7 +468,6 @@ TEST(MainLoopModal, ProtocolMessagesDuringTheTrayMenuAreNotLost)
     EXPECT_EQ(texts[0], FULL_TEXT);
     EXPECT_EQ(texts[1], L"备份成功完成！");
     EXPECT_EQ(runnerState.backupBusy, 0);
-    RestoreRealSeams();
 }
 
 // Showing a balloon is a cross-thread send to the tray, and while it waits the thread
@@ -494,7 +490,7 @@ void CALLBACK InsideMenu(HWND, UINT, UINT_PTR id, DWORD)
 
 KESTOVA_CHILD(balloon_opens_menu)
 {
-    InstallRecorders();
+    ScopedSeams<RunnerSeams> recording = InstallRecorders();
     TestWindow window;
     RecordingWorker worker;
     nested_case::owner = window.get();
@@ -540,6 +536,57 @@ TEST(MainLoopNesting, ARequestInsideABalloonDoesNotHangTheLoop)
         ASSERT_TRUE(r.started);
         EXPECT_FALSE(r.timedOut) << "the loop hung";
         EXPECT_EQ(r.exitCode, 0u) << r.output;
+    }
+}
+
+// Once Windows has asked whether the session may end, no trigger starts a backup: QQ
+// closing as the session ends would otherwise start one that the end cuts off. Nothing is
+// said either, neither the client's exit nor a refusal. When the end is called off,
+// backups start again; when it goes ahead, the window goes and the program quits, and what
+// is still queued starts nothing.
+TEST_F(MainLoopTest, NoBackupStartsWhileTheSessionEnds)
+{
+    struct Trigger {
+        const char* what;
+        UINT message;
+        WPARAM wParam;
+    } triggers[] = {
+        {"the client's exit", WM_CLIENT_STATE, State(0)},
+        {"the menu", WM_BACKUP_REQUEST, REQUEST_MANUAL},
+        {"the schedule", WM_BACKUP_REQUEST, REQUEST_SCHEDULED},
+        {"a missed run", WM_BACKUP_REQUEST, REQUEST_MISSED},
+    };
+    for (const Trigger& t : triggers) {
+        SCOPED_TRACE(t.what);
+        SessionEndAsked session;
+        ASSERT_TRUE(session.asked());
+        loop_.lastClientState = 1;
+        Post(t.message, t.wParam);
+        Pump();
+        EXPECT_TRUE(Forwarded().empty());
+        EXPECT_TRUE(BalloonTexts().empty());
+        EXPECT_EQ(loop_.lastClientState, t.message == WM_CLIENT_STATE ? 0 : 1);
+
+        session.CallOff();
+        loop_.lastClientState = 1;
+        Post(t.message, t.wParam);
+        Pump();
+        EXPECT_EQ(Forwarded(), std::vector<Forward>{Forward(WM_BACKUP_REQUEST, 0)});
+        BalloonTexts();
+
+        SessionEndAsked ending;
+        ASSERT_TRUE(ending.asked());
+        ending.End();
+        ASSERT_FALSE(IsWindow(ending.window()));
+        MainLoop quitting = loop_;
+        quitting.window = ending.window();
+        quitting.lastClientState = 1;
+        MSG queued{};
+        queued.message = t.message;
+        queued.wParam = t.wParam;
+        EXPECT_TRUE(TakeProtocolMessage(&quitting, queued));
+        EXPECT_TRUE(Forwarded().empty());
+        EXPECT_TRUE(BalloonTexts().empty());
     }
 }
 

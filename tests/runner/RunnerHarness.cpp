@@ -1,7 +1,8 @@
 #include "tests/runner/RunnerHarness.h"
 
-#include "runner/RunnerSeams.h"
 #include "runner/SharedState.h"
+#include "shell/ShellSeams.h"
+#include "shell/TrayWindow.h"
 
 #include <mutex>
 
@@ -58,7 +59,7 @@ static bool RecordClock(std::tm* now)
     return true;
 }
 
-void InstallRecorders()
+ScopedSeams<RunnerSeams> InstallRecorders()
 {
     recorder.balloons.clear();
     recorder.onBalloon = nullptr;
@@ -78,19 +79,19 @@ void InstallRecorders()
     }
     recorder.clockAvailable = true;
     recorder.clock = LocalTm(2010, 3, 14, 10, 0);
-    runnerSeams.showBalloon = RecordBalloon;
-    runnerSeams.launchCompanion = RecordCompanion;
-    runnerSeams.setTrayAlert = RecordAlert;
-    runnerSeams.isProcessRunning = RecordProcessCheck;
-    runnerSeams.locateChatData = RecordLocate;
-    runnerSeams.verifyCopyTool = RecordVerify;
-    runnerSeams.runMirror = RecordMirror;
-    runnerSeams.localNow = RecordClock;
     ResetStateLock();
     WriteBackupBusy(0);
+    return ScopedSeams<RunnerSeams>(&runnerSeams, [](RunnerSeams& seams) {
+        seams.showBalloon = RecordBalloon;
+        seams.launchCompanion = RecordCompanion;
+        seams.setTrayAlert = RecordAlert;
+        seams.isProcessRunning = RecordProcessCheck;
+        seams.locateChatData = RecordLocate;
+        seams.verifyCopyTool = RecordVerify;
+        seams.runMirror = RecordMirror;
+        seams.localNow = RecordClock;
+    });
 }
-
-void RestoreRealSeams() { runnerSeams = RealRunnerSeams(); }
 
 std::vector<MirrorCall> RecordedMirrors()
 {
@@ -104,19 +105,19 @@ static LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam,
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-static constexpr const wchar_t TEST_CLASS[] = L"KestovaRunnerTestWindow";
-
-TestWindow::TestWindow()
+// A hidden WS_POPUP tool window of a class with that procedure, on the calling thread.
+static HWND CreateHiddenWindow(const wchar_t* className, WNDPROC procedure, const wchar_t* caption)
 {
     WNDCLASSW wc{};
-    wc.lpfnWndProc = TestWindowProc;
+    wc.lpfnWndProc = procedure;
     wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = TEST_CLASS;
+    wc.lpszClassName = className;
     RegisterClassW(&wc); // a second registration fails harmlessly
-    window_ = CreateWindowExW(WS_EX_TOOLWINDOW, TEST_CLASS, L"runner test", WS_POPUP,
-                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                              nullptr, nullptr, wc.hInstance, nullptr);
+    return CreateWindowExW(WS_EX_TOOLWINDOW, className, caption, WS_POPUP, CW_USEDEFAULT, CW_USEDEFAULT,
+                           CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, wc.hInstance, nullptr);
 }
+
+TestWindow::TestWindow() : window_(CreateHiddenWindow(L"KestovaRunnerTestWindow", TestWindowProc, L"runner test")) {}
 
 TestWindow::~TestWindow()
 {
@@ -124,6 +125,49 @@ TestWindow::~TestWindow()
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
     }
+}
+
+static BOOL WINAPI NoTrayIcon(DWORD, NOTIFYICONDATAW*) { return TRUE; }
+
+// While it lives, the runner's window procedure adds and removes its icon nowhere.
+class IconCallsGoNowhere {
+public:
+    IconCallsGoNowhere() { shellSeams.notifyIcon = NoTrayIcon; }
+    ~IconCallsGoNowhere() { shellSeams = saved_; }
+    IconCallsGoNowhere(const IconCallsGoNowhere&) = delete;
+    IconCallsGoNowhere& operator=(const IconCallsGoNowhere&) = delete;
+
+private:
+    ShellSeams saved_ = shellSeams;
+};
+
+SessionEndAsked::SessionEndAsked()
+{
+    IconCallsGoNowhere icon; // the creation adds the icon
+    window_ = CreateHiddenWindow(L"KestovaRunnerTestSessionWindow", RunnerWndProc, L"");
+    asked_ = window_ && SendMessageW(window_, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF) == TRUE;
+}
+
+void SessionEndAsked::CallOff()
+{
+    IconCallsGoNowhere icon;
+    if (IsWindow(window_)) SendMessageW(window_, WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF);
+}
+
+void SessionEndAsked::End()
+{
+    IconCallsGoNowhere icon; // the end destroys the window, which removes the icon
+    if (IsWindow(window_)) SendMessageW(window_, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+}
+
+SessionEndAsked::~SessionEndAsked()
+{
+    if (!window_) return;
+    CallOff();
+    IconCallsGoNowhere icon;
+    if (IsWindow(window_)) DestroyWindow(window_);
+    MSG msg;
+    PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
 }
 
 RecordingWorker::RecordingWorker()

@@ -5,7 +5,9 @@
 #include "base/Platform.h"
 #include "base/ScopedWin.h"
 #include "runner/MainLoop.h"
+#include "runner/RunnerSeams.h"
 #include "shell/CompanionLauncher.h"
+#include "tests/support/ScopedSeams.h"
 #include "tests/support/Wait.h"
 
 #include <ctime>
@@ -43,10 +45,9 @@ struct Recorder {
 
 extern Recorder recorder;
 
-// Installs the recording seams with a fresh Recorder; RestoreRealSeams puts the real
-// calls back.
-void InstallRecorders();
-void RestoreRealSeams();
+// Installs the recording seams with a fresh Recorder (and a free state lock, backupBusy 0)
+// for as long as the returned override lives; it then puts back the table it found.
+ScopedSeams<RunnerSeams> InstallRecorders();
 
 // Copies of the runs recorded so far (taken under the harness's lock).
 std::vector<MirrorCall> RecordedMirrors();
@@ -64,6 +65,29 @@ public:
 
 private:
     HWND window_ = nullptr;
+};
+
+// The end of the session, as Windows announces it to the runner: a window of the runner's
+// own procedure on the calling thread (its icon calls go nowhere) that has been asked
+// whether the session may end. CallOff sends the WM_ENDSESSION that calls the end off, End
+// the one that ends it (the window then destroys itself). The destructor calls the end off,
+// destroys the window and takes back the quit message its procedure posts, so no test
+// leaks into the next.
+class SessionEndAsked {
+public:
+    SessionEndAsked();
+    ~SessionEndAsked();
+    SessionEndAsked(const SessionEndAsked&) = delete;
+    SessionEndAsked& operator=(const SessionEndAsked&) = delete;
+    HWND window() const { return window_; }
+    // The window was made and answered that the session may end.
+    bool asked() const { return asked_; }
+    void CallOff();
+    void End();
+
+private:
+    HWND window_ = nullptr;
+    bool asked_ = false;
 };
 
 // A thread with a queue that records every message posted to it, as the worker would

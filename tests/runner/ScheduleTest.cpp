@@ -87,8 +87,8 @@ TEST(LoadSchedule, ReadsModeAndTime)
 
 class TimerTest : public testing::Test {
 protected:
-    void SetUp() override { InstallRecorders(); saved_ = sharedSchedule; }
-    void TearDown() override { sharedSchedule = saved_; RestoreRealSeams(); }
+    void SetUp() override { saved_ = sharedSchedule; }
+    void TearDown() override { sharedSchedule = saved_; }
     // The protocol messages the window received, without handling them.
     std::vector<MSG> Posted()
     {
@@ -96,6 +96,7 @@ protected:
         PumpPending(nullptr, &state);
         return state.reports;
     }
+    ScopedSeams<RunnerSeams> recording_ = InstallRecorders();
     TestWindow window_;
     Schedule saved_;
 };
@@ -235,7 +236,7 @@ TEST_F(TimerTest, EachScheduledMomentStartsOneRun)
 KESTOVA_CHILD(schedule_ticks_dst)
 {
     if (!FollowEasternTime()) return 100;
-    InstallRecorders();
+    ScopedSeams<RunnerSeams> recording = InstallRecorders();
     TestWindow window;
     TickCase cases[] = {
         {"spring, a time in the skipped hour", L"PRE_DAY", L"02:30", LocalTm(2010, 3, 14, 0, 0, 0), 8 * 3600, {}, false, 1},
@@ -406,7 +407,7 @@ TEST_F(TimerTest, MissedRunAcrossMonthsYearsAndWeeks)
 KESTOVA_CHILD(missed_run_dst)
 {
     if (!FollowEasternTime()) return 100;
-    InstallRecorders();
+    ScopedSeams<RunnerSeams> recording = InstallRecorders();
     MissedCase cases[] = {
         // Saturday 12:00 EST lies 23 hours before Sunday 12:00 EDT: going back a day is
         // done on the calendar, not as 86400 seconds.

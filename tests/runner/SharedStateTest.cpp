@@ -1,7 +1,12 @@
+#include "base/ScopedWin.h"
 #include "contracts/ControlMessages.h"
 #include "runner/SharedState.h"
+#include "tests/support/ChildProcess.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -26,14 +31,50 @@ DWORD WINAPI Hammer(LPVOID param)
     return 0;
 }
 
+// Threads that work on a Contender of the test's stack. Declared after it, so the owner
+// goes first: a thread still running then (a test that ended on a failed wait) is ended
+// and waited for before the Contender goes. Ending them is safe, as they hold nothing but
+// the state lock; that one may stay taken, so it is freed for the tests after.
+class ContenderThreads {
+public:
+    ContenderThreads(int count, LPTHREAD_START_ROUTINE body, Contender* c)
+    {
+        for (int n = 0; n < count; ++n) {
+            threads_.emplace_back(CreateThread(nullptr, 0, body, c, 0, nullptr));
+            handles_.push_back(threads_.back().get());
+        }
+    }
+    ~ContenderThreads()
+    {
+        bool ended = false;
+        for (const UniqueHandle& t : threads_) {
+            if (!t || WaitForSingleObject(t.get(), 0) != WAIT_TIMEOUT) continue;
+            TerminateThread(t.get(), 1);
+            WaitForSingleObject(t.get(), INFINITE);
+            ended = true;
+        }
+        if (ended) ResetStateLock();
+    }
+    ContenderThreads(const ContenderThreads&) = delete;
+    ContenderThreads& operator=(const ContenderThreads&) = delete;
+
+    // Waits for all of them to end; WAIT_FAILED when one could not be started.
+    DWORD Wait(DWORD timeoutMs) const
+    {
+        return WaitForMultipleObjects(static_cast<DWORD>(handles_.size()), handles_.data(), TRUE, timeoutMs);
+    }
+
+private:
+    std::vector<UniqueHandle> threads_;
+    std::vector<HANDLE> handles_;
+};
+
 TEST(StateLock, TwoThreadsNeverHoldItTogether)
 {
     ResetStateLock();
     Contender c;
-    HANDLE threads[2];
-    for (HANDLE& t : threads) t = CreateThread(nullptr, 0, Hammer, &c, 0, nullptr);
-    ASSERT_EQ(WaitForMultipleObjects(2, threads, TRUE, 60000), WAIT_OBJECT_0);
-    for (HANDLE t : threads) CloseHandle(t);
+    ContenderThreads threads(2, Hammer, &c);
+    ASSERT_EQ(threads.Wait(60000), WAIT_OBJECT_0);
     EXPECT_EQ(c.collisions, 0);
 }
 
@@ -52,25 +93,36 @@ TEST(StateLock, WaiterTakesItWithinOnePollAfterRelease)
     ResetStateLock();
     AcquireStateLock();
     Contender c;
-    HANDLE thread = CreateThread(nullptr, 0, TakeOnce, &c, 0, nullptr);
+    ContenderThreads thread(1, TakeOnce, &c);
     // While the lock is held the other thread must stay out of it.
-    EXPECT_EQ(WaitForSingleObject(thread, 350), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(thread.Wait(350), static_cast<DWORD>(WAIT_TIMEOUT));
     EXPECT_EQ(c.attempting, 1);
     DWORD releasedAt = GetTickCount();
     ReleaseStateLock();
-    ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
-    CloseHandle(thread);
+    ASSERT_EQ(thread.Wait(10000), WAIT_OBJECT_0);
     // One 100 ms poll, with room for a loaded machine.
     EXPECT_LE(c.acquiredAt - releasedAt, 400u);
 }
 
-TEST(StateLock, ResetFreesAHeldLock)
+// A reset that does not free the lock shows as a hang, so this runs in a child that the
+// deadline ends, instead of holding the whole program until its hang watch fires.
+KESTOVA_CHILD(reset_frees_held_lock)
 {
     AcquireStateLock();
     ResetStateLock();
     WriteBackupBusy(1); // would wait forever on a held lock
-    EXPECT_EQ(ReadBackupBusy(), 1);
+    LONG busy = ReadBackupBusy();
     WriteBackupBusy(0);
+    if (busy != 1) std::printf("backupBusy %ld after writing 1\n", static_cast<long>(busy));
+    return busy == 1 ? 0 : 1;
+}
+
+TEST(StateLock, ResetFreesAHeldLock)
+{
+    ChildResult r = RunChild(CurrentExePath(), L"reset_frees_held_lock", {}, 20000);
+    ASSERT_TRUE(r.started);
+    EXPECT_FALSE(r.timedOut) << "the lock stayed held after the reset";
+    EXPECT_EQ(r.exitCode, 0u) << r.output;
 }
 
 TEST(ControlMessages, FailedRegistrationFallsBackTo1025)

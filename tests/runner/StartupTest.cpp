@@ -5,6 +5,7 @@
 #include "shell/ShellSeams.h"
 #include "tests/runner/RunnerHarness.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/ScopedSeams.h"
 #include "tests/support/Scratch.h"
 #include "tests/support/Wait.h"
 
@@ -137,9 +138,12 @@ private:
 KESTOVA_CHILD(startup_ends_early)
 {
     const std::wstring failing = args.at(0);
-    InstallRecorders(); // chat data found, copy tool intact, balloons recorded
-    shellSeams.notifyIcon = RecordNotifyIcon;
-    if (failing == L"worker") runnerSeams.startWorker = NoWorker;
+    // Chat data found, copy tool intact, balloons recorded.
+    ScopedSeams<RunnerSeams> recording = InstallRecorders();
+    ScopedSeams<RunnerSeams> worker(&runnerSeams, [&](RunnerSeams& seams) {
+        if (failing == L"worker") seams.startWorker = NoWorker;
+    });
+    ScopedSeams<ShellSeams> icons(&shellSeams, [](ShellSeams& seams) { seams.notifyIcon = RecordNotifyIcon; });
     HINSTANCE instance = GetModuleHandleW(nullptr);
     if (failing == L"class") {
         WNDCLASSW taken{};

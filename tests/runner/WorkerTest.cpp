@@ -27,7 +27,6 @@ WPARAM State(int state) { return static_cast<WPARAM>(static_cast<INT_PTR>(state)
 
 class WorkerTest : public testing::Test {
 protected:
-    void SetUp() override { InstallRecorders(); }
     void TearDown() override
     {
         if (worker_) {
@@ -35,7 +34,6 @@ protected:
             WaitForSingleObject(worker_.get(), 10000);
         }
         if (recorder.mirrorGate) CloseHandle(recorder.mirrorGate);
-        RestoreRealSeams();
     }
     void Start()
     {
@@ -61,6 +59,10 @@ protected:
     }
     bool Ended() { return WaitForSingleObject(worker_.get(), 10000) == WAIT_OBJECT_0; }
 
+    // First in, last out: the real calls come back only after TearDown has stopped the
+    // worker that reads them. A test that fakes one more entry writes it straight into
+    // the table before Start, and this puts it back with the rest.
+    ScopedSeams<RunnerSeams> recording_ = InstallRecorders();
     TestWindow window_;
     UniqueHandle worker_;
     DWORD workerId_ = 0;
@@ -169,6 +171,28 @@ TEST_F(WorkerTest, NoChatDataEndsTheWorkerAndDropsItsQueue)
     EXPECT_EQ(recorder.processChecks, 0);
 }
 
+// A request that got past the main loop before the session began to end (start-up posts
+// its own straight to the worker, and one may wait behind a run) starts no job once the
+// end is asked for. It is answered as a job that neither ran nor failed (wParam 2), which
+// the main loop shows nothing for and which leaves the icon's last outcome: were the end
+// called off, nothing had failed. Called off, jobs run again.
+TEST_F(WorkerTest, NoJobStartsWhileTheSessionEnds)
+{
+    Start();
+    SessionEndAsked session;
+    ASSERT_TRUE(session.asked());
+    Request(WM_BACKUP_REQUEST, REQUEST_MISSED);
+    EXPECT_EQ(ReportsUntil(WM_BACKUP_DONE), std::vector<Report>{Report(WM_BACKUP_DONE, 2, RUN_NOT_STARTED)});
+    EXPECT_TRUE(RecordedMirrors().empty());
+    EXPECT_EQ(ReadBackupBusy(), 0);
+
+    session.CallOff();
+    Request(WM_BACKUP_REQUEST, REQUEST_MISSED);
+    std::vector<Report> ran = {{WM_BACKUP_STARTED, 1, 0}, {WM_BACKUP_DONE, 0, 1}};
+    EXPECT_EQ(ReportsUntil(WM_BACKUP_DONE), ran);
+    EXPECT_EQ(RecordedMirrors().size(), 1u);
+}
+
 // The real process check keeps the process it found open; the worker lets it go as it
 // ends.
 TEST_F(WorkerTest, LetsTheKeptClientProcessGoAsItEnds)
@@ -196,7 +220,7 @@ TEST_F(WorkerTest, LetsTheKeptClientProcessGoAsItEnds)
 // slot choice sees that copy's Backup_Data. Prints each report as "number wParam lParam".
 KESTOVA_CHILD(worker_job)
 {
-    InstallRecorders();
+    ScopedSeams<RunnerSeams> recording = InstallRecorders();
     TestWindow window;
     DWORD id = 0;
     HANDLE worker = StartWorker(window.get(), &id);

@@ -4,6 +4,7 @@
 
 #include "shell/ShellSeams.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/ScopedSeams.h"
 #include "tests/support/Scratch.h"
 #include "tests/support/Wait.h"
 
@@ -35,7 +36,9 @@ HINSTANCE WINAPI RecordShellExecute(HWND owner, const wchar_t* verb, const wchar
 KESTOVA_CHILD(launch_companion)
 {
     if (args.empty()) return 2;
-    if (args[0] == L"record") shellSeams.shellExecute = RecordShellExecute;
+    ScopedSeams<ShellSeams> recording(&shellSeams, [&](ShellSeams& seams) {
+        if (args[0] == L"record") seams.shellExecute = RecordShellExecute;
+    });
     for (size_t i = 1; i < args.size(); ++i)
         LaunchCompanion(args[i] == L"options" ? COMPANION_OPTIONS : COMPANION_RESTORE);
     for (const Launch& l : launches) {

@@ -6,6 +6,7 @@
 #include "contracts/ControlMessages.h"
 #include "resources/resource.h"
 #include "shell/ShellSeams.h"
+#include "tests/support/ScopedSeams.h"
 #include "tests/support/Scratch.h"
 #include "tests/support/Wait.h"
 
@@ -213,8 +214,6 @@ class TrayWindowTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        shellSeams.notifyIcon = RecordNotifyIcon;
-        shellSeams.trackPopupMenu = RecordTrackPopupMenu;
         notifyCalls.clear();
         trackCalls.clear();
         whileMenuOpen = nullptr;
@@ -230,7 +229,6 @@ protected:
         TakePosted(); // the WM_QUIT of WM_DESTROY
         whileMenuOpen = nullptr;
         shellAnswer = nullptr;
-        shellSeams = saved_;
     }
 
     // Destroys the window and creates it again against the given shell.
@@ -264,7 +262,10 @@ protected:
         EXPECT_EQ(data.uID, 103u);
     }
 
-    ShellSeams saved_ = shellSeams;
+    ScopedSeams<ShellSeams> recording_{&shellSeams, [](ShellSeams& seams) {
+        seams.notifyIcon = RecordNotifyIcon;
+        seams.trackPopupMenu = RecordTrackPopupMenu;
+    }};
     HWND window_ = nullptr;
 };
 

@@ -6,6 +6,7 @@
 
 #include "base/ScopedWin.h"
 
+#include <cstdint>
 #include <cwchar>
 #include <cwctype>
 #include <vector>
@@ -164,6 +165,60 @@ bool CheckPaths(const ToolOptions& options)
     return true;
 }
 
+// The name of the lock that a run holds on its target: the target's path with links
+// resolved (two spellings of one folder, a junction to it, give one name), upper-cased as
+// the file system compares names, hashed (FNV-1a, 64 bits) into hex digits, since an
+// object name may hold no backslash beyond its namespace prefix and no more than MAX_PATH
+// characters. In the global namespace: a slot is a folder on disk that a runner in any
+// session can reach (a second logon, a remote session, a scheduled task), and a lock in one
+// session's namespace would not keep a run in another session out. A mutex may be made
+// there from any session without a privilege (only file mappings and symbolic links need
+// one).
+std::wstring TargetLockName(const std::wstring& target)
+{
+    std::wstring resolved = ResolvedPath(target);
+    std::wstring folded = resolved;
+    // LCMAP_UPPERCASE in the invariant locale folds as the file system does, whatever the
+    // user's language.
+    int n = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, resolved.c_str(), static_cast<int>(resolved.size()),
+                          folded.data(), static_cast<int>(folded.size()), nullptr, nullptr, 0);
+    if (n != static_cast<int>(folded.size())) folded = resolved;
+    uint64_t hash = 14695981039346656037ull;
+    for (wchar_t c : folded) {
+        for (int byte = 0; byte < 2; ++byte) {
+            hash ^= static_cast<unsigned char>(static_cast<unsigned>(c) >> (8 * byte));
+            hash *= 1099511628211ull;
+        }
+    }
+    return FormatText(L"Global\\Kestova_CopyTarget_%016llx", static_cast<unsigned long long>(hash));
+}
+
+// Takes the lock on the target for the rest of the run (the platform lets it go when the
+// process ends, however it ends). False, with the reason reported, when another run holds
+// it or it cannot be taken: this run must then change nothing.
+bool LockTarget(const std::wstring& target, UniqueHandle* lock)
+{
+    // A named mutex that exists already is opened as it is and not owned: ownership is
+    // what tells a live holder, so it is waited for, without waiting. A holder that ended
+    // without letting go leaves it abandoned, which this run then owns.
+    lock->reset(CreateMutexW(nullptr, FALSE, TargetLockName(target).c_str()));
+    DWORD error = GetLastError();
+    if (*lock) {
+        DWORD taken = WaitForSingleObject(lock->get(), 0);
+        if (taken == WAIT_OBJECT_0 || taken == WAIT_ABANDONED) return true;
+        error = taken == WAIT_TIMEOUT ? ERROR_ACCESS_DENIED : GetLastError();
+        lock->reset();
+    }
+    // Another user's run holds a lock that this user may not open: the same answer.
+    if (error == ERROR_ACCESS_DENIED) {
+        ReportLine(L"ERROR : Another run of the copy tool is writing into the target: " + target);
+        ReportLine(L"        Nothing was changed; the target is free again once that run has ended.");
+    } else {
+        ReportError(error, L"Locking target directory", target);
+    }
+    return false;
+}
+
 int ExitStatusOf(const MirrorStats& stats)
 {
     int status = 0;
@@ -210,6 +265,12 @@ int MirrorMain(int argc, wchar_t** argv)
         return EXIT_FATAL;
     }
     if (!CheckPaths(options)) {
+        ReportEnded();
+        return EXIT_FATAL;
+    }
+    // Two runs never write into one target at once.
+    UniqueHandle targetLock;
+    if (!LockTarget(options.target, &targetLock)) {
         ReportEnded();
         return EXIT_FATAL;
     }
