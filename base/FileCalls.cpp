@@ -16,6 +16,13 @@ std::atomic<const FileCalls*> inForce{&REAL_FILE_CALLS};
 
 const FileCalls& Files() { return *inForce.load(std::memory_order_acquire); }
 
+DWORD AttributesOf(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    return Files().getFileAttributesEx(path.c_str(), GetFileExInfoStandard, &data) ? data.dwFileAttributes
+                                                                                   : INVALID_FILE_ATTRIBUTES;
+}
+
 ScopedFileCalls::ScopedFileCalls(const FileCalls& calls)
     : previous_(inForce.exchange(&calls, std::memory_order_acq_rel))
 {

@@ -11,6 +11,7 @@
 
 #include "base/Platform.h"
 
+#include <string>
 #include <utility>
 
 struct FileCalls {
@@ -34,6 +35,10 @@ extern const FileCalls REAL_FILE_CALLS;
 // The table in force: REAL_FILE_CALLS unless a test has put another in place. Read from
 // any thread.
 const FileCalls& Files();
+
+// The attributes of path through the table in force, or INVALID_FILE_ATTRIBUTES (the
+// call's error is then the last error).
+DWORD AttributesOf(const std::wstring& path);
 
 // Puts a table in force for this object's lifetime and the previous one back after it.
 // For tests; made and ended while no file call is in flight.

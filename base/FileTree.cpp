@@ -1,5 +1,6 @@
 #include "base/FileTree.h"
 
+#include "base/FileCalls.h"
 #include "base/Platform.h"
 #include "base/ScopedWin.h"
 
@@ -47,9 +48,9 @@ bool IsVolumeRoot(const std::wstring& extended)
 bool RemoveEvenIfReadOnly(const std::wstring& path, DWORD attributes, BOOL(WINAPI* remove)(LPCWSTR))
 {
     if (!(attributes & FILE_ATTRIBUTE_READONLY)) return remove(path.c_str()) != FALSE;
-    UniqueHandle held(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    FileHandle held(Files().createFile(path.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     FILE_BASIC_INFO kept;
     if (!held || !GetFileInformationByHandleEx(held.get(), FileBasicInfo, &kept, sizeof kept))
         return remove(path.c_str()) != FALSE;
@@ -67,17 +68,18 @@ bool RemoveEvenIfReadOnly(const std::wstring& path, DWORD attributes, BOOL(WINAP
 // DeleteTree on a path in its extended-length form, without a trailing separator.
 bool DeleteExtended(const std::wstring& path)
 {
-    DWORD attributes = GetFileAttributesW(path.c_str());
+    DWORD attributes = AttributesOf(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
     }
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return RemoveEvenIfReadOnly(path, attributes, DeleteFileW);
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return RemoveEvenIfReadOnly(path, attributes, Files().deleteFile);
     // A link to a folder is removed itself: what it leads to is not part of the tree, and
     // may even hold the tree.
     if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         WIN32_FIND_DATAW entry;
-        UniqueFindHandle listing(FindFirstFileW((path + L"\\*").c_str(), &entry));
+        UniqueFindHandle listing(Files().findFirstFileEx((path + L"\\*").c_str(), FindExInfoBasic, &entry,
+                                                         FindExSearchNameMatch, nullptr, 0));
         if (listing) {
             do {
                 if (wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0) continue;
@@ -85,7 +87,7 @@ bool DeleteExtended(const std::wstring& path)
             } while (FindNextFileW(listing.get(), &entry));
         }
     }
-    return RemoveEvenIfReadOnly(path, attributes, RemoveDirectoryW);
+    return RemoveEvenIfReadOnly(path, attributes, Files().removeDirectory);
 }
 
 } // namespace

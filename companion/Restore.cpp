@@ -2,8 +2,8 @@
 
 #include "backup/BackupStore.h"
 #include "backup/MirrorRun.h"
+#include "base/FileCalls.h"
 #include "base/FileTree.h"
-#include "base/ScopedWin.h"
 #include "base/Settings.h"
 #include "client/ChatLocator.h"
 #include "client/ProcessWatch.h"
@@ -30,16 +30,16 @@ bool RealRunCopy(const wchar_t* toolPath, const wchar_t* sourceDir, const wchar_
 bool RealMoveDirectory(const wchar_t* from, const wchar_t* to)
 {
     // No MOVEFILE_COPY_ALLOWED: a rename or nothing, never a copy-and-delete.
-    return MoveFileExW(from, to, 0) != 0;
+    return Files().moveFileEx(from, to, 0) != 0;
 }
 
 bool IsFolder(const wchar_t* path)
 {
-    DWORD attributes = GetFileAttributesW(path);
+    DWORD attributes = AttributesOf(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool Exists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const wchar_t* path) { return AttributesOf(path) != INVALID_FILE_ATTRIBUTES; }
 
 void Report(const RestoreJob& job, int step)
 {
@@ -93,7 +93,7 @@ bool UndoRecordPath(const wchar_t* programDir, wchar_t* path, size_t capacity)
 bool EnsureUnicodeProfile(const wchar_t* path)
 {
     if (Exists(path)) return true;
-    UniqueHandle file(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileHandle file(Files().createFile(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return Exists(path);
     const unsigned char bom[2] = {0xFF, 0xFE};
     DWORD written = 0;
@@ -192,7 +192,7 @@ int CopyAndSwap(const RestoreJob& job, const wchar_t* toolPath, const wchar_t* s
     Report(job, STEP_COPYING);
     wchar_t copyDir[PATH_CAPACITY];
     if (!FreeSiblingName(outcome->dataDir, L"restoring", copyDir, PATH_CAPACITY)) return RESTORE_COPY_FAILED;
-    if (!CreateDirectoryW(copyDir, nullptr)) return RESTORE_COPY_FAILED;
+    if (!Files().createDirectory(copyDir, nullptr)) return RESTORE_COPY_FAILED;
 
     bool copied = restoreSeams.runCopy(toolPath, slotPath, copyDir, job.programDir);
     Report(job, STEP_VERIFYING);

@@ -1,5 +1,6 @@
 #include "companion/SlotList.h"
 
+#include "base/FileCalls.h"
 #include "base/ScopedWin.h"
 #include "base/Settings.h"
 #include "companion/CompanionTexts.h"
@@ -19,7 +20,8 @@ template <typename Visit>
 bool ForEachFile(const std::wstring& dir, Visit& visit)
 {
     WIN32_FIND_DATAW entry;
-    UniqueFindHandle find(FindFirstFileW((dir + L"\\*").c_str(), &entry));
+    UniqueFindHandle find(
+        Files().findFirstFileEx((dir + L"\\*").c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0));
     if (!find) return false;
     bool whole = true;
     do {
@@ -65,9 +67,9 @@ bool CountStoreOnDisk(const SlotInfo* slots, int count, unsigned long long* byte
     std::set<FileIdentity> seen;
     bool whole = true;
     auto add = [&](const std::wstring& path, const WIN32_FIND_DATAW& entry) {
-        UniqueHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                      0, nullptr));
+        FileHandle file(Files().createFile(path.c_str(), FILE_READ_ATTRIBUTES,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_EXISTING, 0, nullptr));
         BY_HANDLE_FILE_INFORMATION info;
         if (!file || !GetFileInformationByHandle(file.get(), &info)) {
             whole = false;
@@ -104,7 +106,7 @@ bool ListSlots(const wchar_t* programDir, const wchar_t* configPath, bool countF
         StampLocalMoment(text, &slot.completed);
         slot.stamped = IsUsableStampKey(slot.time);
 
-        DWORD attributes = slot.path[0] ? GetFileAttributesW(slot.path) : INVALID_FILE_ATTRIBUTES;
+        DWORD attributes = slot.path[0] ? AttributesOf(slot.path) : INVALID_FILE_ATTRIBUTES;
         slot.exists = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
         if (slot.exists && countFiles) CountTree(slot.path, &slot.files, &slot.bytes);
     }

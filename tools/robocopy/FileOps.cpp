@@ -34,14 +34,6 @@ DWORD CopyData(HANDLE in, HANDLE out, const Entry& s, void* buffer)
 
 DWORD LastError(BOOL ok) { return ok ? 0 : GetLastError(); }
 
-// The attributes of path, or INVALID_FILE_ATTRIBUTES.
-DWORD AttributesOf(const std::wstring& path)
-{
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    return Files().getFileAttributesEx(path.c_str(), GetFileExInfoStandard, &data) ? data.dwFileAttributes
-                                                                                   : INVALID_FILE_ATTRIBUTES;
-}
-
 // Removes the name path of a read-only file (or file link) through a handle of its own:
 // the bit is lifted on that handle, the name is marked for deletion on it, and the bit is
 // put back before the handle closes. Attributes belong to the file, not to one name, so a
