@@ -18,6 +18,14 @@ namespace {
 // writing: 64 MB.
 constexpr unsigned long long SPACE_MARGIN_BYTES = 64ull << 20;
 
+// How long a swap's rename is tried again while a program holds a file under the folder:
+// 30 s. An indexer or a virus scanner holds a file for one read of it, well under a second
+// for most files and a few seconds for a large Msg2.0.db read whole; 30 s covers that
+// with room to spare, and is still a wait that a user watching the dialog sits through.
+// A program that keeps its file open (a helper of QQ's, a viewer) does not let go
+// however long the wait: for it the message that names it is the way out.
+constexpr DWORD SWAP_RETRY_MS = 30000;
+
 // The restore copies, never links: the client writes into the live data, and a file
 // shared with a slot would carry those writes into a generation. The output is not kept:
 // the exit code and the count of the copy decide.
@@ -273,6 +281,7 @@ RestoreSeams RealRestoreSeams()
     seams.runCopy = RealRunCopy;
     seams.moveDirectory = RealMoveDirectory;
     seams.startRunner = StartRunner;
+    seams.swapRetryMs = SWAP_RETRY_MS;
     return seams;
 }
 

@@ -35,6 +35,8 @@ struct RestoreSeams {
     // Renames a folder on its volume; fails when `to` exists.
     bool (*moveDirectory)(const wchar_t* from, const wchar_t* to);
     bool (*startRunner)(const wchar_t* runnerPath, const wchar_t* workingDir);
+    // How long a rename that a held file refuses is tried again, in milliseconds.
+    DWORD swapRetryMs;
 };
 
 RestoreSeams RealRestoreSeams();
@@ -49,10 +51,16 @@ struct RestoreJob {
     void* context;
 };
 
+// Room for the names of the programs that hold files, terminator included.
+constexpr size_t HOLDERS_CAPACITY = 1024;
+
 struct RestoreOutcome {
     int status;                       // a CompanionExit
     wchar_t dataDir[PATH_CAPACITY];   // the live chat data folder
     wchar_t asideDir[PATH_CAPACITY];  // restore: the previous history; undo: the restored one
+    // The programs holding files in the folder a rename failed on (NameFileHolders); empty
+    // when none is known or no rename failed.
+    wchar_t holders[HOLDERS_CAPACITY];
     bool runnerWasRunning;
     bool runnerRestarted;
 };

@@ -7,9 +7,63 @@
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
+#include <utility>
 #include <vector>
 
 namespace {
+
+FakeRestartManager* fakeRestartManager = nullptr;
+
+// The full path without the long-path prefix, in lower case.
+std::wstring Comparable(std::wstring path)
+{
+    if (path.rfind(L"\\\\?\\", 0) == 0) path.erase(0, 4);
+    CharLowerBuffW(path.data(), static_cast<DWORD>(path.size()));
+    return path;
+}
+
+DWORD WINAPI FakeRmStartSession(DWORD* session, DWORD, WCHAR* key)
+{
+    *session = 7;
+    if (key) key[0] = L'\0';
+    ++fakeRestartManager->openSessions;
+    return ERROR_SUCCESS;
+}
+
+DWORD WINAPI FakeRmRegisterResources(DWORD, UINT files, LPCWSTR names[], UINT, RM_UNIQUE_PROCESS[], UINT, LPCWSTR[])
+{
+    for (UINT i = 0; i < files; ++i) fakeRestartManager->registered.push_back(names[i]);
+    return ERROR_SUCCESS;
+}
+
+// As the real call: ERROR_MORE_DATA with the room needed when the list does not fit.
+DWORD WINAPI FakeRmGetList(DWORD, UINT* needed, UINT* count, RM_PROCESS_INFO found[], DWORD* reasons)
+{
+    std::vector<const FakeRestartManager::Program*> listed;
+    for (const auto& program : fakeRestartManager->programs)
+        for (const std::wstring& file : fakeRestartManager->registered)
+            if (Comparable(file) == Comparable(program.file)) {
+                listed.push_back(&program);
+                break;
+            }
+    *needed = static_cast<UINT>(listed.size());
+    if (reasons) *reasons = 0;
+    if (*count < listed.size()) return ERROR_MORE_DATA;
+    for (size_t i = 0; i < listed.size(); ++i) {
+        found[i] = RM_PROCESS_INFO{};
+        found[i].Process.dwProcessId = listed[i]->id;
+        wcsncpy(found[i].strAppName, listed[i]->name.c_str(), CCH_RM_MAX_APP_NAME);
+    }
+    *count = static_cast<UINT>(listed.size());
+    return ERROR_SUCCESS;
+}
+
+DWORD WINAPI FakeRmEndSession(DWORD)
+{
+    --fakeRestartManager->openSessions;
+    return ERROR_SUCCESS;
+}
 
 // The platform starts its desktop process for the first window of a session, and that
 // process inherits the standard handles of whoever made the window. Were that a child of
@@ -117,3 +171,13 @@ long Background::Wait(DWORD timeoutMs)
     GetExitCodeProcess(process_.get(), &code);
     return static_cast<long>(code);
 }
+
+FakeRestartManager::FakeRestartManager(std::vector<Program> programs)
+    : programs(std::move(programs)), calls_(&restartManagerCalls, [](RestartManagerCalls& calls) {
+          calls = RestartManagerCalls{FakeRmStartSession, FakeRmRegisterResources, FakeRmGetList, FakeRmEndSession};
+      })
+{
+    fakeRestartManager = this;
+}
+
+FakeRestartManager::~FakeRestartManager() { fakeRestartManager = nullptr; }

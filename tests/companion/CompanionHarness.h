@@ -4,12 +4,15 @@
 #pragma once
 
 #include "base/ScopedWin.h"
+#include "companion/FileHolders.h"
+#include "tests/support/ScopedSeams.h"
 #include "tests/support/ChatClientFixture.h"
 #include "tests/support/Scratch.h"
 #include "tests/support/Wait.h"
 
 #include <map>
 #include <string>
+#include <vector>
 
 // <scratch>\App holding Marrowby.exe and robocopy.exe (copies of the built ones),
 // <scratch>\Backup_Data\1..5 empty, and the live data folder <scratch>\QQ\Users with a
@@ -67,3 +70,27 @@ private:
     DWORD id_ = 0;
 };
 
+
+// The Restart Manager played for a test, in force for this object's lifetime (the test
+// platform's own lists no program): each program holds one file, and is listed when that
+// file is among the registered ones. Only one at a time.
+class FakeRestartManager {
+public:
+    struct Program {
+        std::wstring name;
+        DWORD id;
+        std::wstring file; // full path, in either form
+    };
+    explicit FakeRestartManager(std::vector<Program> programs);
+    ~FakeRestartManager();
+    FakeRestartManager(const FakeRestartManager&) = delete;
+    FakeRestartManager& operator=(const FakeRestartManager&) = delete;
+
+    // Every file registered so far, in the form given, and the sessions not yet ended.
+    std::vector<std::wstring> registered;
+    int openSessions = 0;
+    std::vector<Program> programs;
+
+private:
+    ScopedSeams<RestartManagerCalls> calls_;
+};

@@ -1,15 +1,19 @@
 // The restore engine in process, its slow and outside calls replaced: every step is made
 // to fail in turn, and the live history must come out of each failure untouched.
 #include "base/ScopedWin.h"
+#include "companion/CompanionTexts.h"
 #include "companion/Restore.h"
 #include "tests/companion/CompanionHarness.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScopedSeams.h"
+#include "tests/support/StrictFiles.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -30,6 +34,7 @@ struct World {
     bool startSucceeds = true;
     CompanionFolder* folder = nullptr;
     void (*duringStop)(World* w) = nullptr; // what happens while the runner quits
+    HANDLE refused = nullptr;       // set by TableMove when a rename is refused
 };
 World* world = nullptr;
 
@@ -55,8 +60,20 @@ bool FakeCopy(const wchar_t* tool, const wchar_t* source, const wchar_t* target,
 }
 bool FakeMove(const wchar_t* from, const wchar_t* to)
 {
-    if (world->failingMoves.count(++world->moves)) return false;
+    if (world->failingMoves.count(++world->moves)) {
+        SetLastError(ERROR_WRITE_PROTECT); // a refusal that no wait mends
+        return false;
+    }
     return MoveFileExW(from, to, 0) != 0;
+}
+// The real rename, through the file-call table and whatever layer is in force there.
+bool TableMove(const wchar_t* from, const wchar_t* to)
+{
+    bool moved = RealRestoreSeams().moveDirectory(from, to);
+    DWORD error = GetLastError();
+    if (!moved && world->refused) SetEvent(world->refused);
+    SetLastError(error);
+    return moved;
 }
 bool FakeStart(const wchar_t* path, const wchar_t*)
 {
@@ -80,7 +97,7 @@ protected:
     CompanionFolder folder_;
     World world_;
     ScopedSeams<RestoreSeams> fakes_{&restoreSeams, [](RestoreSeams& seams) {
-        seams = RestoreSeams{FakeIsProcessRunning, FakeLocate, FakeStopRunner, FakeCopy, FakeMove, FakeStart};
+        seams = RestoreSeams{FakeIsProcessRunning, FakeLocate, FakeStopRunner, FakeCopy, FakeMove, FakeStart, 2000};
     }};
     TreeSnapshot live_;
     RestoreOutcome outcome_{};
@@ -218,6 +235,82 @@ TEST_F(RestoreEngine, SwapAndItsUndoFailingLeaveTheHistoryWholeAside)
     EXPECT_EQ(Snapshot(outcome_.asideDir), live_);
     EXPECT_FALSE(PathExists(folder_.data()));
     EXPECT_EQ(world_.started.size(), 1u);
+}
+
+// Windows refuses to rename a folder while a file under it is open, and an indexer, a
+// virus scanner or a helper of QQ's may hold one in the live history (or in the restored
+// one, for an undo). The swap waits for the holder within a bound; past it, it fails with
+// everything as it was, and names the program.
+TEST_F(RestoreEngine, FileHeldInTheHistoryIsWaitedForThenItsProgramIsNamed)
+{
+    struct Case {
+        const char* name;
+        bool undo;
+        bool letsGo; // the holder closes the file a moment after the first refused rename
+        int status;
+    } cases[] = {
+        {"restore, the holder lets go", false, true, RESTORE_DONE},
+        {"restore, the holder keeps the file", false, false, RESTORE_SET_ASIDE_FAILED},
+        {"undo, the holder lets go", true, true, RESTORE_DONE},
+        {"undo, the holder keeps the file", true, false, RESTORE_UNDO_FAILED},
+    };
+    const std::wstring heldFile = L"\\12345\\Msg2.0.db";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CompanionFolder folder;
+        folder.FillSlot(2, "two");
+        TreeSnapshot live = Snapshot(folder.data());
+        World w;
+        w.dataDir = folder.data();
+        w.folder = &folder;
+        world = &w;
+        ScopedSeams<RestoreSeams> realMoves(&restoreSeams, [](RestoreSeams& seams) { seams.moveDirectory = TableMove; });
+        RestoreJob job{folder.app().c_str(), 2, 1000, nullptr, nullptr};
+        RestoreOutcome outcome{};
+        if (c.undo) {
+            ASSERT_EQ(RunRestore(job, &outcome), RESTORE_DONE);
+        }
+        TreeSnapshot before = Snapshot(folder.data());
+        wchar_t recordData[PATH_CAPACITY] = L"", recordAside[PATH_CAPACITY] = L"";
+        bool recorded = ReadUndoRecord(folder.app().c_str(), recordData, recordAside, PATH_CAPACITY);
+
+        FakeRestartManager programs({{L"Windows Search Indexer", 4321, folder.data() + heldFile}});
+        ScopedStrictFiles strict;
+        ASSERT_TRUE(strict->Hold(folder.data() + heldFile));
+        UniqueHandle refused(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        w.refused = refused.get();
+        std::thread holder([&] {
+            if (WaitForSingleObject(refused.get(), 10000) != WAIT_OBJECT_0 || !c.letsGo) return;
+            Sleep(300);
+            strict->Release(folder.data() + heldFile);
+        });
+        int status = c.undo ? UndoLastRestore(job, &outcome) : RunRestore(job, &outcome);
+        bool wasRefused = WaitForSingleObject(refused.get(), 0) == WAIT_OBJECT_0;
+        SetEvent(refused.get());
+        holder.join();
+        w.refused = nullptr;
+
+        EXPECT_EQ(status, c.status);
+        EXPECT_TRUE(wasRefused); // the swap met the holder
+        EXPECT_EQ(programs.openSessions, 0);
+        wchar_t report[3 * PATH_CAPACITY];
+        FormatRestoreReport(outcome, c.undo, report, 3 * PATH_CAPACITY);
+        if (c.letsGo) {
+            EXPECT_EQ(Snapshot(folder.data()), c.undo ? live : Snapshot(folder.slot(2)));
+            EXPECT_THAT(Narrow(report), testing::Not(testing::HasSubstr("Windows Search Indexer")));
+            continue;
+        }
+        // Everything as it was: the history in place, no copy beside it, the record as before.
+        EXPECT_EQ(Snapshot(folder.data()), before);
+        EXPECT_EQ(folder.SiblingCount(), c.undo ? 1 : 0);
+        wchar_t data[PATH_CAPACITY] = L"", aside[PATH_CAPACITY] = L"";
+        EXPECT_EQ(ReadUndoRecord(folder.app().c_str(), data, aside, PATH_CAPACITY), recorded);
+        EXPECT_EQ(std::wstring(data), recordData);
+        EXPECT_EQ(std::wstring(aside), recordAside);
+        EXPECT_EQ(std::wstring(outcome.holders), L"Windows Search Indexer（进程 4321）");
+        EXPECT_THAT(Narrow(report), testing::HasSubstr("Windows Search Indexer（进程 4321）"));
+    }
+    world = &world_;
 }
 
 TEST_F(RestoreEngine, OtherVolumeIsRefused)
