@@ -107,6 +107,27 @@ wchar_t* ExtendedLengthPath(wchar_t* destination, size_t capacity, const wchar_t
     return CopyInto(destination, capacity, EXTENDED_PREFIX + std::wstring(text));
 }
 
+bool ForEachFile(const std::wstring& dir,
+                 const std::function<void(const std::wstring& path, const WIN32_FIND_DATAW& entry)>& visit)
+{
+    WIN32_FIND_DATAW entry;
+    UniqueFindHandle find(
+        Files().findFirstFileEx((dir + L"\\*").c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0));
+    if (!find) return false;
+    bool whole = true;
+    do {
+        if (wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0) continue;
+        std::wstring path = dir + L"\\" + entry.cFileName;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
+            whole = ForEachFile(path, visit) && whole;
+            continue;
+        }
+        visit(path, entry);
+    } while (FindNextFileW(find.get(), &entry));
+    return whole;
+}
+
 bool DeleteTree(const wchar_t* path)
 {
     std::vector<wchar_t> buffer(EXTENDED_PATH_CAPACITY);

@@ -1,9 +1,14 @@
 // Whole trees on disk: the extended-length form of a path, which reaches paths of MAX_PATH
-// characters and more on every Windows the program runs on, and removing a folder with
-// everything in it.
+// characters and more on every Windows the program runs on, walking the files of a folder,
+// and removing a folder with everything in it. The calls on the tree go through the
+// file-call table (base/FileCalls.h).
 #pragma once
 
+#include "base/Platform.h"
+
 #include <cstddef>
+#include <functional>
+#include <string>
 
 // Room for any path in its extended-length form, in wide characters, terminator included.
 constexpr size_t EXTENDED_PATH_CAPACITY = 32768;
@@ -14,6 +19,12 @@ constexpr size_t EXTENDED_PATH_CAPACITY = 32768;
 // ("\\.\..."), is copied as it is. Null when path is missing or empty, the platform cannot
 // make it full, or the result needs more than capacity characters.
 wchar_t* ExtendedLengthPath(wchar_t* destination, size_t capacity, const wchar_t* path);
+
+// Calls visit(path, entry) for every file under dir, all levels. Folder links are not
+// followed: they would lead out of the tree, or round in a circle. False when a folder
+// could not be listed (the files seen are still visited).
+bool ForEachFile(const std::wstring& dir,
+                 const std::function<void(const std::wstring& path, const WIN32_FIND_DATAW& entry)>& visit);
 
 // Removes path and all it holds: a file, or a folder with everything under it, read-only
 // entries included. Takes paths of any length, in either form.

@@ -52,6 +52,10 @@ wchar_t* FormatRestoreReport(const RestoreOutcome& outcome, bool undo, wchar_t* 
         addLine(TEXT_ORIGINAL_DIR);
         add(outcome.dataDir);
     }
+    if (outcome.holders[0]) {
+        addLine(TEXT_FILES_HELD_BY);
+        addLine(outcome.holders);
+    }
     if (done && outcome.asideDir[0]) {
         addLine(undo ? TEXT_RESTORED_HISTORY_KEPT_AT : TEXT_PREVIOUS_HISTORY_KEPT_AT);
         addLine(outcome.asideDir);

@@ -104,6 +104,11 @@ constexpr const wchar_t TEXT_RESTORE_SLOT_CHANGED[] =
     L"在等待 Kestova 退出期间，所选的备份被更新了，它已不是您选择的那一份。请重新选择要还原的备份。"
     L"当前的聊天记录没有任何改变。";
 constexpr const wchar_t TEXT_UNKNOWN_ERROR[] = L"发生了未知的错误。";
+// A rename refused because a program holds a file in the folder: the line before the
+// programs, and how each is named (program name, process id) and joined.
+constexpr const wchar_t TEXT_FILES_HELD_BY[] = L"下面的程序正在使用其中的文件，请关闭它，然后再试：";
+constexpr const wchar_t TEXT_FILE_HOLDER_FORMAT[] = L"%ls（进程 %lu）";
+constexpr const wchar_t TEXT_FILE_HOLDER_SEPARATOR[] = L"、";
 
 // The lines of a report that follow the outcome.
 constexpr const wchar_t TEXT_ORIGINAL_DIR[] = L"原来的目录：";                // followed by the data folder

@@ -7,9 +7,11 @@
 #include "base/Settings.h"
 #include "client/ChatLocator.h"
 #include "client/ProcessWatch.h"
+#include "companion/FileHolders.h"
 #include "companion/SlotList.h"
 #include "contracts/ProgramFiles.h"
 
+#include <algorithm>
 #include <cwchar>
 
 namespace {
@@ -39,6 +41,38 @@ bool RealMoveDirectory(const wchar_t* from, const wchar_t* to)
 {
     // No MOVEFILE_COPY_ALLOWED: a rename or nothing, never a copy-and-delete.
     return Files().moveFileEx(from, to, 0) != 0;
+}
+
+// The pauses between the tries of a refused rename: from 100 ms, doubled each time, up to
+// 2 s, so that a short hold costs little and a long one is not asked about many times.
+constexpr DWORD FIRST_RETRY_PAUSE_MS = 100;
+constexpr DWORD LONGEST_RETRY_PAUSE_MS = 2000;
+
+// What a rename of a folder gets while a program holds a file under it (or the folder
+// itself), and what ends when that program lets go.
+bool HeldError(DWORD code)
+{
+    return code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION;
+}
+
+// Renames the folder from to `to`. A rename refused for a held file is tried again, after
+// growing pauses, for up to restoreSeams.swapRetryMs; if it is still refused then,
+// outcome->holders names the programs that hold files under from.
+bool MoveFolder(const wchar_t* from, const wchar_t* to, RestoreOutcome* outcome)
+{
+    ULONGLONG deadline = GetTickCount64() + restoreSeams.swapRetryMs;
+    DWORD pause = FIRST_RETRY_PAUSE_MS;
+    for (;;) {
+        if (restoreSeams.moveDirectory(from, to)) return true;
+        if (!HeldError(GetLastError())) return false;
+        ULONGLONG now = GetTickCount64();
+        if (now >= deadline) {
+            NameFileHolders(from, outcome->holders, HOLDERS_CAPACITY);
+            return false;
+        }
+        Sleep(static_cast<DWORD>(std::min<ULONGLONG>(pause, deadline - now)));
+        pause = std::min(pause * 2, LONGEST_RETRY_PAUSE_MS);
+    }
 }
 
 bool IsFolder(const wchar_t* path)
@@ -222,13 +256,13 @@ int CopyAndSwap(const RestoreJob& job, const wchar_t* toolPath, const wchar_t* s
     wchar_t asideDir[PATH_CAPACITY] = L"";
     if (liveExists) {
         if (!FreeSiblingName(outcome->dataDir, L"before-restore", asideDir, PATH_CAPACITY) ||
-            !restoreSeams.moveDirectory(outcome->dataDir, asideDir)) {
+            !MoveFolder(outcome->dataDir, asideDir, outcome)) {
             DeleteTree(copyDir);
             return RESTORE_SET_ASIDE_FAILED;
         }
     }
-    if (!restoreSeams.moveDirectory(copyDir, outcome->dataDir)) {
-        if (liveExists && !restoreSeams.moveDirectory(asideDir, outcome->dataDir)) {
+    if (!MoveFolder(copyDir, outcome->dataDir, outcome)) {
+        if (liveExists && !MoveFolder(asideDir, outcome->dataDir, outcome)) {
             // The history is whole, under its set-aside name; the copy stays as well, so
             // the user has both. Nothing is removed.
             wcscpy(outcome->asideDir, asideDir);
@@ -255,11 +289,11 @@ int UndoSwap(const RestoreJob& job, const wchar_t* asideDir, RestoreOutcome* out
     wchar_t restoredDir[PATH_CAPACITY] = L"";
     if (liveExists) {
         if (!FreeSiblingName(outcome->dataDir, L"undone-restore", restoredDir, PATH_CAPACITY) ||
-            !restoreSeams.moveDirectory(outcome->dataDir, restoredDir))
+            !MoveFolder(outcome->dataDir, restoredDir, outcome))
             return RESTORE_UNDO_FAILED;
     }
-    if (!restoreSeams.moveDirectory(asideDir, outcome->dataDir)) {
-        if (liveExists && !restoreSeams.moveDirectory(restoredDir, outcome->dataDir)) {
+    if (!MoveFolder(asideDir, outcome->dataDir, outcome)) {
+        if (liveExists && !MoveFolder(restoredDir, outcome->dataDir, outcome)) {
             wcscpy(outcome->asideDir, restoredDir);
             return RESTORE_SWAP_UNDO_FAILED;
         }

@@ -32,7 +32,7 @@ struct RestoreSeams {
     // One mirror run of the copy tool from sourceDir into the (new, empty) targetDir.
     bool (*runCopy)(const wchar_t* toolPath, const wchar_t* sourceDir, const wchar_t* targetDir,
                     const wchar_t* workingDir);
-    // Renames a folder on its volume; fails when `to` exists.
+    // Renames a folder on its volume; fails when `to` exists. The last error says why.
     bool (*moveDirectory)(const wchar_t* from, const wchar_t* to);
     bool (*startRunner)(const wchar_t* runnerPath, const wchar_t* workingDir);
     // How long a rename that a held file refuses is tried again, in milliseconds.

@@ -1,6 +1,7 @@
 #include "companion/SlotList.h"
 
 #include "base/FileCalls.h"
+#include "base/FileTree.h"
 #include "base/ScopedWin.h"
 #include "base/Settings.h"
 #include "companion/CompanionTexts.h"
@@ -12,30 +13,6 @@
 #include <tuple>
 
 namespace {
-
-// Calls visit(path, entry) for every file under dir, all levels. Folder links are not
-// followed: they would lead out of the slot, or round in a circle. False when a folder
-// could not be listed (the files seen are still visited).
-template <typename Visit>
-bool ForEachFile(const std::wstring& dir, Visit& visit)
-{
-    WIN32_FIND_DATAW entry;
-    UniqueFindHandle find(
-        Files().findFirstFileEx((dir + L"\\*").c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0));
-    if (!find) return false;
-    bool whole = true;
-    do {
-        if (wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0) continue;
-        std::wstring path = dir + L"\\" + entry.cFileName;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
-            whole = ForEachFile(path, visit) && whole;
-            continue;
-        }
-        visit(path, entry);
-    } while (FindNextFileW(find.get(), &entry));
-    return whole;
-}
 
 unsigned long long SizeOf(const WIN32_FIND_DATAW& entry)
 {
