@@ -3,6 +3,7 @@
 #include "base/ScopedWin.h"
 #include "companion/CompanionTexts.h"
 #include "companion/Restore.h"
+#include "companion/SlotList.h"
 #include "tests/companion/CompanionHarness.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScopedSeams.h"
@@ -311,6 +312,35 @@ TEST_F(RestoreEngine, FileHeldInTheHistoryIsWaitedForThenItsProgramIsNamed)
         EXPECT_THAT(Narrow(report), testing::HasSubstr("Windows Search Indexer（进程 4321）"));
     }
     world = &world_;
+}
+
+// A history deeper than MAX_PATH, as the copy tool backs it up through long-form paths.
+// Windows 7, and 10 or 11 without the opt-in, refuse every plain path of 260 characters or
+// more: the slot is counted, restored and undone in full only through long-form paths.
+TEST_F(RestoreEngine, SlotDeeperThanMaxPathIsCountedRestoredAndUndone)
+{
+    std::wstring deep = L"\\12345\\FileRecv";
+    for (int level = 0; level < 5; ++level) deep += L"\\接收的文件" + std::wstring(55, L'0' + level);
+    deep += L"\\很深的文件.txt";
+    ASSERT_GE((folder_.data() + deep).size(), size_t{MAX_PATH} + 20);
+    ASSERT_TRUE(WriteBytes(folder_.slot(2) + deep, "deep in the history"));
+    TreeSnapshot slot = Snapshot(folder_.slot(2));
+    ScopedSeams<RestoreSeams> realMoves(&restoreSeams, [](RestoreSeams& seams) { seams.moveDirectory = TableMove; });
+    ScopedStrictFiles strict;
+
+    SlotInfo slots[SLOT_COUNT];
+    ASSERT_TRUE(ListSlots(folder_.app().c_str(), folder_.config().c_str(), true, slots));
+    EXPECT_EQ(slots[1].files, 3u);
+    EXPECT_EQ(slots[1].bytes, std::string("slot messages two" "slot image two" "deep in the history").size());
+    unsigned long long onDisk = 0;
+    EXPECT_TRUE(CountStoreOnDisk(slots, SLOT_COUNT, &onDisk));
+    EXPECT_EQ(onDisk, slots[1].bytes);
+
+    ASSERT_EQ(RunRestore(Job(2), &outcome_), RESTORE_DONE);
+    EXPECT_EQ(Snapshot(folder_.data()), slot);
+    ASSERT_EQ(UndoLastRestore(Job(0), &outcome_), RESTORE_DONE);
+    EXPECT_EQ(Snapshot(folder_.data()), live_);
+    EXPECT_EQ(Snapshot(outcome_.asideDir), slot);
 }
 
 TEST_F(RestoreEngine, OtherVolumeIsRefused)

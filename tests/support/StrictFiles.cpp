@@ -23,6 +23,11 @@
 //   keeps the open files' paths fixed).
 // - Short names: on volumes that make 8.3 names, a file can be reached by its short name
 //   as well as its long one ("Naming Files, Paths, and Namespaces").
+// - Long paths: "In the Windows API ..., the maximum length for a path is MAX_PATH, which
+//   is defined as 260 characters", the terminating null included ("Maximum Path Length
+//   Limitation"). Only the "\\?\" form goes past it on Windows 7, and on Windows 10 and 11
+//   without both the system's opt-in and the program's longPathAware manifest entry. A
+//   full path of 260 characters or more in the plain form fails with ERROR_PATH_NOT_FOUND.
 // - FAT times: "on FAT, create time has a resolution of 10 milliseconds, write time has a
 //   resolution of 2 seconds" ("File Times"); the time kept is the given one rounded up to
 //   the next even second.
@@ -73,6 +78,7 @@ bool AtOrUnder(const std::wstring& key, const std::wstring& folder)
 struct Resolved {
     std::wstring real; // the path to hand to the real call (short names replaced)
     std::wstring key;  // full, without the long-path prefix, lower case
+    bool tooLong = false; // plain form, and MAX_PATH characters or more once made full
 };
 
 // The full path without a long-path prefix, a trailing separator, or a short name.
@@ -101,6 +107,7 @@ Resolved Resolve(const wchar_t* path)
         }
     }
     Resolved r;
+    r.tooLong = !longForm && full.size() >= MAX_PATH;
     r.key = Lower(full);
     if (longForm) r.real = (StartsWith(full, L"\\\\") ? UNC_PREFIX + full.substr(2) : LONG_PREFIX + full);
     else r.real = full;
@@ -140,6 +147,7 @@ HANDLE WINAPI StrictCreateFile(LPCWSTR path, DWORD access, DWORD share, LPSECURI
 {
     std::lock_guard<std::recursive_mutex> guard(g_state->lock);
     Resolved r = Resolve(path);
+    if (r.tooLong) return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
     if (g_state->pending.count(r.key)) return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
     HANDLE h = CreateFileW(r.real.c_str(), access, share, security, disposition, flags, templateFile);
     if (h != INVALID_HANDLE_VALUE) {
@@ -180,6 +188,7 @@ BOOL WINAPI StrictMoveFileEx(LPCWSTR from, LPCWSTR to, DWORD flags)
     std::lock_guard<std::recursive_mutex> guard(g_state->lock);
     Resolved source = Resolve(from);
     Resolved target = to ? Resolve(to) : Resolved{};
+    if (source.tooLong || target.tooLong) return Fail(ERROR_PATH_NOT_FOUND, FALSE);
     if (g_state->pending.count(source.key)) return Fail(ERROR_ACCESS_DENIED, FALSE);
     if (to && g_state->pending.count(target.key)) return Fail(ERROR_ACCESS_DENIED, FALSE);
     // A held file may be renamed only when every handle shares delete access.
@@ -205,6 +214,7 @@ BOOL WINAPI StrictDeleteFile(LPCWSTR path)
 {
     std::lock_guard<std::recursive_mutex> guard(g_state->lock);
     Resolved r = Resolve(path);
+    if (r.tooLong) return Fail(ERROR_PATH_NOT_FOUND, FALSE);
     if (g_state->pending.count(r.key)) return Fail(ERROR_ACCESS_DENIED, FALSE);
     if (!HeldAt(r.key)) return DeleteFileW(r.real.c_str());
     for (const auto& [handle, open] : g_state->open)
@@ -221,6 +231,7 @@ BOOL WINAPI StrictRemoveDirectory(LPCWSTR path)
 {
     std::lock_guard<std::recursive_mutex> guard(g_state->lock);
     Resolved r = Resolve(path);
+    if (r.tooLong) return Fail(ERROR_PATH_NOT_FOUND, FALSE);
     if (g_state->pending.count(r.key)) return Fail(ERROR_ACCESS_DENIED, FALSE);
     if (PendingUnder(r.key) || HeldUnder(r.key)) return Fail(ERROR_DIR_NOT_EMPTY, FALSE);
     return RemoveDirectoryW(r.real.c_str());
@@ -230,6 +241,7 @@ BOOL WINAPI StrictCreateDirectory(LPCWSTR path, LPSECURITY_ATTRIBUTES security)
 {
     std::lock_guard<std::recursive_mutex> guard(g_state->lock);
     Resolved r = Resolve(path);
+    if (r.tooLong) return Fail(ERROR_PATH_NOT_FOUND, FALSE);
     if (g_state->pending.count(r.key)) return Fail(ERROR_ACCESS_DENIED, FALSE);
     return CreateDirectoryW(r.real.c_str(), security);
 }
@@ -238,6 +250,7 @@ BOOL WINAPI StrictSetFileAttributes(LPCWSTR path, DWORD attributes)
 {
     std::lock_guard<std::recursive_mutex> guard(g_state->lock);
     Resolved r = Resolve(path);
+    if (r.tooLong) return Fail(ERROR_PATH_NOT_FOUND, FALSE);
     if (g_state->pending.count(r.key)) return Fail(ERROR_ACCESS_DENIED, FALSE);
     return SetFileAttributesW(r.real.c_str(), attributes);
 }
@@ -246,6 +259,7 @@ BOOL WINAPI StrictGetFileAttributesEx(LPCWSTR path, GET_FILEEX_INFO_LEVELS level
 {
     std::lock_guard<std::recursive_mutex> guard(g_state->lock);
     Resolved r = Resolve(path);
+    if (r.tooLong) return Fail(ERROR_PATH_NOT_FOUND, FALSE);
     if (g_state->pending.count(r.key)) return Fail(ERROR_ACCESS_DENIED, FALSE);
     return GetFileAttributesExW(r.real.c_str(), level, info);
 }
@@ -255,6 +269,7 @@ BOOL WINAPI StrictCreateHardLink(LPCWSTR link, LPCWSTR existing, LPSECURITY_ATTR
     std::lock_guard<std::recursive_mutex> guard(g_state->lock);
     Resolved made = Resolve(link);
     Resolved from = Resolve(existing);
+    if (made.tooLong || from.tooLong) return Fail(ERROR_PATH_NOT_FOUND, FALSE);
     if (g_state->pending.count(made.key) || g_state->pending.count(from.key)) return Fail(ERROR_ACCESS_DENIED, FALSE);
     return CreateHardLinkW(made.real.c_str(), from.real.c_str(), security);
 }
@@ -288,6 +303,8 @@ HANDLE WINAPI StrictFindFirstFileEx(LPCWSTR pattern, FINDEX_INFO_LEVELS level, L
     size_t cut = text.find_last_of(L'\\');
     if (cut == std::wstring::npos) return FindFirstFileExW(pattern, level, data, ops, filter, flags);
     Resolved dir = Resolve(text.substr(0, cut).c_str());
+    // The limit applies to the pattern as a whole.
+    if (Resolve(pattern).tooLong) return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
     return FindFirstFileExW((dir.real + text.substr(cut)).c_str(), level, data, ops, filter, flags);
 }
 
@@ -296,6 +313,7 @@ BOOL WINAPI StrictGetVolumeInformation(LPCWSTR root, LPWSTR name, DWORD nameSize
 {
     std::lock_guard<std::recursive_mutex> guard(g_state->lock);
     Resolved r = Resolve(root);
+    if (r.tooLong) return Fail(ERROR_PATH_NOT_FOUND, FALSE);
     if (!r.key.empty() && r.key.back() == L'\\') r.key.pop_back(); // "c:\" names the volume c:
     BOOL ok = GetVolumeInformationW(root, name, nameSize, serial, maxComponent, fsFlags, fsName, fsNameSize);
     bool fat = false;

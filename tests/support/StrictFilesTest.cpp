@@ -11,6 +11,21 @@
 
 namespace {
 
+// A full path of exactly length characters under the scratch folder, in folders of 100
+// characters and a file that takes the rest.
+std::wstring PathOfLength(const ScratchDir& s, size_t length)
+{
+    std::wstring path = s.path() + L"\\";
+    while (length - path.size() > 150) path += std::wstring(100, L'd') + L"\\";
+    return path + std::wstring(length - path.size(), L'f');
+}
+
+BOOL HasAttributes(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    return Files().getFileAttributesEx(path.c_str(), GetFileExInfoStandard, &data);
+}
+
 struct Case {
     const char* name;
     // Prepares the scratch folder (files "a", "b", folder "d" with "d\f" exist) and the layer.
@@ -80,6 +95,28 @@ TEST(StrictFiles, EnforcesTheWindowsRulesTheTestPlatformLacks)
          },
          FALSE, ERROR_FILE_EXISTS,
          [](const ScratchDir& s) { return !PathExists(s / L"ABCDEF~1.JPG"); }},
+        {"a plain path of 259 characters is reached",
+         [](const ScratchDir& s, StrictFiles&) { WriteBytes(PathOfLength(s, 259), "x"); },
+         [](const ScratchDir& s) { return HasAttributes(PathOfLength(s, 259)); },
+         TRUE, 0,
+         [](const ScratchDir&) { return true; }},
+        {"a plain path of 260 characters is refused, its long form is not",
+         [](const ScratchDir& s, StrictFiles&) { WriteBytes(PathOfLength(s, 260), "x"); },
+         [](const ScratchDir& s) { return HasAttributes(PathOfLength(s, 260)); },
+         FALSE, ERROR_PATH_NOT_FOUND,
+         [](const ScratchDir& s) { return HasAttributes(L"\\\\?\\" + PathOfLength(s, 260)) != FALSE; }},
+        {"a listing whose pattern reaches 260 characters is refused",
+         [](const ScratchDir& s, StrictFiles&) { MakeDirs(PathOfLength(s, 258)); },
+         [](const ScratchDir& s) {
+             WIN32_FIND_DATAW entry;
+             HANDLE h = Files().findFirstFileEx((PathOfLength(s, 258) + L"\\*").c_str(), FindExInfoBasic, &entry,
+                                                FindExSearchNameMatch, nullptr, 0);
+             if (h == INVALID_HANDLE_VALUE) return FALSE;
+             FindClose(h);
+             return TRUE;
+         },
+         FALSE, ERROR_PATH_NOT_FOUND,
+         [](const ScratchDir&) { return true; }},
         {"a FAT volume keeps write times to 2 s",
          [](const ScratchDir& s, StrictFiles& f) { f.MarkFat(s.path()); },
          [](const ScratchDir& s) {
