@@ -90,25 +90,9 @@ bool DeleteExtended(const std::wstring& path)
     return RemoveEvenIfReadOnly(path, attributes, Files().removeDirectory);
 }
 
-} // namespace
-
-wchar_t* ExtendedLengthPath(wchar_t* destination, size_t capacity, const wchar_t* path)
-{
-    if (!destination || capacity == 0 || !path || !path[0]) return nullptr;
-    // The platform takes these as they are; GetFullPathNameW would rewrite them.
-    if (StartsWith(path, EXTENDED_PREFIX) || StartsWith(path, DEVICE_PREFIX)) return CopyInto(destination, capacity, path);
-    DWORD needed = GetFullPathNameW(path, 0, nullptr, nullptr);
-    if (needed == 0) return nullptr;
-    std::vector<wchar_t> full(needed);
-    DWORD length = GetFullPathNameW(path, needed, full.data(), nullptr);
-    if (length == 0 || length >= needed) return nullptr;
-    const wchar_t* text = full.data();
-    if (StartsWith(text, L"\\\\")) return CopyInto(destination, capacity, EXTENDED_UNC_PREFIX + std::wstring(text + 2));
-    return CopyInto(destination, capacity, EXTENDED_PREFIX + std::wstring(text));
-}
-
-bool ForEachFile(const std::wstring& dir,
-                 const std::function<void(const std::wstring& path, const WIN32_FIND_DATAW& entry)>& visit)
+// ForEachFile below dir, a path in its extended-length form without a trailing separator.
+bool ForEachFileUnder(const std::wstring& dir,
+                      const std::function<void(const std::wstring& path, const WIN32_FIND_DATAW& entry)>& visit)
 {
     WIN32_FIND_DATAW entry;
     UniqueFindHandle find(
@@ -120,7 +104,7 @@ bool ForEachFile(const std::wstring& dir,
         std::wstring path = dir + L"\\" + entry.cFileName;
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
-            whole = ForEachFile(path, visit) && whole;
+            whole = ForEachFileUnder(path, visit) && whole;
             continue;
         }
         visit(path, entry);
@@ -128,12 +112,43 @@ bool ForEachFile(const std::wstring& dir,
     return whole;
 }
 
+} // namespace
+
+std::wstring LongPathOf(const std::wstring& path)
+{
+    if (path.empty()) return {};
+    // The platform takes these as they are; GetFullPathNameW would rewrite them.
+    if (StartsWith(path.c_str(), EXTENDED_PREFIX) || StartsWith(path.c_str(), DEVICE_PREFIX)) return path;
+    DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return {};
+    std::vector<wchar_t> full(needed);
+    DWORD length = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+    if (length == 0 || length >= needed) return {};
+    const wchar_t* text = full.data();
+    if (StartsWith(text, L"\\\\")) return EXTENDED_UNC_PREFIX + std::wstring(text + 2);
+    return EXTENDED_PREFIX + std::wstring(text);
+}
+
+wchar_t* ExtendedLengthPath(wchar_t* destination, size_t capacity, const wchar_t* path)
+{
+    if (!destination || capacity == 0 || !path || !path[0]) return nullptr;
+    std::wstring extended = LongPathOf(path);
+    return extended.empty() ? nullptr : CopyInto(destination, capacity, extended);
+}
+
+bool ForEachFile(const std::wstring& dir,
+                 const std::function<void(const std::wstring& path, const WIN32_FIND_DATAW& entry)>& visit)
+{
+    std::wstring root = LongPathOf(dir);
+    if (root.empty()) return false;
+    while (root.back() == L'\\') root.pop_back();
+    return ForEachFileUnder(root, visit);
+}
+
 bool DeleteTree(const wchar_t* path)
 {
-    std::vector<wchar_t> buffer(EXTENDED_PATH_CAPACITY);
-    if (!ExtendedLengthPath(buffer.data(), buffer.size(), path)) return false;
-    std::wstring extended = buffer.data();
-    if (IsVolumeRoot(extended)) return false;
+    std::wstring extended = LongPathOf(path ? path : L"");
+    if (extended.empty() || IsVolumeRoot(extended)) return false;
     while (extended.back() == L'\\') extended.pop_back();
     return DeleteExtended(extended);
 }

@@ -13,16 +13,21 @@
 // Room for any path in its extended-length form, in wide characters, terminator included.
 constexpr size_t EXTENDED_PATH_CAPACITY = 32768;
 
-// destination := path made full (as the platform resolves "/", "." and ".." against the
-// current directory) behind the "\\?\" prefix: "\\?\C:\dir" for a drive's path,
-// "\\?\UNC\server\share\dir" for a share's. A path already in that form, or a device path
-// ("\\.\..."), is copied as it is. Null when path is missing or empty, the platform cannot
-// make it full, or the result needs more than capacity characters.
+// The extended-length form of path: path made full (as the platform resolves "/", "." and
+// ".." against the current directory) behind the "\\?\" prefix, "\\?\C:\dir" for a drive's
+// path, "\\?\UNC\server\share\dir" for a share's. A path already in that form, or a device
+// path ("\\.\..."), is given as it is. Empty when path is empty or the platform cannot make
+// it full.
+std::wstring LongPathOf(const std::wstring& path);
+
+// destination := LongPathOf(path). Null when path is missing or empty, cannot be made
+// full, or the result needs more than capacity characters.
 wchar_t* ExtendedLengthPath(wchar_t* destination, size_t capacity, const wchar_t* path);
 
-// Calls visit(path, entry) for every file under dir, all levels. Folder links are not
-// followed: they would lead out of the tree, or round in a circle. False when a folder
-// could not be listed (the files seen are still visited).
+// Calls visit(path, entry) for every file under dir, all levels, with path in the
+// extended-length form (dir may be in either form). Folder links are not followed: they
+// would lead out of the tree, or round in a circle. False when a folder could not be
+// listed (the files seen are still visited).
 bool ForEachFile(const std::wstring& dir,
                  const std::function<void(const std::wstring& path, const WIN32_FIND_DATAW& entry)>& visit);
 

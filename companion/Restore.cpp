@@ -40,7 +40,7 @@ bool RealRunCopy(const wchar_t* toolPath, const wchar_t* sourceDir, const wchar_
 bool RealMoveDirectory(const wchar_t* from, const wchar_t* to)
 {
     // No MOVEFILE_COPY_ALLOWED: a rename or nothing, never a copy-and-delete.
-    return Files().moveFileEx(from, to, 0) != 0;
+    return Files().moveFileEx(LongPathOf(from).c_str(), LongPathOf(to).c_str(), 0) != 0;
 }
 
 // The pauses between the tries of a refused rename: from 100 ms, doubled each time, up to
@@ -77,11 +77,11 @@ bool MoveFolder(const wchar_t* from, const wchar_t* to, RestoreOutcome* outcome)
 
 bool IsFolder(const wchar_t* path)
 {
-    DWORD attributes = AttributesOf(path);
+    DWORD attributes = AttributesOf(LongPathOf(path));
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool Exists(const wchar_t* path) { return AttributesOf(path) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const wchar_t* path) { return AttributesOf(LongPathOf(path)) != INVALID_FILE_ATTRIBUTES; }
 
 void Report(const RestoreJob& job, int step)
 {
@@ -135,7 +135,8 @@ bool UndoRecordPath(const wchar_t* programDir, wchar_t* path, size_t capacity)
 bool EnsureUnicodeProfile(const wchar_t* path)
 {
     if (Exists(path)) return true;
-    FileHandle file(Files().createFile(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileHandle file(
+        Files().createFile(LongPathOf(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return Exists(path);
     const unsigned char bom[2] = {0xFF, 0xFE};
     DWORD written = 0;
@@ -234,7 +235,7 @@ int CopyAndSwap(const RestoreJob& job, const wchar_t* toolPath, const wchar_t* s
     Report(job, STEP_COPYING);
     wchar_t copyDir[PATH_CAPACITY];
     if (!FreeSiblingName(outcome->dataDir, L"restoring", copyDir, PATH_CAPACITY)) return RESTORE_COPY_FAILED;
-    if (!Files().createDirectory(copyDir, nullptr)) return RESTORE_COPY_FAILED;
+    if (!Files().createDirectory(LongPathOf(copyDir).c_str(), nullptr)) return RESTORE_COPY_FAILED;
 
     bool copied = restoreSeams.runCopy(toolPath, slotPath, copyDir, job.programDir);
     Report(job, STEP_VERIFYING);

@@ -83,7 +83,7 @@ bool ListSlots(const wchar_t* programDir, const wchar_t* configPath, bool countF
         StampLocalMoment(text, &slot.completed);
         slot.stamped = IsUsableStampKey(slot.time);
 
-        DWORD attributes = slot.path[0] ? AttributesOf(slot.path) : INVALID_FILE_ATTRIBUTES;
+        DWORD attributes = slot.path[0] ? AttributesOf(LongPathOf(slot.path)) : INVALID_FILE_ATTRIBUTES;
         slot.exists = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
         if (slot.exists && countFiles) CountTree(slot.path, &slot.files, &slot.bytes);
     }

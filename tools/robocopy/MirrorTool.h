@@ -3,6 +3,7 @@
 // layers below it that Walk.h names).
 #pragma once
 
+#include "base/FileTree.h" // LongPathOf
 #include "base/Platform.h"
 
 #include <cstdint>
@@ -78,8 +79,6 @@ void ReportError(DWORD code, const wchar_t* what, const std::wstring& path);
 // Room for any path the platform accepts in its long form.
 constexpr DWORD LONG_PATH_CAPACITY = 32768;
 
-// "\\?\" form of a full path, so that paths beyond MAX_PATH work everywhere.
-std::wstring LongPathOf(const std::wstring& fullPath);
 // The root of a drive ("C:\") or of a share ("\\server\share").
 bool IsVolumeRoot(const std::wstring& full);
 // inner is outer itself or lies below it, compared as the file system compares names.

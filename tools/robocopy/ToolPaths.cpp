@@ -1,17 +1,10 @@
-// Paths as the tool compares them: long forms, volume roots, nesting, and the path a
-// directory really has once links are resolved.
+// Paths as the tool compares them: volume roots, nesting, and the path a directory really
+// has once links are resolved. The long form of a path is base/FileTree.h's LongPathOf.
 #include "tools/robocopy/MirrorTool.h"
 
 #include "base/ScopedWin.h"
 
 #include <vector>
-
-std::wstring LongPathOf(const std::wstring& fullPath)
-{
-    if (fullPath.rfind(L"\\\\?\\", 0) == 0) return fullPath;
-    if (fullPath.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + fullPath.substr(2);
-    return L"\\\\?\\" + fullPath;
-}
 
 bool IsVolumeRoot(const std::wstring& full)
 {
