@@ -25,4 +25,9 @@ enum CompanionExit {
     RESTORE_UNDO_FAILED = 21,              // undo failed; nothing changed
     RESTORE_SLOT_CHANGED = 22,             // a backup changed the slot while Kestova.exe was quitting
                                            // (choose again)
+    RESTORE_UNDO_STALE = 23,               // the recorded restore was made on another data folder than
+                                           // the one QQ uses now; nothing changed
+    RESTORE_UNDO_RECORD_INVALID = 24,      // the recorded set-aside folder is not one a restore made
+                                           // beside the data folder, or lies in the store; nothing
+                                           // changed
 };

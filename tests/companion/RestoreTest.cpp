@@ -1,6 +1,7 @@
 // The restore engine in process, its slow and outside calls replaced: every step is made
 // to fail in turn, and the live history must come out of each failure untouched.
 #include "base/ScopedWin.h"
+#include "base/Settings.h"
 #include "companion/CompanionTexts.h"
 #include "companion/Restore.h"
 #include "companion/SlotList.h"
@@ -395,6 +396,100 @@ TEST_F(RestoreEngine, FailedUndoChangesNothing)
     EXPECT_FALSE(PathExists(folder_.data()));
     EXPECT_EQ(Snapshot(outcome_.asideDir), restored);
     EXPECT_EQ(Snapshot(aside), live_);
+}
+
+// The undo record is a file in the program folder, and it can be stale (QQ's data folder
+// has moved since) or edited. An undo renames the set-aside folder into the live data: one
+// that named a slot would have QQ write into the files the generations share. Only a record
+// of the folder QQ uses now, and of one of the restore's own siblings of it outside the
+// store, is undone; any other changes nothing.
+TEST_F(RestoreEngine, UndoTrustsOnlyARecordOfTheRestoresOwnFolders)
+{
+    struct Paths {
+        std::wstring located; // the data folder the locator finds now
+        std::wstring dataDir; // the record's
+        std::wstring asideDir;
+    };
+    struct Case {
+        const char* name;
+        // The restore has been made; changes what the locator finds and what the record says.
+        void (*arrange)(CompanionFolder& f, Paths* p);
+        int status;
+    } cases[] = {
+        {"well-formed", [](CompanionFolder&, Paths*) {}, RESTORE_DONE},
+        {"well-formed, written in another letter case",
+         [](CompanionFolder&, Paths* p) {
+             ToUpperAscii(p->dataDir.data());
+             ToUpperAscii(p->asideDir.data());
+         },
+         RESTORE_DONE},
+        {"stale: QQ's data folder has moved since",
+         [](CompanionFolder& f, Paths* p) {
+             p->located = f.scratch() / L"D\\QQ\\Users";
+             WriteBytes(p->located + L"\\12345\\Msg2.0.db", "the history where QQ keeps it now");
+         },
+         RESTORE_UNDO_STALE},
+        {"set-aside names a slot", [](CompanionFolder& f, Paths* p) { p->asideDir = f.slot(3); },
+         RESTORE_UNDO_RECORD_INVALID},
+        {"set-aside names a folder inside a slot",
+         [](CompanionFolder& f, Paths* p) { p->asideDir = f.slot(2) + L"\\12345"; }, RESTORE_UNDO_RECORD_INVALID},
+        {"set-aside not beside the data folder",
+         [](CompanionFolder& f, Paths* p) {
+             p->asideDir = f.scratch() / L"Elsewhere\\Users.before-restore-20100314-100000";
+             WriteBytes(p->asideDir + L"\\12345\\Msg2.0.db", "another history");
+         },
+         RESTORE_UNDO_RECORD_INVALID},
+        {"set-aside beside the data folder, but not a restore's",
+         [](CompanionFolder& f, Paths* p) { p->asideDir = f.scratch() / L"QQ\\Bin"; }, RESTORE_UNDO_RECORD_INVALID},
+        {"set-aside named past the restore's pattern",
+         [](CompanionFolder& f, Paths* p) {
+             p->asideDir = p->dataDir + L".before-restore-20100314-100000\\..\\Bin";
+             MakeDirs(f.data() + L".before-restore-20100314-100000");
+         },
+         RESTORE_UNDO_RECORD_INVALID},
+        {"a data folder inside the store, and a set-aside beside it there",
+         [](CompanionFolder& f, Paths* p) {
+             p->located = p->dataDir = f.slot(4) + L"\\Users";
+             p->asideDir = p->dataDir + L".before-restore-20100314-100000";
+             WriteBytes(p->dataDir + L"\\12345\\Msg2.0.db", "in the store");
+             WriteBytes(p->asideDir + L"\\12345\\Msg2.0.db", "in the store too");
+         },
+         RESTORE_UNDO_RECORD_INVALID},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CompanionFolder folder;
+        folder.FillSlot(2, "two");
+        folder.FillSlot(3, "three");
+        TreeSnapshot live = Snapshot(folder.data());
+        World w;
+        w.dataDir = folder.data();
+        w.folder = &folder;
+        world = &w;
+        RestoreJob job{folder.app().c_str(), 2, 1000, nullptr, nullptr};
+        RestoreOutcome outcome{};
+        ASSERT_EQ(RunRestore(job, &outcome), RESTORE_DONE);
+        TreeSnapshot restored = Snapshot(folder.data());
+
+        Paths paths{folder.data(), folder.data(), outcome.asideDir};
+        c.arrange(folder, &paths);
+        const std::wstring record = folder.app() + L"\\Marrowby.ini";
+        ASSERT_TRUE(WriteSetting(record.c_str(), UNDO_SECTION, L"DataDir", paths.dataDir.c_str()));
+        ASSERT_TRUE(WriteSetting(record.c_str(), UNDO_SECTION, L"SetAside", paths.asideDir.c_str()));
+        w.dataDir = paths.located;
+        w.started.clear();
+        TreeSnapshot before = Snapshot(folder.scratch().path());
+
+        EXPECT_EQ(UndoLastRestore(job, &outcome), c.status);
+        if (c.status == RESTORE_DONE) {
+            EXPECT_EQ(Snapshot(folder.data()), live);
+            EXPECT_EQ(Snapshot(outcome.asideDir), restored);
+            continue;
+        }
+        EXPECT_EQ(Difference(before, Snapshot(folder.scratch().path())), "");
+        EXPECT_TRUE(w.started.empty()); // the runner was not even asked to quit
+    }
+    world = &world_;
 }
 
 TEST_F(RestoreEngine, RunnerThatCannotBeRestartedIsReported)
