@@ -129,6 +129,16 @@ std::wstring LongPathOf(const std::wstring& path)
     return EXTENDED_PREFIX + std::wstring(text);
 }
 
+bool IsSameOrInside(const std::wstring& inner, const std::wstring& outer)
+{
+    size_t n = outer.size();
+    if (n == 0 || inner.size() < n) return false;
+    if (CompareStringOrdinal(inner.c_str(), static_cast<int>(n), outer.c_str(), static_cast<int>(n), TRUE) !=
+        CSTR_EQUAL)
+        return false;
+    return inner.size() == n || outer.back() == L'\\' || inner[n] == L'\\';
+}
+
 wchar_t* ExtendedLengthPath(wchar_t* destination, size_t capacity, const wchar_t* path)
 {
     if (!destination || capacity == 0 || !path || !path[0]) return nullptr;

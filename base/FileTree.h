@@ -20,6 +20,10 @@ constexpr size_t EXTENDED_PATH_CAPACITY = 32768;
 // it full.
 std::wstring LongPathOf(const std::wstring& path);
 
+// inner is outer itself or lies below it, compared as the file system compares names
+// (ignoring case). Both in the same form, full, outer with or without a last separator.
+bool IsSameOrInside(const std::wstring& inner, const std::wstring& outer);
+
 // destination := LongPathOf(path). Null when path is missing or empty, cannot be made
 // full, or the result needs more than capacity characters.
 wchar_t* ExtendedLengthPath(wchar_t* destination, size_t capacity, const wchar_t* path);

@@ -28,6 +28,8 @@ static const wchar_t* StatusText(int status, bool undo)
     case RESTORE_NOTHING_TO_UNDO: return TEXT_RESTORE_NOTHING_TO_UNDO;
     case RESTORE_UNDO_FAILED: return TEXT_RESTORE_UNDO_FAILED;
     case RESTORE_SLOT_CHANGED: return TEXT_RESTORE_SLOT_CHANGED;
+    case RESTORE_UNDO_STALE: return TEXT_RESTORE_UNDO_STALE;
+    case RESTORE_UNDO_RECORD_INVALID: return TEXT_RESTORE_UNDO_RECORD_INVALID;
     default: return TEXT_UNKNOWN_ERROR;
     }
 }

@@ -103,6 +103,10 @@ constexpr const wchar_t TEXT_RESTORE_UNDO_FAILED[] = L"撤销失败（可能有�
 constexpr const wchar_t TEXT_RESTORE_SLOT_CHANGED[] =
     L"在等待 Kestova 退出期间，所选的备份被更新了，它已不是您选择的那一份。请重新选择要还原的备份。"
     L"当前的聊天记录没有任何改变。";
+constexpr const wchar_t TEXT_RESTORE_UNDO_STALE[] =
+    L"上次还原时的QQ聊天记录目录已不是QQ现在使用的目录，不能撤销。聊天记录没有任何改变。";
+constexpr const wchar_t TEXT_RESTORE_UNDO_RECORD_INVALID[] =
+    L"还原记录（Marrowby.ini）中要换回的目录不是还原时改名保留的聊天记录，不能撤销。聊天记录没有任何改变。";
 constexpr const wchar_t TEXT_UNKNOWN_ERROR[] = L"发生了未知的错误。";
 // A rename refused because a program holds a file in the folder: the line before the
 // programs, and how each is named (program name, process id) and joined.

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <string>
 
 namespace {
 
@@ -110,6 +111,68 @@ wchar_t* FreeSiblingName(const wchar_t* dataDir, const wchar_t* label, wchar_t* 
         if (!Exists(name)) return name;
     }
     return nullptr;
+}
+
+// The label of the live history's set-aside name, the folder an undo puts back.
+constexpr wchar_t SET_ASIDE_LABEL[] = L"before-restore";
+
+// Skips count decimal digits at `at`; false when another character comes first.
+bool SkipDigits(const wchar_t*& at, int count)
+{
+    for (int i = 0; i < count; ++i, ++at)
+        if (*at < L'0' || *at > L'9') return false;
+    return true;
+}
+
+// Whether name (a last component) is one FreeSiblingName gives beside a folder named
+// dataName: "<dataName>.<label>-YYYYMMDD-HHMMSS", or that with "-2" up to "-99".
+bool IsSiblingName(const std::wstring& name, const std::wstring& dataName, const wchar_t* label)
+{
+    std::wstring prefix = dataName + L"." + label + L"-";
+    int n = static_cast<int>(prefix.size());
+    if (name.size() < prefix.size() || CompareStringOrdinal(name.c_str(), n, prefix.c_str(), n, TRUE) != CSTR_EQUAL)
+        return false;
+    const wchar_t* at = name.c_str() + n;
+    if (!SkipDigits(at, 8) || *at++ != L'-' || !SkipDigits(at, 6)) return false;
+    if (*at == L'\0') return true;
+    if (*at++ != L'-' || *at < L'1' || *at > L'9') return false;
+    const wchar_t* number = at;
+    while (*at >= L'0' && *at <= L'9') ++at;
+    return *at == L'\0' && at - number <= 2 && wcstol(number, nullptr, 10) >= 2;
+}
+
+// A path as undo compares it: long, full (with "." and ".." resolved) and without a last
+// separator. Empty when it cannot be made full.
+std::wstring ComparablePath(const wchar_t* path)
+{
+    std::wstring full = LongPathOf(path);
+    while (!full.empty() && full.back() == L'\\') full.pop_back();
+    return full;
+}
+
+bool SamePath(const std::wstring& a, const std::wstring& b)
+{
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
+// The part of a comparable path before its last separator, and the part after it.
+std::wstring ParentOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
+std::wstring NameOf(const std::wstring& path) { return path.substr(path.find_last_of(L'\\') + 1); }
+
+// Whether an undo may put asideDir in place of dataDir (both comparable): it must be one
+// of the restore's own set-aside siblings of dataDir, and lie outside the store. A folder
+// that an edited record names anywhere else, a slot above all, would become the live data
+// that QQ writes into, and a slot's files are shared with the other generations.
+bool IsOwnSetAside(const RestoreJob& job, const std::wstring& dataDir, const std::wstring& asideDir)
+{
+    if (asideDir.find(L'\\') == std::wstring::npos || !SamePath(ParentOf(asideDir), ParentOf(dataDir)) ||
+        !IsSiblingName(NameOf(asideDir), NameOf(dataDir), SET_ASIDE_LABEL))
+        return false;
+    wchar_t store[PATH_CAPACITY];
+    if (!FormSlotPath(store, PATH_CAPACITY, job.programDir, 1)) return true; // a drive's root: no store
+    StripLastComponent(store);
+    return !IsSameOrInside(asideDir, ComparablePath(store));
 }
 
 // Volume root of a path, such as "C:\"; false when it cannot be had.
@@ -256,7 +319,7 @@ int CopyAndSwap(const RestoreJob& job, const wchar_t* toolPath, const wchar_t* s
     bool liveExists = Exists(outcome->dataDir);
     wchar_t asideDir[PATH_CAPACITY] = L"";
     if (liveExists) {
-        if (!FreeSiblingName(outcome->dataDir, L"before-restore", asideDir, PATH_CAPACITY) ||
+        if (!FreeSiblingName(outcome->dataDir, SET_ASIDE_LABEL, asideDir, PATH_CAPACITY) ||
             !MoveFolder(outcome->dataDir, asideDir, outcome)) {
             DeleteTree(copyDir);
             return RESTORE_SET_ASIDE_FAILED;
@@ -376,9 +439,17 @@ int UndoLastRestore(const RestoreJob& job, RestoreOutcome* outcome)
     *outcome = RestoreOutcome{};
     Report(job, STEP_CHECKING);
     if (!job.programDir) return outcome->status = EXIT_NO_PROGRAM_FILES;
-    wchar_t asideDir[PATH_CAPACITY];
-    if (!ReadUndoRecord(job.programDir, outcome->dataDir, asideDir, PATH_CAPACITY) || !IsFolder(asideDir))
+    wchar_t recordedDataDir[PATH_CAPACITY], asideDir[PATH_CAPACITY];
+    if (!ReadUndoRecord(job.programDir, recordedDataDir, asideDir, PATH_CAPACITY) || !IsFolder(asideDir))
         return outcome->status = RESTORE_NOTHING_TO_UNDO;
+    // The record is a file anyone can edit, and QQ's data folder can have moved since it
+    // was written: it is undone only on the folder QQ uses now.
+    if (!restoreSeams.locateChatData(outcome->dataDir, PATH_CAPACITY)) return outcome->status = RESTORE_NO_DATA_DIR;
+    StripTrailingSeparator(outcome->dataDir);
+    std::wstring dataDir = ComparablePath(outcome->dataDir);
+    if (dataDir.empty() || !SamePath(dataDir, ComparablePath(recordedDataDir)))
+        return outcome->status = RESTORE_UNDO_STALE;
+    if (!IsOwnSetAside(job, dataDir, ComparablePath(asideDir))) return outcome->status = RESTORE_UNDO_RECORD_INVALID;
 
     if (ClientMayRun()) return outcome->status = RESTORE_CLIENT_RUNNING;
     wchar_t runnerPath[PATH_CAPACITY] = L"";

@@ -3,7 +3,7 @@
 // layers below it that Walk.h names).
 #pragma once
 
-#include "base/FileTree.h" // LongPathOf
+#include "base/FileTree.h" // LongPathOf, IsSameOrInside
 #include "base/Platform.h"
 
 #include <cstdint>
@@ -81,8 +81,6 @@ constexpr DWORD LONG_PATH_CAPACITY = 32768;
 
 // The root of a drive ("C:\") or of a share ("\\server\share").
 bool IsVolumeRoot(const std::wstring& full);
-// inner is outer itself or lies below it, compared as the file system compares names.
-bool IsSameOrInside(const std::wstring& inner, const std::wstring& outer);
 // The path with links resolved: the nearest existing directory on it is asked for its
 // final path, the rest is appended. The full path itself when that cannot be done. Takes
 // and gives full paths without the "\\?\" prefix; a long form is taken too.

@@ -1,5 +1,6 @@
-// Paths as the tool compares them: volume roots, nesting, and the path a directory really
-// has once links are resolved. The long form of a path is base/FileTree.h's LongPathOf.
+// Paths as the tool compares them: volume roots, and the path a directory really has once
+// links are resolved. The long form and nesting are base/FileTree.h's (LongPathOf,
+// IsSameOrInside).
 #include "tools/robocopy/MirrorTool.h"
 
 #include "base/ScopedWin.h"
@@ -16,16 +17,6 @@ bool IsVolumeRoot(const std::wstring& full)
         return second == std::wstring::npos || second + 1 == full.size();
     }
     return false;
-}
-
-bool IsSameOrInside(const std::wstring& inner, const std::wstring& outer)
-{
-    size_t n = outer.size();
-    if (inner.size() < n) return false;
-    if (CompareStringOrdinal(inner.c_str(), static_cast<int>(n), outer.c_str(), static_cast<int>(n), TRUE) !=
-        CSTR_EQUAL)
-        return false;
-    return inner.size() == n || outer.back() == L'\\' || inner[n] == L'\\';
 }
 
 namespace {
