@@ -10,9 +10,9 @@
 #pragma once
 
 #include "base/Platform.h"
+#include "base/ScopedWin.h"
 
 #include <string>
-#include <utility>
 
 struct FileCalls {
     decltype(&CreateFileW) createFile;
@@ -53,35 +53,9 @@ private:
     const FileCalls* previous_;
 };
 
-// Owns a handle opened through Files().createFile and closes it through the same table.
-// NULL and INVALID_HANDLE_VALUE both mean "none".
-class FileHandle {
-public:
-    FileHandle() = default;
-    explicit FileHandle(HANDLE h) : h_(h) {}
-    FileHandle(FileHandle&& other) noexcept : h_(other.release()) {}
-    FileHandle& operator=(FileHandle&& other) noexcept {
-        if (this != &other) reset(other.release());
-        return *this;
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    ~FileHandle() { reset(); }
-
-    HANDLE get() const { return h_; }
-    bool valid() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
-    explicit operator bool() const { return valid(); }
-    HANDLE release() { return std::exchange(h_, nullptr); }
-    void reset(HANDLE h = nullptr) {
-        if (valid()) Files().closeHandle(h_);
-        h_ = h;
-    }
-    // Closes now and says whether the close succeeded (a write-back can fail there).
-    bool close() {
-        HANDLE h = release();
-        return h == nullptr || h == INVALID_HANDLE_VALUE || Files().closeHandle(h);
-    }
-
-private:
-    HANDLE h_ = nullptr;
+struct FileCallsCloser {
+    static BOOL Close(HANDLE h) { return Files().closeHandle(h); }
 };
+
+// Owns a handle opened through Files().createFile and closes it through the same table.
+using FileHandle = BasicHandle<FileCallsCloser>;

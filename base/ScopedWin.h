@@ -7,32 +7,46 @@
 #include <cstdio>
 #include <utility>
 
-// Owns a kernel handle; NULL and INVALID_HANDLE_VALUE both mean "none".
-class UniqueHandle {
+// Owns a handle that Closer::Close(handle) closes; NULL and INVALID_HANDLE_VALUE both mean
+// "none".
+template <typename Closer>
+class BasicHandle {
 public:
-    UniqueHandle() = default;
-    explicit UniqueHandle(HANDLE h) : h_(h) {}
-    UniqueHandle(UniqueHandle&& other) noexcept : h_(other.release()) {}
-    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    BasicHandle() = default;
+    explicit BasicHandle(HANDLE h) : h_(h) {}
+    BasicHandle(BasicHandle&& other) noexcept : h_(other.release()) {}
+    BasicHandle& operator=(BasicHandle&& other) noexcept {
         if (this != &other) reset(other.release());
         return *this;
     }
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-    ~UniqueHandle() { reset(); }
+    BasicHandle(const BasicHandle&) = delete;
+    BasicHandle& operator=(const BasicHandle&) = delete;
+    ~BasicHandle() { reset(); }
 
     HANDLE get() const { return h_; }
     bool valid() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
     explicit operator bool() const { return valid(); }
     HANDLE release() { return std::exchange(h_, nullptr); }
     void reset(HANDLE h = nullptr) {
-        if (valid()) CloseHandle(h_);
+        if (valid()) Closer::Close(h_);
         h_ = h;
+    }
+    // Closes now and says whether the close succeeded (a file's write-back can fail there).
+    bool close() {
+        HANDLE h = release();
+        return h == nullptr || h == INVALID_HANDLE_VALUE || Closer::Close(h);
     }
 
 private:
     HANDLE h_ = nullptr;
 };
+
+struct KernelHandleCloser {
+    static BOOL Close(HANDLE h) { return CloseHandle(h); }
+};
+
+// Owns a kernel handle.
+using UniqueHandle = BasicHandle<KernelHandleCloser>;
 
 // Owns an open registry key.
 class UniqueRegKey {

@@ -14,6 +14,7 @@
 // when the wait ran out (nothing was changed); 3 unknown arguments.
 #include "base/Platform.h"
 #include "contracts/RunnerControl.h"
+#include "installer/QuitKestovaTexts.h"
 
 #include <shellapi.h>
 
@@ -29,11 +30,6 @@ constexpr int EXIT_ENDED = 1;
 constexpr int EXIT_TIMED_OUT = 2;
 constexpr int EXIT_USAGE = 3;
 
-constexpr const wchar_t TEXT_WAITING[] = L"正在等待 Kestova 退出……";
-constexpr const wchar_t TEXT_FINISHING_BACKUP[] =
-    L"Kestova 正在完成备份，备份完成后才会退出，请稍等……";
-constexpr const wchar_t TEXT_ENDED[] = L"Kestova 已退出。";
-constexpr const wchar_t TEXT_TIMED_OUT[] = L"Kestova 没有在规定的时间内退出（可能仍在备份）。";
 
 bool byteOrderMarkWritten = false;
 
