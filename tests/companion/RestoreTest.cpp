@@ -83,6 +83,27 @@ bool FakeStart(const wchar_t* path, const wchar_t*)
     return world->startSucceeds;
 }
 
+// A program folder of its own for one case of a table, slot 2 filled, and a World of its
+// own in force while it lives (the one before comes back after it).
+struct CaseFolder {
+    CaseFolder() : previous(world)
+    {
+        folder.FillSlot(2, "two");
+        live = Snapshot(folder.data());
+        w.dataDir = folder.data();
+        w.folder = &folder;
+        world = &w;
+    }
+    ~CaseFolder() { world = previous; }
+    CaseFolder(const CaseFolder&) = delete;
+    CaseFolder& operator=(const CaseFolder&) = delete;
+
+    CompanionFolder folder;
+    TreeSnapshot live; // the data folder as it was made
+    World w;
+    World* previous;
+};
+
 class RestoreEngine : public testing::Test {
 protected:
     void SetUp() override
@@ -210,13 +231,10 @@ TEST_F(RestoreEngine, EveryFailureLeavesTheLiveHistoryIntact)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        CompanionFolder folder;
-        folder.FillSlot(2, "two");
-        TreeSnapshot live = Snapshot(folder.data());
-        World w;
-        w.dataDir = folder.data();
-        w.folder = &folder;
-        world = &w;
+        CaseFolder one;
+        CompanionFolder& folder = one.folder;
+        World& w = one.w;
+        const TreeSnapshot& live = one.live;
         c.arrange(&w, &folder);
         RestoreOutcome outcome{};
         EXPECT_EQ(RunRestore(RestoreJob{folder.app().c_str(), c.slot, 1000, nullptr, nullptr}, &outcome), c.status);
@@ -226,7 +244,6 @@ TEST_F(RestoreEngine, EveryFailureLeavesTheLiveHistoryIntact)
         wchar_t a[PATH_CAPACITY], b[PATH_CAPACITY];
         EXPECT_FALSE(ReadUndoRecord(folder.app().c_str(), a, b, PATH_CAPACITY));
     }
-    world = &world_;
 }
 
 TEST_F(RestoreEngine, SwapAndItsUndoFailingLeaveTheHistoryWholeAside)
@@ -259,38 +276,32 @@ TEST_F(RestoreEngine, FileHeldInTheHistoryIsWaitedForThenItsProgramIsNamed)
     const std::wstring heldFile = L"\\12345\\Msg2.0.db";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        CompanionFolder folder;
-        folder.FillSlot(2, "two");
-        TreeSnapshot live = Snapshot(folder.data());
-        World w;
-        w.dataDir = folder.data();
-        w.folder = &folder;
-        world = &w;
+        CaseFolder one;
         ScopedSeams<RestoreSeams> realMoves(&restoreSeams, [](RestoreSeams& seams) { seams.moveDirectory = TableMove; });
-        RestoreJob job{folder.app().c_str(), 2, 1000, nullptr, nullptr};
+        RestoreJob job{one.folder.app().c_str(), 2, 1000, nullptr, nullptr};
         RestoreOutcome outcome{};
         if (c.undo) {
             ASSERT_EQ(RunRestore(job, &outcome), RESTORE_DONE);
         }
-        TreeSnapshot before = Snapshot(folder.data());
+        TreeSnapshot before = Snapshot(one.folder.data());
         wchar_t recordData[PATH_CAPACITY] = L"", recordAside[PATH_CAPACITY] = L"";
-        bool recorded = ReadUndoRecord(folder.app().c_str(), recordData, recordAside, PATH_CAPACITY);
+        bool recorded = ReadUndoRecord(one.folder.app().c_str(), recordData, recordAside, PATH_CAPACITY);
 
-        FakeRestartManager programs({{L"Windows Search Indexer", 4321, folder.data() + heldFile}});
+        FakeRestartManager programs({{L"Windows Search Indexer", 4321, one.folder.data() + heldFile}});
         ScopedStrictFiles strict;
-        ASSERT_TRUE(strict->Hold(folder.data() + heldFile));
+        ASSERT_TRUE(strict->Hold(one.folder.data() + heldFile));
         UniqueHandle refused(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-        w.refused = refused.get();
+        one.w.refused = refused.get();
         std::thread holder([&] {
             if (WaitForSingleObject(refused.get(), 10000) != WAIT_OBJECT_0 || !c.letsGo) return;
             Sleep(300);
-            strict->Release(folder.data() + heldFile);
+            strict->Release(one.folder.data() + heldFile);
         });
         int status = c.undo ? UndoLastRestore(job, &outcome) : RunRestore(job, &outcome);
         bool wasRefused = WaitForSingleObject(refused.get(), 0) == WAIT_OBJECT_0;
         SetEvent(refused.get());
         holder.join();
-        w.refused = nullptr;
+        one.w.refused = nullptr;
 
         EXPECT_EQ(status, c.status);
         EXPECT_TRUE(wasRefused); // the swap met the holder
@@ -298,21 +309,20 @@ TEST_F(RestoreEngine, FileHeldInTheHistoryIsWaitedForThenItsProgramIsNamed)
         wchar_t report[3 * PATH_CAPACITY];
         FormatRestoreReport(outcome, c.undo, report, 3 * PATH_CAPACITY);
         if (c.letsGo) {
-            EXPECT_EQ(Snapshot(folder.data()), c.undo ? live : Snapshot(folder.slot(2)));
+            EXPECT_EQ(Snapshot(one.folder.data()), c.undo ? one.live : Snapshot(one.folder.slot(2)));
             EXPECT_THAT(Narrow(report), testing::Not(testing::HasSubstr("Windows Search Indexer")));
             continue;
         }
         // Everything as it was: the history in place, no copy beside it, the record as before.
-        EXPECT_EQ(Snapshot(folder.data()), before);
-        EXPECT_EQ(folder.SiblingCount(), c.undo ? 1 : 0);
+        EXPECT_EQ(Snapshot(one.folder.data()), before);
+        EXPECT_EQ(one.folder.SiblingCount(), c.undo ? 1 : 0);
         wchar_t data[PATH_CAPACITY] = L"", aside[PATH_CAPACITY] = L"";
-        EXPECT_EQ(ReadUndoRecord(folder.app().c_str(), data, aside, PATH_CAPACITY), recorded);
+        EXPECT_EQ(ReadUndoRecord(one.folder.app().c_str(), data, aside, PATH_CAPACITY), recorded);
         EXPECT_EQ(std::wstring(data), recordData);
         EXPECT_EQ(std::wstring(aside), recordAside);
         EXPECT_EQ(std::wstring(outcome.holders), L"Windows Search Indexer（进程 4321）");
         EXPECT_THAT(Narrow(report), testing::HasSubstr("Windows Search Indexer（进程 4321）"));
     }
-    world = &world_;
 }
 
 // A history deeper than MAX_PATH, as the copy tool backs it up through long-form paths.
@@ -458,38 +468,31 @@ TEST_F(RestoreEngine, UndoTrustsOnlyARecordOfTheRestoresOwnFolders)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        CompanionFolder folder;
-        folder.FillSlot(2, "two");
-        folder.FillSlot(3, "three");
-        TreeSnapshot live = Snapshot(folder.data());
-        World w;
-        w.dataDir = folder.data();
-        w.folder = &folder;
-        world = &w;
-        RestoreJob job{folder.app().c_str(), 2, 1000, nullptr, nullptr};
+        CaseFolder one;
+        one.folder.FillSlot(3, "three");
+        RestoreJob job{one.folder.app().c_str(), 2, 1000, nullptr, nullptr};
         RestoreOutcome outcome{};
         ASSERT_EQ(RunRestore(job, &outcome), RESTORE_DONE);
-        TreeSnapshot restored = Snapshot(folder.data());
+        TreeSnapshot restored = Snapshot(one.folder.data());
 
-        Paths paths{folder.data(), folder.data(), outcome.asideDir};
-        c.arrange(folder, &paths);
-        const std::wstring record = folder.app() + L"\\Marrowby.ini";
+        Paths paths{one.folder.data(), one.folder.data(), outcome.asideDir};
+        c.arrange(one.folder, &paths);
+        const std::wstring record = one.folder.app() + L"\\Marrowby.ini";
         ASSERT_TRUE(WriteSetting(record.c_str(), UNDO_SECTION, L"DataDir", paths.dataDir.c_str()));
         ASSERT_TRUE(WriteSetting(record.c_str(), UNDO_SECTION, L"SetAside", paths.asideDir.c_str()));
-        w.dataDir = paths.located;
-        w.started.clear();
-        TreeSnapshot before = Snapshot(folder.scratch().path());
+        one.w.dataDir = paths.located;
+        one.w.started.clear();
+        TreeSnapshot before = Snapshot(one.folder.scratch().path());
 
         EXPECT_EQ(UndoLastRestore(job, &outcome), c.status);
         if (c.status == RESTORE_DONE) {
-            EXPECT_EQ(Snapshot(folder.data()), live);
+            EXPECT_EQ(Snapshot(one.folder.data()), one.live);
             EXPECT_EQ(Snapshot(outcome.asideDir), restored);
             continue;
         }
-        EXPECT_EQ(Difference(before, Snapshot(folder.scratch().path())), "");
-        EXPECT_TRUE(w.started.empty()); // the runner was not even asked to quit
+        EXPECT_EQ(Difference(before, Snapshot(one.folder.scratch().path())), "");
+        EXPECT_TRUE(one.w.started.empty()); // the runner was not even asked to quit
     }
-    world = &world_;
 }
 
 TEST_F(RestoreEngine, RunnerThatCannotBeRestartedIsReported)
